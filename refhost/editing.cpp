@@ -1,0 +1,181 @@
+// Scene editing: definitions of lights, instances and light profiles by
+// name, incremental redefinition, scopes and name look-ups. Every name the
+// library hands over is a host-allocated copy that the host takes over.
+#include <cstring>
+
+#include "refhost/internal.h"
+
+namespace {
+
+using refhost::detail::db;
+using refhost::detail::element;
+using refhost::detail::take_name;
+
+struct Editing {
+  std::mutex mutex;
+  bool incremental = false;
+  std::vector<std::string> scopes;
+  std::string scope_text;  // what mi_api_scope_apply last returned
+  struct Pending {
+    int type = 0;
+    miTag tag = 0;
+    std::string name;
+  } pending;
+  std::vector<std::string> log;
+};
+
+Editing& editing() {
+  static Editing* e = new Editing;
+  return *e;
+}
+
+void note(const std::string& entry) { editing().log.push_back(entry); }
+
+// Starts the definition of `name`: its existing element when it is being
+// redefined (its other contents kept), else a new one.
+void* begin_definition(int type, size_t size, const std::string& what, char* name_copy) {
+  Editing& ed = editing();
+  const std::string name = take_name(name_copy);
+  note(what + "_begin(" + name + ")");
+  miTag tag = refhost::find(name);
+  refhost::detail::Element* e = element(tag);
+  if (e != nullptr && e->type == type && ed.incremental) {
+    ed.pending = {type, tag, name};
+    return e->bytes();
+  }
+  if (e != nullptr)
+    mi_warning("host: %s \"%s\" redefined without incremental mode", what.c_str(), name.c_str());
+  tag = refhost::detail::add_element(type, size, {});
+  ed.pending = {type, tag, name};
+  return element(tag)->bytes();
+}
+
+miTag end_definition(int type) {
+  Editing& ed = editing();
+  if (ed.pending.type != type || ed.pending.tag == 0) {
+    mi_error("host: end of a definition that was not begun");
+    return 0;
+  }
+  const miTag tag = ed.pending.tag;
+  refhost::name_element(tag, ed.pending.name);
+  ed.pending = {};
+  return tag;
+}
+
+}  // namespace
+
+namespace refhost {
+
+std::vector<std::string> edit_log() { return editing().log; }
+void clear_edit_log() { editing().log.clear(); }
+bool incremental_mode() { return editing().incremental; }
+void reset_editing() {
+  Editing& ed = editing();
+  ed.incremental = false;
+  ed.scopes.clear();
+  ed.pending = {};
+  ed.log.clear();
+}
+
+}  // namespace refhost
+
+extern "C" {
+
+miTag mi_api_name_lookup(char* name) {
+  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  const std::string n = take_name(name);
+  note("name_lookup(" + n + ")");
+  return refhost::find(n);
+}
+
+miTag mi_api_lightprofile_lookup(char* name) {
+  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  const std::string n = take_name(name);
+  const miTag tag = refhost::find(n);
+  refhost::detail::Element* e = element(tag);
+  return e != nullptr && e->type == miSCENE_LIGHTPROFILE ? tag : 0;
+}
+
+char* mi_api_tag_lookup(miTag tag) {
+  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  refhost::detail::Element* e = element(tag);
+  return e != nullptr && !e->name.empty() ? e->name.data() : nullptr;
+}
+
+miBoolean mi_api_incremental(miBoolean on) {
+  editing().incremental = on != 0;
+  note(on != 0 ? "incremental(1)" : "incremental(0)");
+  return 1;
+}
+
+void* mi_api_light_begin(char* name) {
+  return begin_definition(miSCENE_LIGHT, sizeof(refhost::LightRecord), "light", name);
+}
+
+miTag mi_api_light_end(void) {
+  note("light_end");
+  return end_definition(miSCENE_LIGHT);
+}
+
+void* mi_api_instance_begin(char* name) {
+  void* r = begin_definition(miSCENE_INSTANCE, refhost::kInstanceRecordSize, "instance", name);
+  return r;
+}
+
+miTag mi_api_instance_end(char* item_name, miTag, miTag) {
+  const std::string item = take_name(item_name);
+  note("instance_end(" + item + ")");
+  const miTag item_tag = refhost::find(item);
+  const miTag tag = end_definition(miSCENE_INSTANCE);
+  if (tag == 0) return 0;
+  if (item_tag == 0) mi_error("host: instance of unknown item \"%s\"", item.c_str());
+  std::memcpy(static_cast<unsigned char*>(refhost::db_data(tag)) + refhost::kInstanceItemOffset,
+              &item_tag, sizeof item_tag);
+  return tag;
+}
+
+void* mi_api_lightprofile_begin(char* name) {
+  return begin_definition(miSCENE_LIGHTPROFILE, 64, "lightprofile", name);
+}
+
+miTag mi_api_lightprofile_end(void) {
+  note("lightprofile_end");
+  return end_definition(miSCENE_LIGHTPROFILE);
+}
+
+miBoolean mi_api_scope_begin(char* name) {
+  const std::string n = take_name(name);
+  note("scope_begin(" + n + ")");
+  editing().scopes.push_back(n);
+  return 1;
+}
+
+miBoolean mi_api_scope_end(void) {
+  note("scope_end");
+  Editing& ed = editing();
+  if (ed.scopes.empty()) {
+    mi_error("host: scope end at the top level");
+    return 0;
+  }
+  ed.scopes.pop_back();
+  return 1;
+}
+
+// The name as seen from the current scope: every open scope's name followed
+// by "::", then the name itself.
+char* mi_api_scope_apply(char* name) {
+  Editing& ed = editing();
+  const std::string n = take_name(name);
+  note("scope_apply(" + n + ")");
+  ed.scope_text.clear();
+  for (const auto& s : ed.scopes) ed.scope_text += s + "::";
+  ed.scope_text += n;
+  return ed.scope_text.data();
+}
+
+miBoolean mi_geoshader_add_result(void*, miTag item) {
+  db().geoshader_results.push_back(item);
+  return 1;
+}
+
+}  // extern "C"

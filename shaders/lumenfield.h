@@ -1,0 +1,139 @@
+// Records and routines of the area light shader zel_lumenfield.
+//
+// zel_lumenfield_t is laid out by the host from the shader's declaration,
+// field after field without gaps; lumenfield_user is this library's
+// per-instance record, built at init and read by every ray.
+#pragma once
+
+#include <cstddef>
+
+#include "host/shader_api.h"
+
+// ---- records ----------------------------------------------------------------
+
+struct zel_lumenfield_t {
+  miBoolean use_profile;
+  miTag profile;
+  miTag profile_name;
+  miBoolean use_temperature;
+  miColor color;
+  miInteger temperature;
+  miScalar custom_temperature;
+  miInteger temperature_mode;
+  miBoolean absolute_intensity;
+  miScalar relative_intensity;
+  miScalar intensity_multiplier;
+  miScalar photon_multiplier;
+  miInteger scene_unit;
+  miBoolean shadows;
+  miScalar shadow_transparency;
+  miScalar attenuation_start;
+  miScalar attenuation_end;
+  miInteger profile_orientation;
+  miScalar rotation_x;
+  miScalar rotation_y;
+  miScalar rotation_z;
+  miBoolean cosine_distribution;
+  miScalar cosine_exponent;
+  miBoolean single_sided;
+  miScalar visible_multiplier;
+  miInteger output_scale_mode;
+  miColor output_scale_color;
+  miScalar falloff_angle;
+  miScalar intensity;
+  miInteger intensity_unit;
+  miScalar intensity_distance;
+  miScalar efficacy;
+  miBoolean override_profile_intensity;
+  miScalar profile_intensity;
+  miInteger profile_intensity_unit;
+  miScalar profile_intensity_distance;
+  miScalar profile_efficacy;
+  miBoolean profile_from_origin;
+  miBoolean profile_spot_cones;
+  miScalar shadow_threshold;
+  miBoolean falloff_from_spread;
+  miBoolean use_attenuation;
+  miScalar visible_falloff;
+  miScalar visible_falloff_exponent;
+};
+static_assert(sizeof(zel_lumenfield_t) == 50 * 4, "44 fields, two of them colours");
+
+struct lumenfield_user {
+  miTag profile;
+  miInteger profile_format;
+  miScalar profile_candela;
+  miTag light;
+  miColor* temperature_color;
+  miVector origin;
+  miColor energy;
+  miInteger area_shape;
+  miInteger light_type;
+  miVector* area_vector_a;
+  miVector* area_vector_b;
+  miScalar unit_factor;
+  miInteger profile_orientation;
+  miScalar profile_rotation[3];
+  miBoolean cosine_distribution;
+  miColor output_scale;
+  miBoolean absolute_intensity;
+  miBoolean focus_found;  // read and written atomically, see get_spot_focus_dist
+  miScalar focus_distance;
+  miLock focus_lock;
+  miScalar exponent;
+  miVector spot_direction;
+  miScalar spread;
+  miScalar falloff;
+};
+static_assert(offsetof(lumenfield_user, focus_lock) % 8 == 0, "the host lock is 64-bit aligned");
+
+// ---- entry (lumenfield.cpp) -------------------------------------------------
+
+// Direct and photon scales of absolute intensity mode.
+struct lumenfield_scales {
+  float direct;
+  float photon;
+};
+lumenfield_scales zel_absolute_scales(const lumenfield_user* user, float intensity_multiplier,
+                                      float photon_multiplier);
+
+// ---- set-up (lumenfield_setup.cpp) -----------------------------------------
+
+miBoolean zel_torg_init(miState* state, miVector* origin);
+miBoolean check_accuracy(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
+float unit_factor_from_scene_unit(int scene_unit);
+
+// ---- colour from temperature (lumenfield_color.cpp) ----------------------
+
+miColor* get_color_from_temp(float temperature_kelvin, int mode);
+miColor* zel_blackbody(float temperature_kelvin, float luminance);
+miColor* zel_cie_d(float temperature_kelvin, float luminance);
+
+// ---- units and spot geometry (lumenfield_units.cpp) ------------------------
+
+float convert_units_to_candela(miState* state, lumenfield_user* user, int unit, float value,
+                               float distance, float efficacy, float cos_outer, float cos_inner,
+                               float cos_exponent);
+float calc_cone_compensation(float cos_inner, float cos_outer);
+float get_spot_focus_dist(miState* state, lumenfield_user* user);
+float calc_spotlight_cones(miState* state, miVector dir, miVector axis, float cos_outer,
+                           float cos_inner);
+float calc_cos_distrib(miState* state, int area_shape, float cos_exponent, miVector* vector_a,
+                       miVector* vector_b);
+int intensity_to_energy(miColor* rgb, float target);
+
+// ---- candela sampling (lumenfield_candela.cpp) -----------------------------
+
+float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
+
+// ---- the three rendering paths ------------------------------------------
+
+miBoolean zel_direct_photometric(miColor* result, miState* state, lumenfield_user* user,
+                                 zel_lumenfield_t* params, float scale);
+miBoolean zel_photon_photometric(miColor* result, miState* state, lumenfield_user* user,
+                                 zel_lumenfield_t* params, float scale);
+miBoolean zel_visible_area(miColor* result, miState* state, lumenfield_user* user,
+                           zel_lumenfield_t* params);
+float calc_visible_falloff(miState* state, lumenfield_user* user, float strength,
+                           float falloff_exponent);
+float get_falloff_multiplier(float value, float range, float strength, float falloff_exponent);
