@@ -2,10 +2,6 @@
 // Placeholder answers until the tracing module lands.
 #include "refhost/internal.h"
 
-namespace refhost::detail {
-miBoolean query_object_light_area(miTag, float*) { return 0; }
-}  // namespace refhost::detail
-
 extern "C" {
 
 miBoolean mi_trace_shadow(miColor*, miState*) { return 1; }
