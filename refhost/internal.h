@@ -22,6 +22,9 @@ struct Element {
   Geometry geometry;           // objects
   std::vector<miTag> members;  // groups
   unsigned char* bytes() { return reinterpret_cast<unsigned char*>(storage.get()); }
+  const unsigned char* bytes() const {
+    return reinterpret_cast<const unsigned char*>(storage.get());
+  }
 };
 
 struct Database {
