@@ -1,6 +1,7 @@
 // Sampling and photon emission: per-thread sample streams, the emission
 // direction of a photon and the record of emitted photons.
 #include <cmath>
+#include <iterator>
 #include <mutex>
 
 #include "refhost/internal.h"
@@ -17,11 +18,25 @@ uint64_t next(uint64_t& s) {
 
 double uniform(uint64_t& s) { return double(next(s) >> 11) * (1.0 / 9007199254740992.0); }
 
-uint64_t& stream(miState* state) {
-  thread_local uint64_t fallback = 0x1234567ull;
+// The calling thread's context; threads that call without one share a
+// per-thread fallback.
+refhost::ThreadContext& context(miState* state) {
+  thread_local refhost::ThreadContext fallback(0, 0x1234567ull);
   if (state != nullptr && state->host != nullptr)
-    return static_cast<refhost::ThreadContext*>(state->host)->rng;
+    return *static_cast<refhost::ThreadContext*>(state->host);
   return fallback;
+}
+
+uint64_t& stream(miState* state) { return context(state).rng; }
+
+constexpr uint32_t kHaltonBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53};
+
+// The digits of i in base b mirrored about the radix point.
+double radical_inverse(uint64_t i, uint32_t base) {
+  const double step = 1.0 / base;
+  double scale = step, value = 0.0;
+  for (; i > 0; i /= base, scale *= step) value += double(i % base) * scale;
+  return value;
 }
 
 struct PhotonLog {
@@ -55,10 +70,27 @@ double uniform01(ThreadContext& thread) { return uniform(thread.rng); }
 
 extern "C" {
 
+// Samples of a Halton sequence (radical inverses in the first primes, one
+// prime per dimension), one point per call, each thread along its own
+// sequence position. Every thread shifts the whole sequence by a random
+// offset per dimension (modulo 1), drawn from its stream at its first
+// sample, so that threads do not repeat each other's points while each keeps
+// the even spread of the sequence. Dimensions beyond the table are plain
+// random numbers.
 miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigned int*) {
   if (sample == nullptr || dimension <= 0) return 0;
-  uint64_t& s = stream(state);
-  for (int i = 0; i < dimension; ++i) sample[i] = uniform(s);
+  refhost::ThreadContext& ctx = context(state);
+  if (ctx.sample_index == 0) ctx.sample_shift = next(ctx.rng);
+  const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
+  uint64_t shift_stream = ctx.sample_shift;
+  for (int d = 0; d < dimension; ++d) {
+    if (d >= int(std::size(kHaltonBases))) {
+      sample[d] = uniform(ctx.rng);
+      continue;
+    }
+    const double v = radical_inverse(index, kHaltonBases[d]) + uniform(shift_stream);
+    sample[d] = v >= 1.0 ? v - 1.0 : v;
+  }
   return 1;
 }
 
