@@ -29,15 +29,22 @@ refhost::ThreadContext& context(miState* state) {
 
 uint64_t& stream(miState* state) { return context(state).rng; }
 
-constexpr uint32_t kHaltonBases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53};
-
-// The digits of i in base b mirrored about the radix point.
-double radical_inverse(uint64_t i, uint32_t base) {
-  const double step = 1.0 / base;
+// The digits of i in base B mirrored about the radix point (B fixed at
+// compile time, so that the divisions become multiplications).
+template <uint64_t B>
+double radical_inverse(uint64_t i) {
+  constexpr double step = 1.0 / B;
   double scale = step, value = 0.0;
-  for (; i > 0; i /= base, scale *= step) value += double(i % base) * scale;
+  for (; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
   return value;
 }
+
+// One prime base per dimension of the Halton sequence.
+constexpr double (*kHaltonDimensions[])(uint64_t) = {
+    radical_inverse<2>,  radical_inverse<3>,  radical_inverse<5>,  radical_inverse<7>,
+    radical_inverse<11>, radical_inverse<13>, radical_inverse<17>, radical_inverse<19>,
+    radical_inverse<23>, radical_inverse<29>, radical_inverse<31>, radical_inverse<37>,
+    radical_inverse<41>, radical_inverse<43>, radical_inverse<47>, radical_inverse<53>};
 
 struct PhotonLog {
   std::mutex mutex;
@@ -84,11 +91,11 @@ miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigne
   const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
   uint64_t shift_stream = ctx.sample_shift;
   for (int d = 0; d < dimension; ++d) {
-    if (d >= int(std::size(kHaltonBases))) {
+    if (d >= int(std::size(kHaltonDimensions))) {
       sample[d] = uniform(ctx.rng);
       continue;
     }
-    const double v = radical_inverse(index, kHaltonBases[d]) + uniform(shift_stream);
+    const double v = kHaltonDimensions[d](index) + uniform(shift_stream);
     sample[d] = v >= 1.0 ? v - 1.0 : v;
   }
   return 1;

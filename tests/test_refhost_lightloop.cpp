@@ -400,6 +400,40 @@ TEST_F(LightLoop, QueryAnswersTheAreaOfTheLightsEmittingObject) {
   EXPECT_EQ(area, -1.0f);
 }
 
+// A light shader instance that was never initialised answers every call
+// with its fatal error and false: the count of errors is the count of light
+// rays the loop handed to it.
+TEST_F(LightLoop, IlluminanceAsksTheLightOncePerEmitterPointInFrontOfTheReceiver) {
+  refhost::ShaderInstance& shader = lumenfield();
+  LightDesc rect;
+  rect.shape = miLIGHT_RECTANGLE;
+  rect.edge_u = {1, 0, 0};
+  rect.edge_v = {0, 1, 0};
+  const refhost::SceneLight light{&shader, add_light_instance(rect, refhost::translate(0, 0, 2))};
+  LightDesc point_desc;
+  point_desc.shape = miLIGHT_DISC;  // of radius 0: every point at the origin
+  const refhost::SceneLight dot{&shader, add_light_instance(point_desc)};
+  const struct {
+    const char* what;
+    refhost::SceneLight light;
+    miVector point, normal;
+    size_t calls;
+  } cases[] = {
+      {"facing the light", light, {0, 0, 0}, {0, 0, 1}, 16},
+      {"facing the light, normal not of unit length", light, {0, 0, 0}, {0, 0, 5}, 16},
+      {"turned away", light, {0, 0, 0}, {0, 0, -1}, 0},
+      {"edge-on in the light's plane, half in front", light, {0, 0, 2}, {1, 0, 0}, 8},
+      {"on the emitter point itself", dot, {0, 0, 0}, {0, 0, 1}, 0},
+      {"without a normal", light, {0, 0, 0}, {0, 0, 0}, 0},
+  };
+  for (const auto& c : cases) {
+    refhost::clear_messages();
+    const miColor e = refhost::illuminance(c.light, c.point, c.normal, 16, thread_);
+    EXPECT_EQ(refhost::errors().size(), c.calls) << c.what;
+    EXPECT_EQ(e.r, 0.0f) << c.what << ": false answers count as nothing";
+  }
+}
+
 TEST(RefhostSample, SequencesAreDeterministicPerThreadContext) {
   auto draw = [](refhost::ThreadContext& ctx, int dims, int count) {
     miState s = refhost::make_state(nullptr, &ctx, miRAY_PHOTON_FIRST);
