@@ -107,20 +107,22 @@ miColor* zel_blackbody(float temperature_kelvin, float luminance) {
   sum.y += half(p_last, last[1]);
   sum.z += half(p_last, last[2]);
 
-  if (!(sum.y > 0.0f) || !std::isfinite(sum.x) || !std::isfinite(sum.y) || !std::isfinite(sum.z)) {
-    // No usable spectrum. Below about 208 K every Planck term underflows;
-    // as T falls to 0 the spectrum's visible part narrows onto the longest
-    // tabulated wavelength, so such a body gets that limit colour (780 nm,
-    // Y = luminance), continuous with the coldest temperatures that still
-    // integrate. A negative, infinite or NaN temperature describes no body:
-    // black, so that nothing undefined reaches the renderer.
-    if (temperature > 0.0f && std::isfinite(temperature))
-      return make_render_color(target * last[0] / last[1], target, target * last[2] / last[1]);
-    return make_render_color(0.0f, 0.0f, 0.0f);
-  }
-
   const float k = target / sum.y;
-  return make_render_color(k * sum.x, k * sum.y, k * sum.z);
+  const miColor xyz{k * sum.x, k * sum.y, k * sum.z, 1.0f};
+  if (sum.y > 0.0f && std::isfinite(xyz.r) && std::isfinite(xyz.g) && std::isfinite(xyz.b))
+    return make_render_color(xyz.r, xyz.g, xyz.b);
+
+  // No usable spectrum. Below about 340 K the Planck terms leave the normal
+  // range of floats and below about 208 K they all underflow: k = L / Y has
+  // no finite value. As T falls to 0 the visible part of the spectrum
+  // narrows onto the longest tabulated wavelength, so such a body gets that
+  // limit colour (780 nm, Y = luminance), continuous with the coldest
+  // temperatures that still integrate. A negative, infinite or NaN
+  // temperature describes no body: black, so that nothing undefined reaches
+  // the renderer.
+  if (temperature > 0.0f && std::isfinite(temperature))
+    return make_render_color(target * last[0] / last[1], target, target * last[2] / last[1]);
+  return make_render_color(0.0f, 0.0f, 0.0f);
 }
 
 miColor* zel_cie_d(float temperature_kelvin, float luminance) {
