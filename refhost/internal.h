@@ -28,6 +28,9 @@ struct Element {
   std::atomic<const void*> derived{nullptr};
   std::vector<std::shared_ptr<const void>> derived_owners;
   unsigned char* bytes() { return reinterpret_cast<unsigned char*>(storage.get()); }
+  const unsigned char* bytes() const {
+    return reinterpret_cast<const unsigned char*>(storage.get());
+  }
 };
 
 struct Database {
