@@ -8,6 +8,7 @@
 
 #include "refhost/editing.h"
 #include "refhost/profiles.h"
+#include "shaders/lumenfield.h"
 #include "tests/host_fixture.h"
 
 namespace {
@@ -287,6 +288,57 @@ TEST_F(LightProfileShader, TheUtilityFindsTheProfileByName) {
     float peak_cd = 0;
     u.call(&peak_cd, &state);
     EXPECT_GT(peak_cd, 790.0f) << "the batwing's peak near 50 degrees";
+  }
+}
+
+// The area light finds a profile defined from a file by the same name; its
+// reference intensity is the table's peak, and an EULUMDAT profile turns
+// absolute intensity mode off with the light's warning.
+TEST_F(LightProfileShader, TheAreaLightFindsTheProfileByName) {
+  const struct {
+    const char* file;
+    int format;
+    int absolute;
+    const char* warning;
+  } cases[] = {
+      {"narrow_downlight.ies", 1, 1, nullptr},
+      {"narrow_downlight.ldt", 2, 0,
+       "Zel_lumenfield: Cannot use absolute intensity mode with Eulumdat profiles"},
+  };
+  for (const auto& k : cases) {
+    refhost::clear_messages();
+    Definition d;
+    d.name = std::string("downlight ") + k.file;
+    d.file = example_profile(k.file);
+    d.format = k.format;
+    run(d);
+
+    const miTag instance = add_light_instance({});
+    refhost::ShaderInstance& light = lumenfield();
+    light.set_int("use_profile", 1);
+    light.set_int("absolute_intensity", 1);
+    light.set_string("profile_name", d.name);
+    miState state = refhost::make_state(&light, &thread_, miRAY_LIGHT, instance);
+    light.init(&state);
+    const auto* user = static_cast<const lumenfield_user*>(light.user());
+    ASSERT_NE(user, nullptr);
+
+    refhost::ProfileTable table;
+    std::string error;
+    ASSERT_TRUE(refhost::read_profile_file(d.file, d.format, table, error)) << error;
+    const float peak = *std::max_element(table.candela.begin(), table.candela.end());
+    EXPECT_EQ(user->profile, refhost::find("zel_lightprofile::" + d.name)) << k.file;
+    EXPECT_EQ(user->profile_format, k.format) << k.file;
+    EXPECT_EQ(user->profile_candela, peak) << k.file;
+    // A cosⁿ lobe of flux Φ peaks at Φ (n + 1) / 2π: 1000 lm, n = 30.
+    const double lobe_peak = 1000.0 * 31.0 / (2.0 * 3.141592653589793);
+    EXPECT_NEAR(peak, lobe_peak, 0.02 * lobe_peak) << k.file;
+    EXPECT_EQ(user->absolute_intensity, k.absolute) << k.file;
+    const auto w = refhost::warnings();
+    ASSERT_EQ(w.size(), k.warning != nullptr ? 1u : 0u) << k.file;
+    if (k.warning != nullptr) {
+      EXPECT_EQ(w[0], k.warning);
+    }
   }
 }
 
