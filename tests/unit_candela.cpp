@@ -32,8 +32,16 @@ uint64_t total_queries() {
 
 // A profile of the same intensity in every direction.
 miTag uniform_profile() {
-  return refhost::db_add(miSCENE_LIGHTPROFILE, refhost::kProfileRecordSize, "uniform");
+  return refhost::add_profile("uniform", {{0, 90, 180}, {0}, {500, 500, 500}});
 }
+
+// A rotationally symmetric profile that brightens from 100 cd straight
+// down (γ = 0, light-space −z) to 500 cd straight up, linearly in γ.
+miTag graded_profile(int format = miLP_STD_IES) {
+  return refhost::add_profile("graded", {{0, 45, 90, 135, 180}, {0}, {100, 200, 300, 400, 500}},
+                              format);
+}
+constexpr float kGradedPeak = 500.0f;
 
 class Candela : public zeltest::HostTest {
  protected:
@@ -295,6 +303,163 @@ TEST_F(Candela, NoAllocationOrLookupPerRay) {
   EXPECT_EQ(refhost::allocation_count(), allocations);
   EXPECT_EQ(refhost::lookup_count(), lookups);
   EXPECT_EQ(total_queries(), queries);
+}
+
+// ---- profile branch -------------------------------------------------------------
+
+auto with_profile(miTag profile, int absolute = 1) {
+  return [=](refhost::ShaderInstance& s) {
+    s.set_int("use_profile", 1);
+    s.set_tag("profile", profile);
+    s.set_int("absolute_intensity", absolute);
+  };
+}
+
+TEST_F(Candela, ProfileInAbsoluteAndRelativeMode) {
+  Light& absolute = make_light({}, with_profile(graded_profile(), 1));
+  ASSERT_EQ(absolute.user->absolute_intensity, 1);
+  EXPECT_FLOAT_EQ(sample(absolute, {0, 0, -1}), 100.0f);
+  EXPECT_FLOAT_EQ(sample(absolute, {1, 0, 0}), 300.0f);
+  EXPECT_FLOAT_EQ(sample(absolute, {0, 0, 1}), 500.0f);
+
+  Light& relative = make_light({}, with_profile(graded_profile(), 0));
+  EXPECT_FLOAT_EQ(sample(relative, {0, 0, -1}), 100.0f / kGradedPeak);
+  // Eulumdat profiles are always relative.
+  Light& eulumdat = make_light({}, with_profile(graded_profile(miLP_STD_EULUMDAT), 1));
+  ASSERT_EQ(eulumdat.user->absolute_intensity, 0);
+  EXPECT_FLOAT_EQ(sample(eulumdat, {1, 0, 0}), 300.0f / kGradedPeak);
+  // The intensity parameters play no part.
+  absolute.shader->set_float("intensity", 77);
+  EXPECT_FLOAT_EQ(sample(absolute, {0, 0, -1}), 100.0f);
+}
+
+TEST_F(Candela, SpotConesOnTopOfAProfileOnlyWhenAsked) {
+  for (const int cones : {0, 1}) {
+    Light& l = make_light(spot(30), [cones](refhost::ShaderInstance& s) {
+      with_profile(graded_profile())(s);
+      s.set_int("profile_spot_cones", cones);
+      s.set_float("falloff_angle", 40);
+    });
+    EXPECT_FLOAT_EQ(sample(l, {0, 0, -1}), 100.0f) << "cones " << cones;
+    const float outside = sample(l, at_angle(45));
+    const float band = sample(l, at_angle(25));
+    if (cones == 1) {
+      EXPECT_EQ(outside, 0.0f);
+      const float factor =
+          calc_spotlight_cones(&l.state, at_angle(25), {0, 0, -1}, l.user->spread, l.user->falloff);
+      EXPECT_GT(factor, 0.0f);
+      EXPECT_LT(factor, 1.0f);
+      EXPECT_FLOAT_EQ(band, (100.0f + 25.0f / 45.0f * 100.0f) * factor);
+    } else {
+      EXPECT_FLOAT_EQ(outside, 200.0f) << "no cone at all";
+      EXPECT_FLOAT_EQ(band, 100.0f + 25.0f / 45.0f * 100.0f);
+    }
+  }
+}
+
+// The profile rescaled so that its reference intensity becomes the given one.
+TEST_F(Candela, ProfileIntensityOverride) {
+  auto override_to = [](int unit, float value, int absolute) {
+    return [=](refhost::ShaderInstance& s) {
+      with_profile(graded_profile(), absolute)(s);
+      s.set_int("override_profile_intensity", 1);
+      s.set_int("profile_intensity_unit", unit);
+      s.set_float("profile_intensity", value);
+    };
+  };
+  Light& candela = make_light({}, override_to(0, 1000, 1));
+  ASSERT_EQ(candela.user->profile_candela, kGradedPeak);
+  EXPECT_FLOAT_EQ(sample(candela, {0, 0, -1}), 100.0f * 1000.0f / kGradedPeak);
+  EXPECT_FLOAT_EQ(sample(candela, {0, 0, 1}), 1000.0f);
+
+  Light& flux = make_light({}, override_to(1, 2000, 1));
+  const auto per_steradian = static_cast<float>(2000.0 / (2.0 * zel::k2Pi));
+  EXPECT_FLOAT_EQ(sample(flux, {0, 0, 1}), per_steradian);
+
+  // Relative mode is not rescaled.
+  Light& relative = make_light({}, override_to(0, 1000, 0));
+  EXPECT_FLOAT_EQ(sample(relative, {0, 0, -1}), 100.0f / kGradedPeak);
+}
+
+// A profile without a positive reference intensity cannot be rescaled: it is
+// used as it stands rather than divided by zero.
+TEST_F(Candela, OverrideOfAProfileWithoutReferenceIntensity) {
+  Light& l = make_light({}, [](refhost::ShaderInstance& s) {
+    with_profile(graded_profile())(s);
+    s.set_int("override_profile_intensity", 1);
+    s.set_float("profile_intensity", 1000);
+  });
+  l.user->profile_candela = 0.0f;  // as a host that gives no answer to the query leaves it
+  EXPECT_FLOAT_EQ(sample(l, {0, 0, -1}), 100.0f);
+  Light& dark = make_light({}, [](refhost::ShaderInstance& s) {
+    with_profile(refhost::add_profile("dark", {{0, 180}, {0}, {0, 0}}))(s);
+    s.set_int("override_profile_intensity", 1);
+    s.set_float("profile_intensity", 1000);
+  });
+  ASSERT_EQ(dark.user->profile_candela, 0.0f);
+  EXPECT_EQ(sample(dark, {0, 0, -1}), 0.0f);
+}
+
+// From the origin: the profile is read along the line from the light's
+// centre to the illuminated point, not along the ray from the emitter point.
+TEST_F(Candela, ProfileFromTheLightsOrigin) {
+  const miVector emitter_point{1, 0, 0};
+  const miVector lit_point{1, 0, -1};  // straight below the emitter point, 45° off the centre
+  for (const int from_origin : {0, 1}) {
+    Light& area = make_light(rectangle(), [from_origin](refhost::ShaderInstance& s) {
+      with_profile(graded_profile())(s);
+      s.set_int("profile_from_origin", from_origin);
+    });
+    const float expected = from_origin == 1 ? 200.0f : 100.0f;
+    EXPECT_FLOAT_EQ(sample(area, {0, 0, -1}, lit_point, emitter_point), expected)
+        << "from origin " << from_origin;
+  }
+  // A light without an area shape is its own origin: no re-aiming.
+  Light& point = make_light({}, [](refhost::ShaderInstance& s) {
+    with_profile(graded_profile())(s);
+    s.set_int("profile_from_origin", 1);
+  });
+  EXPECT_FLOAT_EQ(sample(point, {0, 0, -1}, lit_point, emitter_point), 100.0f);
+}
+
+// The orientation turns the direction before the lookup: a quarter turn
+// about x takes straight down to the horizon (γ = 90°, 300 cd).
+TEST_F(Candela, ProfileOrientation) {
+  struct Case {
+    int orientation;
+    float rotation_x;
+    float expected;
+  };
+  const Case cases[] = {{0, 90, 100}, {3, 0, 300},  {2, 0, 300}, {1, 90, 300},
+                        {1, 0, 100},  {1, 45, 200}, {9, 90, 100}};
+  for (const Case& c : cases) {
+    Light& l = make_light({}, [&c](refhost::ShaderInstance& s) {
+      with_profile(graded_profile())(s);
+      s.set_int("profile_orientation", c.orientation);
+      s.set_float("rotation_x", c.rotation_x);
+    });
+    EXPECT_NEAR(sample(l, {0, 0, -1}), c.expected, 1e-3)
+        << "orientation " << c.orientation << ", x " << c.rotation_x;
+  }
+}
+
+// With the orientation parameter evaluating to 1 on a call, that call's
+// angle parameters are used, not the ones the preset gave at init.
+TEST_F(Candela, ProfileOrientationAnglesFollowTheParameters) {
+  int32_t orientation = 3;
+  float angle = 0;
+  Light& l = make_light({}, [&](refhost::ShaderInstance& s) {
+    with_profile(graded_profile())(s);
+    s.connect("profile_orientation",
+              [&orientation](miState*, void* out) { std::memcpy(out, &orientation, 4); });
+    s.connect("rotation_x", [&angle](miState*, void* out) { std::memcpy(out, &angle, 4); });
+  });
+  ASSERT_EQ(l.user->profile_orientation, 3);
+  EXPECT_NEAR(sample(l, {0, 0, -1}), 300.0f, 1e-3) << "the preset's quarter turn";
+  orientation = 1;
+  EXPECT_NEAR(sample(l, {0, 0, -1}), 100.0f, 1e-3) << "the parameters: no turn";
+  angle = 45;
+  EXPECT_NEAR(sample(l, {0, 0, -1}), 200.0f, 1e-3) << "the parameters: 45°";
 }
 
 }  // namespace
