@@ -87,6 +87,19 @@ TEST_F(Setup, NullArgumentsFromTheHostAreSurvived) {
   exit(nullptr, nullptr);
   exit(&no_shader, s.params());
   EXPECT_EQ(refhost::allocation_count(), before);
+  EXPECT_EQ(s.user(), nullptr);
+  // A state naming no light instance: the host's queries give no answers,
+  // and the record keeps its zeros.
+  miState lightless = refhost::make_state(&s, &thread_, miRAY_LIGHT, 0);
+  init(&lightless, s.params(), &wants);
+  const auto* u = static_cast<const lumenfield_user*>(s.user());
+  ASSERT_NE(u, nullptr);
+  EXPECT_EQ(u->light, 0u);
+  EXPECT_EQ(u->area_shape, 0);
+  EXPECT_EQ(u->origin.x, 0.0f);
+  EXPECT_EQ(u->area_vector_a, nullptr);
+  exit(&lightless, s.params());
+  EXPECT_EQ(s.user(), nullptr);
   // Exit of an instance that never had an init finds no record.
   miState state = refhost::make_state(&s, &thread_, miRAY_LIGHT, light_instance_);
   exit(&state, s.params());
@@ -219,6 +232,7 @@ TEST_F(Setup, FullIntensityCone) {
       {1, cos_deg(40), 50, 1.0f},         // wider than the cone: no band
       {1, cos_deg(40), 40, 1.0f},         // exactly the cone: no band
       {1, cos_deg(40), 0, cos_deg(40)},   // no band: inner cone = outer cone
+      {1, 1.0000001f, 10, 1.0f},          // a spread a rounding step above 1: no cone
   };
   for (const Case& c : cases) {
     refhost::LightDesc desc;

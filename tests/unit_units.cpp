@@ -294,6 +294,15 @@ TEST_F(CosineLaw, RectangleFollowsTheNormalOfItsEdges) {
   EXPECT_EQ(law({0, 0, 1}, 1, 1, v, u), 0.0f) << "edges in the other order face away";
 }
 
+// Without an emitter plane there is no angle to measure: no law (factor 1).
+TEST_F(CosineLaw, NoPlaneNoLaw) {
+  state_.dir = {0, 0, -1};
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_RECTANGLE, 2, nullptr, nullptr), 1.0f);
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_DISC, 2, nullptr, nullptr), 1.0f);
+  miVector radius{1, 0, 0};
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_SPHERE, 2, &radius, nullptr), 1.0f);
+}
+
 TEST_F(CosineLaw, DiscUsesItsStoredNormalAsItIs) {
   const miVector at60{static_cast<float>(std::sin(kPi / 3)), 0, 0.5f};
   EXPECT_NEAR(law(at60, 2, 1, {0, 0, 1}), 0.5f, 1e-6);
