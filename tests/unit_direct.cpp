@@ -147,4 +147,77 @@ TEST_F(Direct, DarkSampleContributesNothing) {
   EXPECT_EQ(a.colour.g, 0.5f);
 }
 
+// A pane between the light and the lit point, letting `through` pass.
+void add_pane(float z, miColor through) {
+  refhost::Geometry pane;
+  pane.kind = refhost::Geometry::Rectangle;
+  pane.center = {0, 0, z};
+  pane.u = {1, 0, 0};
+  pane.v = {0, 1, 0};
+  pane.transparency = through;
+  refhost::add_object("pane" + std::to_string(refhost::elements_of_type(miSCENE_OBJECT).size()),
+                      pane);
+}
+
+// Shadows with a transparency t: a full shadow keeps the fraction t, a
+// partial one blends each channel between t and 1 by what the occluders let
+// through.
+TEST_F(Direct, ShadowTransparency) {
+  struct Case {
+    std::string name;
+    std::vector<miColor> panes;
+    double r, g, b;  // fraction of the unshadowed light that remains
+  };
+  const double t = 0.2;
+  const std::vector<Case> cases = {
+      {"open", {}, 1, 1, 1},
+      {"opaque", {{0, 0, 0, 0}}, t, t, t},
+      {"half transparent", {{0.5f, 0.5f, 0.5f, 0}}, 0.6, 0.6, 0.6},
+      {"tinted", {{0.5f, 0.25f, 0, 0}}, 0.5 * (1 - t) + t, 0.25 * (1 - t) + t, t},
+      {"two half panes", {{0.5f, 0.5f, 0.5f, 0}, {0.5f, 0.5f, 0.5f, 0}}, 0.4, 0.4, 0.4},
+  };
+  params.shadows = 1;
+  params.shadow_transparency = float(t);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    refhost::reset();
+    float z = -0.5f;
+    for (const miColor& through : c.panes) add_pane(z -= 0.25f, through);
+    const miColor base{1, 0.5f, 0.25f, 0.75f};
+    const Answer a = light_ray(2.0, 1.0f, base);
+    EXPECT_EQ(a.lit, 1);
+    EXPECT_NEAR(a.colour.r, 25.0 * 1.0 * c.r, 1e-5);
+    EXPECT_NEAR(a.colour.g, 25.0 * 0.5 * c.g, 1e-5);
+    EXPECT_NEAR(a.colour.b, 25.0 * 0.25 * c.b, 1e-5);
+    EXPECT_EQ(a.colour.a, 0.75f);
+  }
+}
+
+// No shadow ray when shadows are off, when the transparency is 1 or more
+// (a blocked ray would otherwise scale the light by it), or when the light
+// is weaker than the shadow threshold; at the threshold itself the ray is
+// traced.
+TEST_F(Direct, ShadowRayOnlyWhenItMatters) {
+  struct Case {
+    std::string name;
+    int shadows;
+    float transparency, threshold;
+    double remaining;
+  };
+  const std::vector<Case> cases = {
+      {"shadows off", 0, 0.2f, 0, 1.0},          {"transparency 1", 1, 1.0f, 0, 1.0},
+      {"transparency 1.5", 1, 1.5f, 0, 1.0},     {"below the threshold", 1, 0.2f, 25.5f, 1.0},
+      {"at the threshold", 1, 0.2f, 25.0f, 0.2}, {"above the threshold", 1, 0.2f, 24.5f, 0.2},
+  };
+  add_pane(-1, {0, 0, 0, 0});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    params.shadows = c.shadows;
+    params.shadow_transparency = c.transparency;
+    params.shadow_threshold = c.threshold;
+    const Answer a = light_ray(2.0);
+    EXPECT_NEAR(max_rgb(a.colour), 25.0 * c.remaining, 1e-5);
+  }
+}
+
 }  // namespace
