@@ -194,6 +194,8 @@ const ShaderDecl& declaration(const std::string& shader);
 // A loaded plug-in.
 class Plugin {
  public:
+  // Loads the plug-in at `path`; an empty path stands for the running program
+  // (shaders linked in, entry points exported).
   explicit Plugin(const std::string& path);
   ~Plugin();
   Plugin(const Plugin&) = delete;
