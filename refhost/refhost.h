@@ -283,6 +283,7 @@ struct ThreadContext {
   int thread;
   uint64_t rng;           // per-thread random stream
   uint64_t sample_index;  // low-discrepancy sequence position
+  uint64_t sample_shift = 0;  // the thread's random shift of that sequence, drawn at first use
   alignas(16) unsigned char eval_buffer[8][64];
   unsigned eval_next = 0;
 };
