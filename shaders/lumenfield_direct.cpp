@@ -50,7 +50,7 @@ void apply_shadow(miColor* result, miState* state, float transparency) {
     result->b *= transparency;
     return;
   }
-  const double t = transparency;
+  const double t = double(transparency);
   auto blend = [t](float channel, float passed) {
     return static_cast<float>(double(channel) * (double(passed) * (1.0 - t) + t));
   };

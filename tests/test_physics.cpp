@@ -98,9 +98,9 @@ TEST_F(Physics, IsotropicLightFollowsInverseSquareAndCosine) {
           (dx * double(r.normal.x) + dy * double(r.normal.y) + dz * double(r.normal.z)) / d;
       const double expected = double(candela) * cos_theta / (d * d);
       const miColor e = refhost::illuminance(l, p, r.normal, 1, thread_);
-      EXPECT_TRUE(near_rel(e.r, expected, 1e-5)) << e.r << " lux, expected " << expected;
-      EXPECT_TRUE(near_rel(e.g, expected, 1e-5));
-      EXPECT_TRUE(near_rel(e.b, expected, 1e-5));
+      EXPECT_TRUE(near_rel(double(e.r), expected, 1e-5)) << e.r << " lux, expected " << expected;
+      EXPECT_TRUE(near_rel(double(e.g), expected, 1e-5));
+      EXPECT_TRUE(near_rel(double(e.b), expected, 1e-5));
     }
   }
 }
@@ -128,10 +128,10 @@ TEST_F(Physics, LambertianEmittersMatchTheConfigurationFactor) {
     SCOPED_TRACE("point " + std::to_string(p.x) + ", " + std::to_string(p.y));
     // The light turned about x mirrors its y: the rectangle is symmetric.
     const double expected =
-        double(lumens) / area * rectangle_factor(p.x, p.y, -ha, ha, -hb, hb, height);
+        double(lumens) / area * rectangle_factor(p.x, p.y, -ha, ha, -hb, hb, double(height));
     const miColor e =
         refhost::illuminance(r, {float(p.x), float(p.y), 0}, {0, 0, 1}, 10000, thread_);
-    EXPECT_TRUE(near_rel(e.r, expected, 0.01)) << e.r << " lux, expected " << expected;
+    EXPECT_TRUE(near_rel(double(e.r), expected, 0.01)) << e.r << " lux, expected " << expected;
   }
 
   const float radius = 0.8f;
@@ -144,9 +144,9 @@ TEST_F(Physics, LambertianEmittersMatchTheConfigurationFactor) {
   const double disc_area = kPi * double(radius) * double(radius);
   for (const float h : {height, 0.5f * height}) {
     SCOPED_TRACE("disc, distance " + std::to_string(h));
-    const double expected = double(lumens) / disc_area * disc_factor(radius, h);
+    const double expected = double(lumens) / disc_area * disc_factor(double(radius), double(h));
     const miColor e = refhost::illuminance(d, {0, 0, height - h}, {0, 0, 1}, 10000, thread_);
-    EXPECT_TRUE(near_rel(e.r, expected, 0.01)) << e.r << " lux, expected " << expected;
+    EXPECT_TRUE(near_rel(double(e.r), expected, 0.01)) << e.r << " lux, expected " << expected;
   }
 }
 
@@ -186,13 +186,13 @@ TEST_F(Physics, VisibleLuminanceAgreesWithCastLight) {
     miColor seen{};
     ASSERT_TRUE(s.call(&seen, &eye));
     const double peak_intensity = double(lumens) / kPi;  // cd, cosine law
-    EXPECT_TRUE(near_rel(seen.r, peak_intensity / area, 1e-5))
+    EXPECT_TRUE(near_rel(double(seen.r), peak_intensity / area, 1e-5))
         << seen.r << " cd/m², expected " << peak_intensity / area;
     luminances.push_back(double(seen.r));
 
     if (desc == &rect) {
       const miColor e = refhost::illuminance(l, {0, 0, 0}, {0, 0, 1}, 10000, thread_);
-      const double factor = rectangle_factor(0, 0, -ha, ha, -hb, hb, height);
+      const double factor = rectangle_factor(0, 0, -ha, ha, -hb, hb, double(height));
       const double cast = double(e.r) / double(to_luminance);  // undo the output scale
       EXPECT_TRUE(near_rel(kPi * luminances.back() * factor, cast, 0.01))
           << "luminance " << luminances.back() << " casts " << cast;

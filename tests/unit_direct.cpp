@@ -121,7 +121,8 @@ TEST_F(Direct, IntensityModes) {
     bool output_scaled;
   };
   const float scale = 3, relative = 7;  // direct scale, relative_intensity
-  const std::vector<Case> cases = {{1, scale, true}, {0, relative, false}, {2, scale, false}};
+  const std::vector<Case> cases = {
+      {1, double(scale), true}, {0, double(relative), false}, {2, double(scale), false}};
   params.relative_intensity = relative;
   user.output_scale = {0.5f, 0.25f, 2, 9};
   for (const Case& c : cases) {

@@ -89,7 +89,7 @@ TEST_F(Photon, StartPointsLieOnTheEmitter) {
       place_light(placements[k]);
       const Frame f = frame_of(placements[k]);
       const double la = std::sqrt(dot(c.a, c.a)), lb = std::sqrt(dot(c.b, c.b));
-      const double radius = c.b.x;
+      const double radius = double(c.b.x);
       double reach_x = 0, reach_y = 0, low_z = 0, high_z = 0;
       int inner = 0;
       for (const miVector& p : emit(kPhotons)) {
