@@ -379,7 +379,7 @@ TEST_F(LightProfileShader, AProfiledLightObeysTheInverseSquareLaw) {
         -(double(c.normal.x) * x + double(c.normal.y) * y + double(c.normal.z) * z) / std::sqrt(d2);
     const double expected = double(refhost::sample_table(table, to_point)) * cos_theta / d2;
     const miColor e = refhost::illuminance(scene_light, c.point, c.normal, 1, thread_);
-    EXPECT_TRUE(zeltest::near_rel(e.r, expected, 1e-5))
+    EXPECT_TRUE(zeltest::near_rel(double(e.r), expected, 1e-5))
         << "at (" << c.point.x << ", " << c.point.y << ", " << c.point.z << "): " << e.r
         << " lux, expected " << expected;
   }
