@@ -4,6 +4,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "tools/lux/outputs.h"
@@ -48,14 +50,20 @@ std::unique_ptr<refhost::Plugin> load_plugin(const std::string& path) {
   }
 }
 
-// The host's messages from `from` on, as lines for the user.
+// The host's messages from `from` on, as lines for the user: each text
+// once, in order of first appearance, with how often it came.
 std::vector<std::string> host_messages(size_t from) {
-  std::vector<std::string> out;
   const auto all = refhost::messages();
-  for (size_t i = from; i < all.size(); ++i)
-    out.push_back((all[i].kind == refhost::MessageKind::Error ? "error: " : "warning: ") +
-                  all[i].text);
-  return out;
+  std::vector<std::string> texts;
+  std::map<std::string, size_t> counts;
+  for (size_t i = from; i < all.size(); ++i) {
+    const std::string t =
+        (all[i].kind == refhost::MessageKind::Error ? "error: " : "warning: ") + all[i].text;
+    if (counts[t]++ == 0) texts.push_back(t);
+  }
+  for (auto& t : texts)
+    if (counts[t] > 1) t += " (" + std::to_string(counts[t]) + " times)";
+  return texts;
 }
 
 int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
@@ -100,7 +108,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names));
-    if (info.pictures) write_false_colour(r, scene.unit.name, files.reserve(base + ".png"));
+    if (info.pictures) write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"));
   }
   if (o.view) {
     const ViewResult v = render_view(model, *scene.view, calc);

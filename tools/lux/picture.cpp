@@ -173,7 +173,7 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
   const int pw = std::max(60, static_cast<int>(std::lround(width * scale)));
   const int ph = std::max(60, static_cast<int>(std::lround(height * scale)));
   const double sx = pw / width, sy = ph / height;
-  const int left = 56, top = 52, bar_gap = 28, bar_w = 20, right = 88, bottom = 44;
+  const int left = 64, top = 52, bar_gap = 28, bar_w = 20, right = 88, bottom = 44;
   const int bar_h = std::max(ph, 220);
   const int W = left + pw + bar_gap + bar_w + right;
   const int H = top + std::max(ph, bar_h) + bottom;
@@ -216,37 +216,56 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
       }
   }
 
-  // Iso-lux lines, each labelled once where it runs farthest from the edges.
+  // Iso-lux lines, traced on a finer lattice of the same interpolation as
+  // the colours so that lines and colours agree, each labelled once where
+  // it runs farthest from the edges and clear of the other labels.
+  const int k = std::clamp(240 / std::max(nu, nv), 1, 8);
+  const int fu = (nu - 1) * k + 1, fv = (nv - 1) * k + 1;
+  std::vector<double> fine(size_t(fu) * size_t(fv));
+  for (int j = 0; j < fv; ++j)
+    for (int i = 0; i < fu; ++i)
+      fine[size_t(j) * size_t(fu) + size_t(i)] =
+          sample(r.lux, nu, nv, double(i) / k, double(j) / k);
+  std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
   cairo_set_line_width(cr, 1.0);
   for (double level : scale_of.levels) {
-    const auto segments = iso_segments(r.lux, nu, nv, level);
+    const auto segments = iso_segments(fine, fu, fv, level);
     if (segments.empty()) continue;
+    const auto FX = [&](double x) { return X(x / k); };
+    const auto FY = [&](double y) { return Y(y / k); };
     cairo_set_source_rgba(cr, 0.1, 0.1, 0.1, 0.75);
     for (const auto& g : segments) {
-      cairo_move_to(cr, X(g.x0), Y(g.y0));
-      cairo_line_to(cr, X(g.x1), Y(g.y1));
+      cairo_move_to(cr, FX(g.x0), FY(g.y0));
+      cairo_line_to(cr, FX(g.x1), FY(g.y1));
     }
     cairo_stroke(cr);
-    const Segment* best = &segments[0];
-    double best_room = -1;
-    for (const auto& g : segments) {
-      const double mx = X((g.x0 + g.x1) / 2) - left, my = Y((g.y0 + g.y1) / 2) - top;
-      const double room = std::min({mx, pw - mx, my, ph - my});
-      if (room > best_room) {
-        best_room = room;
-        best = &g;
-      }
-    }
     const std::string s = label(level, scale_of.step);
     cairo_set_font_size(cr, 10);
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);
-    const double mx = X((best->x0 + best->x1) / 2), my = Y((best->y0 + best->y1) / 2);
-    cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
-    cairo_rectangle(cr, mx - e.x_advance / 2 - 2, my - 7, e.x_advance + 4, 13);
-    cairo_fill(cr);
-    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
-    text(cr, mx, my + 4, s, 10, 0.5);
+    const double half_w = e.x_advance / 2 + 2, half_h = 7;
+    std::vector<std::pair<double, std::array<double, 4>>> spots;
+    for (const auto& g : segments) {
+      const double mx = FX((g.x0 + g.x1) / 2), my = FY((g.y0 + g.y1) / 2);
+      const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my});
+      spots.push_back({room, {mx - half_w, my - half_h, mx + half_w, my + half_h}});
+    }
+    std::stable_sort(spots.begin(), spots.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [room, box] : spots) {
+      if (room < half_w) break;
+      const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
+        return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
+      });
+      if (!clear) continue;
+      placed.push_back(box);
+      cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+      cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
+      cairo_fill(cr);
+      cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+      text(cr, (box[0] + box[2]) / 2, box[3] - 3, s, 10, 0.5);
+      break;
+    }
   }
 
   // Frame and axes.
@@ -274,10 +293,10 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
 
   // Colour scale.
   const double bx = left + pw + bar_gap, by = top;
-  for (int k = 0; k < bar_h; ++k) {
-    const auto c = ramp(1.0 - (k + 0.5) / bar_h);
+  for (int row = 0; row < bar_h; ++row) {
+    const auto c = ramp(1.0 - (row + 0.5) / bar_h);
     cairo_set_source_rgb(cr, c[0], c[1], c[2]);
-    cairo_rectangle(cr, bx, by + k, bar_w, 1);
+    cairo_rectangle(cr, bx, by + row, bar_w, 1);
     cairo_fill(cr);
   }
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);

@@ -33,7 +33,7 @@ struct Segment {
 std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level);
 
 // The false-colour picture of a surface's grid as a PNG at `file`.
-// `unit` names the scene's length unit for the axis labels.
+// `unit` is the symbol of the scene's length unit, for the axis labels.
 void write_false_colour(const SurfaceResult& result, const std::string& unit,
                         const std::filesystem::path& file);
 

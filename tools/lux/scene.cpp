@@ -399,7 +399,7 @@ std::optional<SceneUnit> scene_unit_named(const std::string& name) {
   };
   for (const auto& e : table)
     for (const char* n : e.names)
-      if (name == n) return SceneUnit{e.code, e.names[0], e.metres};
+      if (name == n) return SceneUnit{e.code, e.names[0], e.names[2], e.metres};
   return std::nullopt;
 }
 

@@ -25,6 +25,7 @@ class Error : public std::runtime_error {
 struct SceneUnit {
   int code = 0;  // the area light's `scene_unit` code
   std::string name = "metre";
+  std::string symbol = "m";
   double metres = 1.0;  // length of one scene unit in metres
   // Square scene units in one square metre.
   double area_factor() const { return 1.0 / (metres * metres); }

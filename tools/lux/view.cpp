@@ -141,9 +141,16 @@ std::optional<Candidate> hit_emitter(const Emitter& e, Vec3 o, Vec3 d, double ne
   return std::nullopt;
 }
 
+// Keeps the nearer of `best` and the candidate. An emitter set into a
+// surface (a panel in a ceiling) stays in front of it.
 void consider(std::optional<Hit>& best, const std::optional<Candidate>& c, Vec3 o, Vec3 d,
               int light, double reflectance) {
-  if (!c || (best && c->t >= best->t)) return;
+  if (!c || !best) {
+    if (!c) return;
+  } else {
+    const bool behind_emitter = best->light >= 0 && light < 0;
+    if (c->t >= best->t - (behind_emitter ? 1e-6 * best->t : 0)) return;
+  }
   Hit h;
   h.t = c->t;
   h.point = o + d * c->t;
