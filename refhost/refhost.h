@@ -194,6 +194,8 @@ const ShaderDecl& declaration(const std::string& shader);
 // A loaded plug-in.
 class Plugin {
  public:
+  // Loads the plug-in at `path`; an empty path stands for the running program
+  // (shaders linked in, entry points exported).
   explicit Plugin(const std::string& path);
   ~Plugin();
   Plugin(const Plugin&) = delete;
@@ -281,6 +283,7 @@ struct ThreadContext {
   int thread;
   uint64_t rng;           // per-thread random stream
   uint64_t sample_index;  // low-discrepancy sequence position
+  uint64_t sample_shift = 0;  // the thread's random shift of that sequence, drawn at first use
   alignas(16) unsigned char eval_buffer[8][64];
   unsigned eval_next = 0;
 };

@@ -115,7 +115,8 @@ std::string default_declaration_path() {
 // ---- plug-in ---------------------------------------------------------------
 
 Plugin::Plugin(const std::string& path) : path_(path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // An empty path means the program itself, for shaders linked into it.
+  handle_ = dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
 }
 

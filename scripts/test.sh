@@ -16,4 +16,8 @@ run_preset() {
 
 run_preset gcc
 run_preset clang
+# Memory errors, undefined behaviour and leaks: any report fails the run.
+run_preset asan
+# Data races in the multi-threaded tests (their names contain "Thread").
+run_preset tsan
 echo "== all test builds passed =="
