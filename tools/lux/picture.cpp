@@ -244,16 +244,26 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
     cairo_text_extents_t e;
     cairo_text_extents(cr, s.c_str(), &e);
     const double half_w = e.x_advance / 2 + 2, half_h = 7;
+    // A place's room: its distance from the picture's edges and from the
+    // neighbouring levels (the step over the gradient there, in pixels).
     std::vector<std::pair<double, std::array<double, 4>>> spots;
+    const double px_u = r.grid.du * sx, px_v = r.grid.dv * sy;  // pixels per lattice step
     for (const auto& g : segments) {
-      const double mx = FX((g.x0 + g.x1) / 2), my = FY((g.y0 + g.y1) / 2);
-      const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my});
+      const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
+      const double mx = X(x), my = Y(y);
+      const double gx =
+          (sample(r.lux, nu, nv, x + 0.25, y) - sample(r.lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
+      const double gy =
+          (sample(r.lux, nu, nv, x, y + 0.25) - sample(r.lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
+      const double gradient = std::hypot(gx, gy);
+      const double clearance = gradient > 0 ? scale_of.step / gradient : 1e9;
+      const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my, clearance});
       spots.push_back({room, {mx - half_w, my - half_h, mx + half_w, my + half_h}});
     }
     std::stable_sort(spots.begin(), spots.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [room, box] : spots) {
-      if (room < half_w) break;
+      if (room < 2 * half_h) break;
       const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
         return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
       });

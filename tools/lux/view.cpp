@@ -141,15 +141,16 @@ std::optional<Candidate> hit_emitter(const Emitter& e, Vec3 o, Vec3 d, double ne
   return std::nullopt;
 }
 
-// Keeps the nearer of `best` and the candidate. An emitter set into a
-// surface (a panel in a ceiling) stays in front of it.
+// Keeps the nearer of `best` and the candidate. Coincident surfaces keep
+// the one seen first, so that a plane met twice (a calculation surface on a
+// table top) shows one surface, not a speckle of both; an emitter set into
+// a surface (a panel in a ceiling) stays in front of it.
 void consider(std::optional<Hit>& best, const std::optional<Candidate>& c, Vec3 o, Vec3 d,
               int light, double reflectance) {
-  if (!c || !best) {
-    if (!c) return;
-  } else {
+  if (!c) return;
+  if (best) {
     const bool behind_emitter = best->light >= 0 && light < 0;
-    if (c->t >= best->t - (behind_emitter ? 1e-6 * best->t : 0)) return;
+    if (c->t >= best->t * (1 - (behind_emitter ? 1e-6 : 1e-9))) return;
   }
   Hit h;
   h.t = c->t;
