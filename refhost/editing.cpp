@@ -91,6 +91,24 @@ miTag end_definition(int type) {
   return tag;
 }
 
+// An instance is defined through a block that gives its placement first:
+// local-to-world at byte 8, its inverse at byte 72. The stored record keeps
+// them the other way round (world-to-local first, as rendering reads it);
+// the other bytes are the same in both. Swapping the two matrices turns
+// either form into the other.
+unsigned char* instance_definition_block() {
+  alignas(16) static unsigned char block[refhost::kInstanceRecordSize];
+  return block;
+}
+
+void swap_instance_matrices(unsigned char* record) {
+  unsigned char first[sizeof(refhost::Matrix)];
+  std::memcpy(first, record + refhost::kDefinitionLocalToGlobal, sizeof first);
+  std::memcpy(record + refhost::kDefinitionLocalToGlobal,
+              record + refhost::kDefinitionGlobalToLocal, sizeof first);
+  std::memcpy(record + refhost::kDefinitionGlobalToLocal, first, sizeof first);
+}
+
 }  // namespace
 
 namespace refhost {
@@ -157,7 +175,12 @@ miTag mi_api_light_end(void) {
 
 void* mi_api_instance_begin(char* name) {
   void* r = begin_definition(miSCENE_INSTANCE, refhost::kInstanceRecordSize, "instance", name);
-  return r;
+  // The caller fills a definition block; a redefinition starts from what
+  // the instance holds.
+  unsigned char* block = instance_definition_block();
+  std::memcpy(block, r, refhost::kInstanceRecordSize);
+  swap_instance_matrices(block);
+  return block;
 }
 
 miTag mi_api_instance_end(char* item_name, miTag, miTag) {
@@ -167,8 +190,11 @@ miTag mi_api_instance_end(char* item_name, miTag, miTag) {
   const miTag tag = end_definition(miSCENE_INSTANCE);
   if (tag == 0) return 0;
   if (item_tag == 0) mi_error("host: instance of unknown item \"%s\"", item.c_str());
-  std::memcpy(static_cast<unsigned char*>(refhost::db_data(tag)) + refhost::kInstanceItemOffset,
-              &item_tag, sizeof item_tag);
+  auto* record = static_cast<unsigned char*>(refhost::db_data(tag));
+  unsigned char* block = instance_definition_block();
+  swap_instance_matrices(block);
+  std::memcpy(record, block, refhost::kInstanceRecordSize);
+  std::memcpy(record + refhost::kInstanceItemOffset, &item_tag, sizeof item_tag);
   return tag;
 }
 

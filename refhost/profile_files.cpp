@@ -44,7 +44,6 @@ constexpr double kResampleGammaStep = 0.25;
 constexpr double kResampleCStep = 0.5;
 
 constexpr int kIesTypeC = 1;
-constexpr int kIesTypeB = 2;
 constexpr int kIesTypeA = 3;
 constexpr int kIesVersion2002 = 2002;
 

@@ -59,7 +59,9 @@ std::vector<ShaderDecl> parse_declarations(const std::string& text) {
     if (!(words >> a)) continue;
     words >> b >> c;
     const std::string where = "declarations line " + std::to_string(number);
-    if (a == "shader") {
+    // Inside a declaration, "shader NAME" is a field holding a shader tag.
+    const bool shader_field = a == "shader" && current != nullptr && c.empty();
+    if (a == "shader" && !shader_field) {
       if (current != nullptr || b.empty()) throw std::runtime_error(where + ": misplaced shader");
       out.push_back({});
       current = &out.back();

@@ -127,6 +127,12 @@ lumenfield_scales zel_absolute_scales(const lumenfield_user* user, float intensi
 
 // ---- set-up (lumenfield_setup.cpp) -----------------------------------------
 
+// Exported entry points (plain C names): init per shader and per instance,
+// exit per instance and per shader.
+extern "C" void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
+                                    miBoolean* wants_instance_init);
+extern "C" void zel_lumenfield_exit(miState* state, zel_lumenfield_t* params);
+
 miBoolean zel_torg_init(miState* state, miVector* origin);
 miBoolean check_accuracy(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
 float unit_factor_from_scene_unit(int scene_unit);

@@ -5,13 +5,13 @@
 // exit releases what init allocated.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "host/param.h"
 #include "shaders/constants.h"
 #include "shaders/export.h"
+#include "shaders/lightprofile.h"
 #include "shaders/lumenfield.h"
 
 using zel::eval;
@@ -24,9 +24,6 @@ constexpr const char* kEulumdatAbsolute =
     "Zel_lumenfield: Cannot use absolute intensity mode with Eulumdat profiles";
 constexpr const char* kImplausible =
     "Zel_lumenfield error: Physically incorrect configuration (area spot + cosine + lumens/watts)";
-
-// Name pattern under which the profile shader registers each profile.
-constexpr const char* kProfileNamePattern = "zel_lightprofile::%s";
 
 constexpr int kIntensityLumen = 1;
 constexpr int kIntensityWatt = 4;
@@ -92,8 +89,9 @@ float full_intensity_cosine(float falloff_angle, float spread, bool from_spread)
 }
 
 // The profile that `name_tag`'s string names, or 0. The name is composed
-// into a bounded buffer: a name that does not fit is refused, never cut
-// short into another profile's name.
+// into a bounded buffer under the prefix the profile shader registers
+// profiles with: a name that does not fit is refused, never cut short into
+// another profile's name.
 miTag profile_by_name(miTag name_tag) {
   // Only a string element can be read as a terminated string.
   if (mi_db_type(name_tag) != miSCENE_STRING) return 0;
@@ -102,8 +100,8 @@ miTag profile_by_name(miTag name_tag) {
   miTag profile = 0;
   if (name[0] != '\0') {
     char composed[zel::kProfileNameCapacity];
-    const int length = std::snprintf(composed, sizeof composed, kProfileNamePattern, name);
-    if (length < 0 || length >= zel::kProfileNameCapacity) {
+    const size_t length = zel::bounded_length(name, sizeof composed);
+    if (!zel::compose_profile_name(composed, sizeof composed, name, length)) {
       warn(kNameTooLong);
     } else {
       // The host takes over the copy.

@@ -225,8 +225,8 @@ Geometry object_of(Geometry::Kind kind) {
 
 // Distance of an object-space point from the object's surface.
 double off_surface(const Geometry& g, const miVector& q) {
-  const double x = q.x, y = q.y, z = q.z;
-  const double cx = g.center.x, cy = g.center.y, cz = g.center.z;
+  const double x = double(q.x), y = double(q.y), z = double(q.z);
+  const double cx = double(g.center.x), cy = double(g.center.y), cz = double(g.center.z);
   switch (g.kind) {
     case Geometry::Rectangle:
       return std::max({std::fabs(z - cz), std::fabs(x - cx) - 1.0, std::fabs(y - cy) - 2.0, 0.0});

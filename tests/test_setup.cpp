@@ -3,6 +3,7 @@
 // gives, and exit leaving nothing allocated or pinned.
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "refhost/profiles.h"
@@ -86,6 +87,19 @@ TEST_F(Setup, NullArgumentsFromTheHostAreSurvived) {
   exit(nullptr, nullptr);
   exit(&no_shader, s.params());
   EXPECT_EQ(refhost::allocation_count(), before);
+  EXPECT_EQ(s.user(), nullptr);
+  // A state naming no light instance: the host's queries give no answers,
+  // and the record keeps its zeros.
+  miState lightless = refhost::make_state(&s, &thread_, miRAY_LIGHT, 0);
+  init(&lightless, s.params(), &wants);
+  const auto* u = static_cast<const lumenfield_user*>(s.user());
+  ASSERT_NE(u, nullptr);
+  EXPECT_EQ(u->light, 0u);
+  EXPECT_EQ(u->area_shape, 0);
+  EXPECT_EQ(u->origin.x, 0.0f);
+  EXPECT_EQ(u->area_vector_a, nullptr);
+  exit(&lightless, s.params());
+  EXPECT_EQ(s.user(), nullptr);
   // Exit of an instance that never had an init finds no record.
   miState state = refhost::make_state(&s, &thread_, miRAY_LIGHT, light_instance_);
   exit(&state, s.params());
@@ -218,6 +232,7 @@ TEST_F(Setup, FullIntensityCone) {
       {1, cos_deg(40), 50, 1.0f},         // wider than the cone: no band
       {1, cos_deg(40), 40, 1.0f},         // exactly the cone: no band
       {1, cos_deg(40), 0, cos_deg(40)},   // no band: inner cone = outer cone
+      {1, 1.0000001f, 10, 1.0f},          // a spread a rounding step above 1: no cone
   };
   for (const Case& c : cases) {
     refhost::LightDesc desc;
@@ -455,6 +470,22 @@ TEST_F(Profiles, NameIsLookedUpUnderTheProfilePrefix) {
   EXPECT_EQ(refhost::pin_count(name), 0);
 }
 
+// The profile's reference intensity and format come from the host's profile.
+TEST_F(Profiles, ReferenceIntensityAndFormat) {
+  const refhost::ProfileTable table{{0, 90, 180}, {0}, {120, 480, 30}};
+  for (const int format : {miLP_STD_IES, miLP_STD_EULUMDAT}) {
+    refhost::ShaderInstance& s = profile_light();
+    s.set_int("absolute_intensity", 0);
+    const miTag profile = refhost::add_profile("lamp" + std::to_string(format), table, format);
+    s.set_tag("profile", profile);
+    const lumenfield_user* u = init(s);
+    EXPECT_EQ(u->profile, profile);
+    EXPECT_EQ(u->profile_candela, 480.0f) << "format " << format;
+    EXPECT_EQ(u->profile_format, format);
+    EXPECT_EQ(refhost::pin_count(profile), 0);
+  }
+}
+
 TEST_F(Profiles, UnknownNameWarns) {
   refhost::ShaderInstance& s = profile_light();
   profile_element(miLP_STD_IES, "zel_lightprofile::other");
@@ -501,13 +532,39 @@ TEST_F(Profiles, NameTooLongIsRefused) {
 
   for (const std::string& name : {too_long, std::string(5000, 'x')}) {
     refhost::clear_messages();
+    refhost::clear_edit_log();
     refhost::ShaderInstance& s = profile_light();
     const miTag tag = s.set_string("profile_name", name);
     EXPECT_EQ(init(s)->profile, 0u) << name.size() << " characters";
     ASSERT_EQ(refhost::warnings().size(), 1u);
     EXPECT_EQ(refhost::warnings()[0], kTooLong);
     EXPECT_EQ(refhost::pin_count(tag), 0);
+    for (const std::string& edit : refhost::edit_log())
+      EXPECT_EQ(edit.find("lightprofile_lookup"), std::string::npos) << "no look-up: " << edit;
   }
+}
+
+// A profile defined by the profile shader under a user's name is found by
+// the light under the same name.
+TEST_F(Profiles, FindsAProfileTheProfileShaderDefined) {
+  const std::string path = ::testing::TempDir() + "/setup_lamp.ies";
+  std::ofstream(path) << "IESNA:LM-63-2002\n[TEST] lamp\nTILT=NONE\n"
+                         "1 -1 1 3 1 1 2 0.1 0.1 0\n1 1 10\n0 90 180\n0\n250 100 20\n";
+  refhost::ShaderInstance& definer = make("zel_lightprofile");
+  definer.set_string("file_name", path);
+  definer.set_string("profile_name", "desk lamp");
+  definer.set_int("format", miLP_STD_IES);
+  miState state = refhost::make_state(&definer, &thread_, miRAY_EYE);
+  definer.init(&state);
+  ASSERT_TRUE(definer.call(nullptr, &state));
+
+  refhost::ShaderInstance& s = profile_light();
+  s.set_string("profile_name", "desk lamp");
+  const lumenfield_user* u = init(s);
+  EXPECT_NE(u->profile, 0u);
+  EXPECT_EQ(u->profile_format, miLP_STD_IES);
+  EXPECT_EQ(u->profile_candela, 250.0f);
+  EXPECT_TRUE(refhost::warnings().empty());
 }
 
 TEST_F(Profiles, NameOfAnotherKindOfElementIsNotRead) {

@@ -294,6 +294,15 @@ TEST_F(CosineLaw, RectangleFollowsTheNormalOfItsEdges) {
   EXPECT_EQ(law({0, 0, 1}, 1, 1, v, u), 0.0f) << "edges in the other order face away";
 }
 
+// Without an emitter plane there is no angle to measure: no law (factor 1).
+TEST_F(CosineLaw, NoPlaneNoLaw) {
+  state_.dir = {0, 0, -1};
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_RECTANGLE, 2, nullptr, nullptr), 1.0f);
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_DISC, 2, nullptr, nullptr), 1.0f);
+  miVector radius{1, 0, 0};
+  EXPECT_EQ(calc_cos_distrib(&state_, miLIGHT_SPHERE, 2, &radius, nullptr), 1.0f);
+}
+
 TEST_F(CosineLaw, DiscUsesItsStoredNormalAsItIs) {
   const miVector at60{static_cast<float>(std::sin(kPi / 3)), 0, 0.5f};
   EXPECT_NEAR(law(at60, 2, 1, {0, 0, 1}), 0.5f, 1e-6);
@@ -346,6 +355,129 @@ TEST(IntensityToEnergy, NoPositiveComponentStaysBlack) {
     EXPECT_EQ(rgb.b, 0.0f);
     EXPECT_EQ(rgb.a, c.a);
   }
+}
+
+// ---- spot focus distance ----------------------------------------------------
+
+class Focus : public zeltest::HostTest {
+ protected:
+  // A spot at `origin` aiming along light-space −z, met by a floor at z = `floor_z`.
+  void SetUp() override {
+    HostTest::SetUp();
+    spot_.u.light_type = miLIGHT_SPOT;
+    spot_.u.spot_direction = {0, 0, -1};
+  }
+  static void add_floor(float z) {
+    refhost::Geometry floor;
+    floor.kind = refhost::Geometry::Plane;
+    floor.center = {0, 0, z};
+    floor.normal = {0, 0, 1};
+    refhost::add_object("floor", floor);
+  }
+  float lux_at_focus(Record& r, float lux) {
+    return convert_units_to_candela(&state_, &r.u, 3, lux, 0, 683, -1, 0, 1);
+  }
+  Record spot_;
+  miState state_ = refhost::make_state(nullptr, &thread_, miRAY_LIGHT);
+};
+
+TEST_F(Focus, NotASpotHasNoFocus) {
+  add_floor(-5);
+  Record point;
+  state_.probe.dist = -1;
+  const uint64_t locks = refhost::locks_taken();
+  EXPECT_EQ(get_spot_focus_dist(&state_, &point.u), 0.0f);
+  EXPECT_EQ(lux_at_focus(point, 10), 0.0f);
+  EXPECT_EQ(convert_units_to_candela(&state_, &point.u, 7, 10, 0, 683, -1, 0, 1), 0.0f);
+  EXPECT_EQ(refhost::locks_taken(), locks) << "no probe for a light that is not a spot";
+  EXPECT_EQ(state_.probe.dist, -1.0);
+}
+
+TEST_F(Focus, AMissIsProbedAgainOnTheNextCall) {
+  add_floor(+5);  // behind the spot
+  for (int call = 0; call < 3; ++call) {
+    const uint64_t locks = refhost::locks_taken();
+    EXPECT_EQ(lux_at_focus(spot_, 10), 0.0f);
+    EXPECT_EQ(refhost::locks_taken() - locks, 1u) << "call " << call;
+  }
+  EXPECT_EQ(spot_.u.focus_found, 0);
+  EXPECT_EQ(spot_.u.focus_distance, 0.0f);
+}
+
+// Illuminance E where the spot's axis meets the scene at distance F comes
+// from the intensity E·F² (F² in square metres).
+TEST_F(Focus, AHitGivesTheIlluminanceAtTheFocus) {
+  spot_.u.origin = {0, 0, 2};
+  add_floor(-5);
+  EXPECT_EQ(lux_at_focus(spot_, 10), 490.0f);
+  EXPECT_EQ(spot_.u.focus_found, 1);
+  EXPECT_EQ(spot_.u.focus_distance, 7.0f);
+  // Found once, then read without the lock.
+  const uint64_t locks = refhost::locks_taken();
+  EXPECT_EQ(lux_at_focus(spot_, 1), 49.0f);
+  EXPECT_EQ(convert_units_to_candela(&state_, &spot_.u, 7, 1, 0, 683, -1, 0, 1),
+            49.0f / (1.0f / 683.0f));
+  EXPECT_EQ(refhost::locks_taken(), locks);
+
+  Record centimetres;
+  centimetres.u.light_type = miLIGHT_SPOT;
+  centimetres.u.unit_factor = 10000.0f;
+  centimetres.u.origin = {0, 0, 695};  // 700 cm above the floor
+  EXPECT_EQ(lux_at_focus(centimetres, 10), 490.0f);
+}
+
+TEST_F(Focus, ProbeLeavesTheRayAsItWas) {
+  add_floor(-5);
+  int marker = 0;
+  state_.org = {7, 8, 9};
+  state_.dir = {0, 1, 0};
+  state_.pri = &marker;
+  EXPECT_EQ(get_spot_focus_dist(&state_, &spot_.u), 5.0f);
+  EXPECT_EQ(state_.org.x, 7.0f);
+  EXPECT_EQ(state_.org.y, 8.0f);
+  EXPECT_EQ(state_.org.z, 9.0f);
+  EXPECT_EQ(state_.dir.y, 1.0f);
+  EXPECT_EQ(state_.pri, &marker);
+}
+
+TEST_F(Focus, AxisIsTakenFromLightSpace) {
+  // The light turned upside down: its −z axis points up, where the ceiling is.
+  state_.light_instance =
+      add_light_instance({.type = miLIGHT_SPOT}, refhost::rotate_xyz(180, 0, 0), "upside_down");
+  add_floor(3);
+  EXPECT_NEAR(get_spot_focus_dist(&state_, &spot_.u), 3.0f, 1e-6);
+}
+
+// Many render threads ask one instance for its focus at once: the probe is
+// traced exactly once, and every thread reads the distance it found.
+TEST_F(Focus, ThreadsShareOneProbe) {
+  add_floor(-4);
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 200;
+  std::vector<refhost::ThreadContext> contexts;
+  for (int t = 0; t < kThreads; ++t) contexts.emplace_back(t, 7);
+  std::vector<miState> states;
+  for (auto& c : contexts) {
+    states.push_back(refhost::make_state(nullptr, &c, miRAY_LIGHT));
+    states.back().probe.dist = -1;  // a probe traced on this state overwrites it
+  }
+  std::vector<std::vector<float>> seen(kThreads);
+  std::barrier start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      start.arrive_and_wait();
+      for (int i = 0; i < kCalls; ++i)
+        seen[size_t(t)].push_back(
+            convert_units_to_candela(&states[size_t(t)], &spot_.u, 3, 1.0f, 0, 683, -1, 0, 1));
+    });
+  for (auto& th : threads) th.join();
+
+  int probes = 0;
+  for (const miState& s : states) probes += s.probe.dist != -1.0 ? 1 : 0;
+  EXPECT_EQ(probes, 1);
+  for (int t = 0; t < kThreads; ++t)
+    for (const float v : seen[size_t(t)]) ASSERT_EQ(v, 16.0f) << "thread " << t;
 }
 
 }  // namespace
