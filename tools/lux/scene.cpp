@@ -2,10 +2,12 @@
 // that a misspelt key is refused instead of silently ignored.
 #include "tools/lux/scene.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <set>
 #include <sstream>
 
@@ -33,8 +35,15 @@ std::string in_quotes(const std::string& s) { return "\"" + s + "\""; }
 // nothing read are refused at the end.
 class Object {
  public:
-  Object(const json& j, Where where) : j_(j), where_(std::move(where)) {
+  // `keys`: every key this kind of object may have; others are refused at
+  // once, before a missing key is missed (a misspelt key explains both).
+  Object(const json& j, Where where, std::initializer_list<const char*> keys = {})
+      : j_(j), where_(std::move(where)) {
     if (!j_.is_object()) where_.fail("expected an object { ... }");
+    if (keys.size() == 0) return;
+    for (const auto& [key, value] : j_.items())
+      if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; }))
+        where_.fail("unknown key " + in_quotes(key));
   }
   const Where& where() const { return where_; }
   bool has(const std::string& key) const { return j_.contains(key); }
@@ -90,7 +99,7 @@ class Object {
   // Refuses the keys that were not read, naming the first.
   void finish() const {
     for (const auto& [key, value] : j_.items())
-      if (used_.count(key) == 0) where_.fail("unknown key " + in_quotes(key));
+      if (used_.count(key) == 0) where_.fail("key " + in_quotes(key) + " has no meaning here");
   }
 
  private:
@@ -132,10 +141,18 @@ ShaderFields shader_fields(Object& o, const std::string& key) {
   return s;
 }
 
-std::string name_of(Object& o, const std::string& kind, size_t index) {
-  if (!o.has("name")) o.where().fail(kind + " " + std::to_string(index + 1) + " has no \"name\"");
+// How messages call the index-th element of a list: by its name when it has
+// one, else by its place.
+std::string label(const std::string& kind, const json& j, size_t index) {
+  if (j.is_object() && j.contains("name") && j.at("name").is_string() &&
+      !j.at("name").get<std::string>().empty())
+    return kind + " " + in_quotes(j.at("name").get<std::string>());
+  return kind + " " + std::to_string(index + 1);
+}
+
+std::string name_of(Object& o) {
   const std::string n = o.text("name");
-  if (n.empty()) o.where().fail(kind + " " + std::to_string(index + 1) + " has an empty name");
+  if (n.empty()) o.where().fail("\"name\" is empty");
   return n;
 }
 
@@ -199,13 +216,30 @@ double reflectance(Object& o) {
   return r;
 }
 
+// The keys each kind of object of the scene file may have.
+constexpr std::initializer_list<const char*> kProfileKeys = {"name", "file", "format", "shader"};
+constexpr std::initializer_list<const char*> kLightKeys = {
+    "name", "type", "shape", "size",           "radius",     "length",  "position",
+    "aim",  "spin", "decay", "spot_direction", "cone_angle", "samples", "shader"};
+constexpr std::initializer_list<const char*> kObjectLightKeys = {
+    "name",   "shape", "corner", "u",       "v",      "center",       "normal",
+    "radius", "min",   "max",    "samples", "shader", "object_shader"};
+constexpr std::initializer_list<const char*> kOccluderKeys = {
+    "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
+    "min",  "max",   "transparency", "reflectance"};
+constexpr std::initializer_list<const char*> kSurfaceKeys = {"name",    "corner", "u",          "v",
+                                                             "spacing", "normal", "reflectance"};
+constexpr std::initializer_list<const char*> kViewKeys = {
+    "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
+constexpr std::initializer_list<const char*> kSceneKeys = {
+    "title",         "scene_unit", "samples",  "profiles", "lights",
+    "light_objects", "occluders",  "surfaces", "view"};
+
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
-  Object o(j, where.in("profile " + std::to_string(index + 1)));
+  Object named(j, where.in(label("profile", j, index)), kProfileKeys);
   ProfileDesc p;
-  p.name = name_of(o, "profile", index);
-  Object named(j, where.in("profile " + in_quotes(p.name)));
-  named.text("name");
+  p.name = name_of(named);
   const std::string file = named.text("file");
   if (file.empty()) named.where().fail("\"file\" is empty");
   p.file = std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : dir / file;
@@ -228,11 +262,9 @@ ProfileDesc profile(const json& j, const Where& where, const std::filesystem::pa
 }
 
 LightDesc light(const json& j, const Where& where, size_t index) {
-  Object first(j, where.in("light " + std::to_string(index + 1)));
+  Object o(j, where.in(label("light", j, index)), kLightKeys);
   LightDesc l;
-  l.name = name_of(first, "light", index);
-  Object o(j, where.in("light " + in_quotes(l.name)));
-  o.text("name");
+  l.name = name_of(o);
   const std::string type = o.text("type", "point");
   if (type == "spot") {
     l.spot = true;
@@ -281,11 +313,9 @@ LightDesc light(const json& j, const Where& where, size_t index) {
 }
 
 ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
-  Object first(j, where.in("light object " + std::to_string(index + 1)));
+  Object o(j, where.in(label("light object", j, index)), kObjectLightKeys);
   ObjectLightDesc l;
-  l.name = name_of(first, "light object", index);
-  Object o(j, where.in("light object " + in_quotes(l.name)));
-  o.text("name");
+  l.name = name_of(o);
   l.solid = solid(o, o.text("shape"));
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   l.shader = shader_fields(o, "shader");
@@ -295,11 +325,9 @@ ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
 }
 
 OccluderDesc occluder(const json& j, const Where& where, size_t index) {
-  Object first(j, where.in("occluder " + std::to_string(index + 1)));
+  Object o(j, where.in(label("occluder", j, index)), kOccluderKeys);
   OccluderDesc d;
-  d.name = name_of(first, "occluder", index);
-  Object o(j, where.in("occluder " + in_quotes(d.name)));
-  o.text("name");
+  d.name = name_of(o);
   d.solid = solid(o, o.text("shape"));
   d.transparency = transparency(o);
   d.reflectance = reflectance(o);
@@ -308,11 +336,9 @@ OccluderDesc occluder(const json& j, const Where& where, size_t index) {
 }
 
 SurfaceDesc surface(const json& j, const Where& where, size_t index) {
-  Object first(j, where.in("surface " + std::to_string(index + 1)));
+  Object o(j, where.in(label("surface", j, index)), kSurfaceKeys);
   SurfaceDesc s;
-  s.name = name_of(first, "surface", index);
-  Object o(j, where.in("surface " + in_quotes(s.name)));
-  o.text("name");
+  s.name = name_of(o);
   s.corner = o.vec3("corner");
   s.u = o.vec3("u");
   s.v = o.vec3("v");
@@ -330,7 +356,7 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index) {
 }
 
 ViewDesc view(const json& j, const Where& where) {
-  Object o(j, where.in("view"));
+  Object o(j, where.in("view"), kViewKeys);
   ViewDesc v;
   v.position = o.vec3("position");
   v.look_at = o.vec3("look_at");
@@ -417,7 +443,7 @@ Scene parse_scene(const std::string& text, const std::string& file,
   scene.file = file;
   scene.dir = dir;
   const Where where{scene.file, ""};
-  Object o(top, where);
+  Object o(top, where, kSceneKeys);
   scene.title = o.text("title", "");
   const std::string unit = o.text("scene_unit", "metre");
   const auto u = scene_unit_named(unit);
