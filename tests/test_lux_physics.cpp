@@ -158,6 +158,31 @@ TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
   }
 }
 
+// An object made into a light with the light object shader shines like
+// any light: a small glowing sphere of flux Φ is, from afar, a point of
+// intensity Φ/4π, and its photons carry Φ.
+TEST_F(LuxTest, ObjectLightShinesItsStatedFlux) {
+  const double flux = 600, h = 2.0;
+  json scene = {{"samples", 256}};
+  scene["light_objects"] = {{{"name", "orb"},
+                             {"shape", "sphere"},
+                             {"center", {0, 0, h}},
+                             {"radius", 0.05},
+                             {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}};
+  scene["surfaces"] = {surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.5)};
+  const lux::Model& model = build(scene.dump());
+  ASSERT_EQ(model.lights().size(), 1u);
+  EXPECT_EQ(model.lights()[0].shape, "object");
+  const auto r = lux::calculate(model, {})[0];
+  for (size_t p = 0; p < r.grid.points.size(); ++p) {
+    const double expected =
+        point_source_lux(flux / (4 * kPi), {0, 0, h}, r.grid.points[p], {0, 0, 1});
+    EXPECT_NEAR(r.lux[p], expected, 0.01 * expected) << "point " << p;
+  }
+  const lux::FluxResult f = lux::measure_flux(model, 0, 50000, {});
+  EXPECT_NEAR(f.measured, flux, 0.01 * flux);
+}
+
 // Whether the segment from L to P passes through the rectangle corner +
 // a·u + b·v (0 < a, b < 1) lying in the plane z = corner.z.
 bool hidden_by_rectangle(lux::Vec3 L, lux::Vec3 P, lux::Vec3 corner, double du, double dv) {

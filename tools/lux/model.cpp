@@ -431,6 +431,9 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   generator->set_tag("photon_shader", function);
   w.preset_color("color", {1, 1, 1, 1});
   w.preset_float("color_scale", 1);
+  // The light record's decay exponent and its visibility to camera rays.
+  w.preset_float("fourth_value", static_cast<float>(d.decay));
+  w.preset_int("third_value", 1);
   w.set_all(d.object_shader, profiles_);
 
   const size_t before = refhost::messages().size();

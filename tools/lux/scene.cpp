@@ -222,8 +222,8 @@ constexpr std::initializer_list<const char*> kLightKeys = {
     "name", "type", "shape", "size",           "radius",     "length",  "position",
     "aim",  "spin", "decay", "spot_direction", "cone_angle", "samples", "shader"};
 constexpr std::initializer_list<const char*> kObjectLightKeys = {
-    "name",   "shape", "corner", "u",       "v",      "center",       "normal",
-    "radius", "min",   "max",    "samples", "shader", "object_shader"};
+    "name",   "shape", "corner", "u",     "v",       "center", "normal",
+    "radius", "min",   "max",    "decay", "samples", "shader", "object_shader"};
 constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
@@ -317,6 +317,7 @@ ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
   ObjectLightDesc l;
   l.name = name_of(o);
   l.solid = solid(o, o.text("shape"));
+  l.decay = o.number("decay", 2.0);
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   l.shader = shader_fields(o, "shader");
   l.object_shader = shader_fields(o, "object_shader");

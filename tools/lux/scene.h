@@ -84,6 +84,7 @@ struct OccluderDesc {
 struct ObjectLightDesc {
   std::string name;
   SolidDesc solid;
+  double decay = 2;  // decay exponent of the distance law
   int samples = 0;
   ShaderFields shader;         // the area light's fields
   ShaderFields object_shader;  // further zel_light_object fields
