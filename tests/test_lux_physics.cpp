@@ -1,0 +1,293 @@
+// The calculator against physics: the numbers it reports for simple scenes
+// that have closed forms, worked out here independently of the tool.
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "tests/lux_fixture.h"
+
+namespace {
+
+using json = nlohmann::json;
+using zeltest::LuxTest;
+
+constexpr double kPi = 3.141592653589793;
+
+json light(const std::string& name, json shape, json shader) {
+  json l = std::move(shape);
+  l["name"] = name;
+  l["shader"] = std::move(shader);
+  return l;
+}
+
+json surface(const std::string& name, std::vector<double> corner, std::vector<double> u,
+             std::vector<double> v, double spacing) {
+  return {{"name", name}, {"corner", corner}, {"u", u}, {"v", v}, {"spacing", spacing}};
+}
+
+// Configuration factor from a point to the parallel rectangle [0, a] × [0, b]
+// at height h, the point below one corner.
+double corner_factor(double a, double b, double h) {
+  const double x = a / h, y = b / h;
+  const double sx = std::sqrt(1 + x * x), sy = std::sqrt(1 + y * y);
+  return (x / sx * std::atan(y / sx) + y / sy * std::atan(x / sy)) / (2 * kPi);
+}
+
+// Configuration factor from a point to the parallel rectangle [x0, x1] ×
+// [y0, y1] (coordinates relative to the point) at height h: the four corner
+// rectangles, with signs.
+double rectangle_factor(double x0, double x1, double y0, double y1, double h) {
+  const auto f = [h](double x, double y) {
+    const double s = (x < 0 ? -1 : 1) * (y < 0 ? -1 : 1);
+    return s * corner_factor(std::fabs(x), std::fabs(y), h);
+  };
+  return f(x1, y1) - f(x0, y1) - f(x1, y0) + f(x0, y0);
+}
+
+// Illuminance from a point source of intensity I at L on a receiver at P
+// facing n, all in metres: I · cos(incidence) / d².
+double point_source_lux(double I, lux::Vec3 L, lux::Vec3 P, lux::Vec3 n) {
+  const lux::Vec3 to_light = L - P;
+  const double d = lux::length(to_light);
+  return I * std::max(0.0, lux::dot(n, to_light) / d) / (d * d);
+}
+
+// An isotropic point source over a plane: E = I·cos³θ/h² at every point of
+// a floor, and I·cos(incidence)/d² on a wall, whatever the scene unit.
+TEST_F(LuxTest, PointSourceFollowsInverseSquareAndCosineLaws) {
+  struct Case {
+    const char* unit;
+    double metres;  // one scene unit
+    bool wall;
+  };
+  const Case cases[] = {{"metre", 1, false},
+                        {"centimetre", 0.01, false},
+                        {"foot", 0.3048, false},
+                        {"metre", 1, true}};
+  const double I = 250;  // candela
+  for (const Case& c : cases) {
+    const double k = 1 / c.metres;  // scene units per metre
+    json scene = {{"scene_unit", c.unit}, {"samples", 1}};
+    scene["lights"] = {light("bulb", {{"position", {0.3 * k, -0.2 * k, 2 * k}}},
+                             {{"intensity", I}, {"intensity_unit", 0}})};
+    json s = c.wall ? surface("wall", {1.5 * k, -2 * k, 0}, {0, 4 * k, 0}, {0, 0, 3 * k}, 0.25 * k)
+                    : surface("floor", {-2 * k, -2 * k, 0}, {4 * k, 0, 0}, {0, 4 * k, 0}, 0.25 * k);
+    if (c.wall) s["normal"] = {-1, 0, 0};
+    scene["surfaces"] = {s};
+    const lux::Model& model = build(scene.dump());
+    const auto results = lux::calculate(model, {});
+    ASSERT_EQ(results.size(), 1u);
+    const lux::SurfaceResult& r = results[0];
+    ASSERT_EQ(r.grid.points.size(), c.wall ? 16u * 12u : 16u * 16u);
+    for (size_t p = 0; p < r.grid.points.size(); ++p) {
+      const lux::Vec3 P = r.grid.points[p] * c.metres;
+      const double expected = point_source_lux(I, {0.3, -0.2, 2}, P, r.grid.normal);
+      EXPECT_NEAR(r.lux[p], expected, 1e-4 * expected)
+          << c.unit << (c.wall ? " wall" : " floor") << " point " << P.x << ", " << P.y << ", "
+          << P.z;
+    }
+  }
+}
+
+// A Lambertian rectangle of flux Φ and area A has the luminance Φ/(πA); a
+// point facing it receives E = πL·F = Φ·F/A, F the configuration factor
+// from the point to the rectangle.
+TEST_F(LuxTest, LambertianRectangleMatchesConfigurationFactor) {
+  const double a = 1.2, b = 0.6, h = 2.0, flux = 3000;
+  json scene = {{"samples", 1024}};
+  scene["lights"] = {light("panel",
+                           {{"shape", "rectangle"}, {"size", {a, b}}, {"position", {0, 0, h}}},
+                           {{"intensity", flux},
+                            {"intensity_unit", 1},
+                            {"cosine_distribution", true},
+                            {"cosine_exponent", 1}})};
+  scene["surfaces"] = {surface("floor", {-2.5, -1.5, 0}, {5, 0, 0}, {0, 3, 0}, 0.5)};
+  const lux::Model& model = build(scene.dump());
+  const auto r = lux::calculate(model, {})[0];
+  for (size_t p = 0; p < r.grid.points.size(); ++p) {
+    const lux::Vec3 P = r.grid.points[p];
+    const double F = rectangle_factor(-a / 2 - P.x, a / 2 - P.x, -b / 2 - P.y, b / 2 - P.y, h);
+    const double expected = flux * F / (a * b);
+    EXPECT_NEAR(r.lux[p], expected, 0.01 * expected) << "point " << P.x << ", " << P.y;
+  }
+}
+
+// The mean energy of emitted photons is the light's flux: every light's
+// measured flux matches the lumens (or watts × efficacy) it states.
+TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
+  struct Case {
+    const char* what;
+    json shape;
+    json shader;
+    const char* unit;
+  };
+  const Case cases[] = {
+      {"isotropic point, lumen",
+       json::object(),
+       {{"intensity", 1000}, {"intensity_unit", 1}},
+       "metre"},
+      {"Lambertian rectangle, lumen",
+       {{"shape", "rectangle"}, {"size", {0.6, 0.6}}},
+       {{"intensity", 3400}, {"intensity_unit", 1}, {"cosine_distribution", true}},
+       "metre"},
+      {"cosine-squared disc, watt",
+       {{"shape", "disc"}, {"radius", 0.1}},
+       {{"intensity", 5},
+        {"intensity_unit", 4},
+        {"efficacy", 120},
+        {"cosine_distribution", true},
+        {"cosine_exponent", 2}},
+       "metre"},
+      {"sphere in centimetres, lumen",
+       {{"shape", "sphere"}, {"radius", 5}},
+       {{"intensity", 800}, {"intensity_unit", 1}},
+       "centimetre"},
+  };
+  for (const Case& c : cases) {
+    json l = c.shape;
+    l["name"] = "light";
+    l["position"] = {0, 0, 2};
+    l["shader"] = c.shader;
+    json scene = {{"scene_unit", c.unit}, {"lights", {l}}};
+    scene["surfaces"] = {surface("floor", {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1)};
+    const lux::Model& model = build(scene.dump());
+    lux::CalcOptions options;
+    options.threads = 2;
+    const lux::FluxResult f = lux::measure_flux(model, 0, 200000, options);
+    ASSERT_TRUE(f.stated.has_value()) << c.what;
+    EXPECT_NEAR(f.measured, *f.stated, 0.01 * *f.stated) << c.what;
+  }
+}
+
+// An object made into a light with the light object shader shines like
+// any light: a small glowing sphere of flux Φ is, from afar, a point of
+// intensity Φ/4π, and its photons carry Φ.
+TEST_F(LuxTest, ObjectLightShinesItsStatedFlux) {
+  const double flux = 600, h = 2.0;
+  json scene = {{"samples", 256}};
+  scene["light_objects"] = {{{"name", "orb"},
+                             {"shape", "sphere"},
+                             {"center", {0, 0, h}},
+                             {"radius", 0.05},
+                             {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}};
+  scene["surfaces"] = {surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.5)};
+  const lux::Model& model = build(scene.dump());
+  ASSERT_EQ(model.lights().size(), 1u);
+  EXPECT_EQ(model.lights()[0].shape, "object");
+  const auto r = lux::calculate(model, {})[0];
+  for (size_t p = 0; p < r.grid.points.size(); ++p) {
+    const double expected =
+        point_source_lux(flux / (4 * kPi), {0, 0, h}, r.grid.points[p], {0, 0, 1});
+    EXPECT_NEAR(r.lux[p], expected, 0.01 * expected) << "point " << p;
+  }
+  const lux::FluxResult f = lux::measure_flux(model, 0, 50000, {});
+  EXPECT_NEAR(f.measured, flux, 0.01 * flux);
+}
+
+// Whether the segment from L to P passes through the rectangle corner +
+// a·u + b·v (0 < a, b < 1) lying in the plane z = corner.z.
+bool hidden_by_rectangle(lux::Vec3 L, lux::Vec3 P, lux::Vec3 corner, double du, double dv) {
+  const double t = (corner.z - L.z) / (P.z - L.z);
+  if (!(t > 0 && t < 1)) return false;
+  const lux::Vec3 x = L + (P - L) * t;
+  return x.x > corner.x && x.x < corner.x + du && x.y > corner.y && x.y < corner.y + dv;
+}
+
+// Whether the segment from L to P passes through the sphere (c, r).
+bool hidden_by_sphere(lux::Vec3 L, lux::Vec3 P, lux::Vec3 c, double r) {
+  const lux::Vec3 d = P - L;
+  const double t = std::clamp(lux::dot(c - L, d) / lux::dot(d, d), 0.0, 1.0);
+  return lux::length(L + d * t - c) < r;
+}
+
+// An occluder darkens exactly the points it hides from the light, by its
+// transparency, and leaves every other point as it was; a light that asks
+// for no shadows ignores it.
+TEST_F(LuxTest, OccluderDarkensExactlyTheHiddenPoints) {
+  // The light sits off the grid's symmetry so that no grid point lies on a
+  // shadow's edge.
+  const lux::Vec3 L{0.02, 0.01, 3.0};
+  json base = {{"samples", 1}};
+  base["surfaces"] = {surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.1)};
+  const json bulb = light("bulb", {{"position", {L.x, L.y, L.z}}}, {{"intensity", 100}});
+
+  json open = base;
+  open["lights"] = {bulb};
+  build(open.dump());
+  const auto unshadowed = lux::calculate(*model_, {})[0].lux;
+
+  struct Case {
+    const char* what;
+    json occluder;
+    double transparency;
+    bool shadows;
+    std::function<bool(lux::Vec3)> hidden;
+  };
+  const lux::Vec3 corner{-0.5, -0.35, 1.5};
+  const auto by_square = [&](lux::Vec3 P) { return hidden_by_rectangle(L, P, corner, 1.0, 0.8); };
+  const json square = {{"name", "card"},
+                       {"shape", "rectangle"},
+                       {"corner", {-0.5, -0.35, 1.5}},
+                       {"u", {1.0, 0, 0}},
+                       {"v", {0, 0.8, 0}}};
+  json tinted = square;
+  tinted["transparency"] = 0.25;
+  const json ball = {
+      {"name", "ball"}, {"shape", "sphere"}, {"center", {0.6, 0.4, 1.2}}, {"radius", 0.3}};
+  const Case cases[] = {
+      {"opaque card", square, 0.0, true, by_square},
+      {"card letting a quarter through", tinted, 0.25, true, by_square},
+      {"ball", ball, 0.0, true,
+       [&](lux::Vec3 P) {
+         return hidden_by_sphere(L, P, {0.6, 0.4, 1.2}, 0.3);
+       }},
+      {"opaque card, light without shadows", square, 0.0, false, [](lux::Vec3) { return false; }},
+  };
+  for (const Case& c : cases) {
+    json scene = base;
+    json l = bulb;
+    l["shader"]["shadows"] = c.shadows;
+    scene["lights"] = {l};
+    scene["occluders"] = {c.occluder};
+    const lux::Model& model = build(scene.dump());
+    const auto r = lux::calculate(model, {})[0];
+    int hidden = 0;
+    for (size_t p = 0; p < r.grid.points.size(); ++p) {
+      const lux::Vec3 P = r.grid.points[p];
+      if (c.hidden(P)) {
+        ++hidden;
+        EXPECT_NEAR(r.lux[p], c.transparency * unshadowed[p], 1e-6 * unshadowed[p])
+            << c.what << ": hidden point " << P.x << ", " << P.y;
+      } else {
+        EXPECT_EQ(r.lux[p], unshadowed[p]) << c.what << ": open point " << P.x << ", " << P.y;
+      }
+    }
+    if (c.shadows) {
+      EXPECT_GT(hidden, 20) << c.what << ": the shadow must cover grid points";
+    }
+  }
+}
+
+// Each grid point's samples depend on the point alone: one thread and two
+// give the very same numbers, for the illuminance and the photon flux.
+TEST_F(LuxTest, ResultsIdenticalForOneAndTwoThreads) {
+  lux::Scene scene = lux::load_scene(std::string(ZEL_SOURCE_DIR) + "/examples/office.json");
+  scene.samples = 16;
+  lux::Model model(zeltest::plugin(), scene);
+  for (auto& l : model.lights()) l.samples = 16;
+  lux::CalcOptions one, two;
+  one.threads = 1;
+  two.threads = 2;
+  const auto a = lux::calculate(model, one);
+  const auto b = lux::calculate(model, two);
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t s = 0; s < a.size(); ++s) {
+    ASSERT_EQ(a[s].lux.size(), b[s].lux.size());
+    EXPECT_GT(a[s].stats.max, 0) << a[s].name;
+    for (size_t p = 0; p < a[s].lux.size(); ++p)
+      ASSERT_EQ(a[s].lux[p], b[s].lux[p]) << a[s].name << " point " << p;
+  }
+  EXPECT_EQ(lux::measure_flux(model, 0, 20000, one).measured,
+            lux::measure_flux(model, 0, 20000, two).measured);
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include "tools/lux/calc.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "tools/lux/progress.h"
+
+namespace lux {
+
+Grid make_grid(const SurfaceDesc& s) {
+  Grid g;
+  const double lu = length(s.u), lv = length(s.v);
+  g.nu = std::max(1, static_cast<int>(std::ceil(lu / s.spacing - 1e-9)));
+  g.nv = std::max(1, static_cast<int>(std::ceil(lv / s.spacing - 1e-9)));
+  g.du = lu / g.nu;
+  g.dv = lv / g.nv;
+  g.normal = s.normal;
+  g.points.reserve(size_t(g.nu) * size_t(g.nv));
+  for (int j = 0; j < g.nv; ++j)
+    for (int i = 0; i < g.nu; ++i)
+      g.points.push_back(s.corner + s.u * ((i + 0.5) / g.nu) + s.v * ((j + 0.5) / g.nv));
+  return g;
+}
+
+Stats stats_of(const std::vector<double>& values) {
+  Stats st;
+  if (values.empty()) return st;
+  st.min = *std::min_element(values.begin(), values.end());
+  st.max = *std::max_element(values.begin(), values.end());
+  double sum = 0;
+  for (double v : values) sum += v;
+  st.avg = sum / double(values.size());
+  st.u0 = st.avg > 0 ? st.min / st.avg : 0;
+  st.ud = st.max > 0 ? st.min / st.max : 0;
+  return st;
+}
+
+uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
+  // splitmix64 finaliser over the three indices.
+  uint64_t z = a * 0x9E3779B97F4A7C15ull ^ (b + 0x632BE59BD9B4E019ull) * 0xBF58476D1CE4E5B9ull ^
+               (c + 0x8CB92BA72F3D8DD7ull) * 0x94D049BB133111EBull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+void for_rows(int rows, int threads,
+              const std::function<void(int row, refhost::ThreadContext& thread)>& work) {
+  threads = std::max(1, std::min(threads, rows));
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  const auto worker = [&](int t) {
+    refhost::ThreadContext context(t, 0);
+    try {
+      for (int row = t; row < rows; row += threads) work(row, context);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  if (threads == 1) {
+    worker(0);
+  } else {
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back(worker, t);
+    for (auto& th : pool) th.join();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadContext& thread) {
+  const miColor c =
+      refhost::illuminance(light.scene, to_mi(point), to_mi(normal), light.samples, thread);
+  return double(std::max({c.r, c.g, c.b}));
+}
+
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
+  const auto& surfaces = model.scene().surfaces;
+  const auto& lights = model.lights();
+  std::vector<SurfaceResult> results(surfaces.size());
+  // Every row of every surface, in order: the unit of work.
+  std::vector<std::pair<size_t, int>> rows;
+  uint64_t work = 0;
+  for (size_t s = 0; s < surfaces.size(); ++s) {
+    SurfaceResult& r = results[s];
+    r.name = surfaces[s].name;
+    r.grid = make_grid(surfaces[s]);
+    r.lux.assign(r.grid.points.size(), 0.0);
+    r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
+    for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
+    work += r.grid.points.size() * lights.size();
+  }
+
+  Progress progress("illuminance", work, options.progress);
+  for_rows(static_cast<int>(rows.size()), options.threads,
+           [&](int row, refhost::ThreadContext& thread) {
+             const auto [s, j] = rows[size_t(row)];
+             SurfaceResult& r = results[s];
+             for (int i = 0; i < r.grid.nu; ++i) {
+               const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
+               double total = 0;
+               for (size_t l = 0; l < lights.size(); ++l) {
+                 thread.rng = sample_seed(s, p, l);
+                 thread.sample_index = 0;
+                 const double e = point_lux(lights[l], r.grid.points[p], r.grid.normal, thread);
+                 r.per_light[l][p] = e;
+                 total += e;
+               }
+               r.lux[p] = total;
+             }
+             progress.add(uint64_t(r.grid.nu) * lights.size());
+           });
+  for (auto& r : results) r.stats = stats_of(r.lux);
+  return results;
+}
+
+FluxResult measure_flux(const Model& model, size_t index, int photons, const CalcOptions& options) {
+  const Light& light = model.lights().at(index);
+  constexpr int kChunk = 4096;
+  const int chunks = (photons + kChunk - 1) / kChunk;
+  std::vector<double> sums(size_t(std::max(chunks, 0)), 0.0);
+  refhost::set_photon_recording(false);
+  Progress progress("photons of " + light.name, uint64_t(std::max(photons, 0)), options.progress);
+  try {
+    for_rows(chunks, options.threads, [&](int chunk, refhost::ThreadContext& thread) {
+      thread.rng = sample_seed(index, uint64_t(chunk), 0x70686f746f6e);
+      thread.sample_index = 0;
+      const int n = std::min(kChunk, photons - chunk * kChunk);
+      double sum = 0;
+      for (int k = 0; k < n; ++k) {
+        miState state = refhost::make_state(light.shader.get(), &thread, miRAY_PHOTON_FIRST,
+                                            light.scene.instance);
+        miColor energy{};
+        light.shader->call(&energy, &state);
+        sum += double(std::max({energy.r, energy.g, energy.b}));
+      }
+      sums[size_t(chunk)] = sum;
+      progress.add(uint64_t(n));
+    });
+  } catch (...) {
+    refhost::set_photon_recording(true);
+    throw;
+  }
+  refhost::set_photon_recording(true);
+  double total = 0;
+  for (double s : sums) total += s;  // in chunk order: the same sum for any thread count
+  FluxResult f;
+  f.light = light.name;
+  f.photons = photons;
+  f.measured = photons > 0 ? total / photons / model.scene().unit.area_factor() : 0;
+  f.stated = light.stated_flux;
+  return f;
+}
+
+}  // namespace lux

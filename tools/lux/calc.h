@@ -1,0 +1,78 @@
+// The calculation: illuminance at grid points through the host's
+// light-sampling loop, on all cores, and the flux of each light measured by
+// photon emission.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/lux/model.h"
+
+namespace lux {
+
+// Grid points at the centres of the cells of a surface: nu cells along u,
+// nv along v, each about `spacing` wide. Point (i, j) is points[j * nu + i].
+struct Grid {
+  int nu = 0, nv = 0;
+  double du = 0, dv = 0;  // cell edges along u and v
+  Vec3 normal;
+  std::vector<Vec3> points;
+};
+Grid make_grid(const SurfaceDesc& surface);
+
+// Illuminance statistics of a surface; uniformities as lighting standards
+// define them: U0 = Emin/Eavg, Ud = Emin/Emax (0 on an unlit surface).
+struct Stats {
+  double min = 0, avg = 0, max = 0;
+  double u0 = 0, ud = 0;
+};
+Stats stats_of(const std::vector<double>& values);
+
+struct SurfaceResult {
+  std::string name;
+  Grid grid;
+  std::vector<double> lux;                     // per point, all lights together
+  std::vector<std::vector<double>> per_light;  // [light][point]
+  Stats stats;
+};
+
+struct CalcOptions {
+  int threads = 1;
+  bool progress = false;  // draw a progress bar on standard error
+};
+
+// Illuminance in lux on every surface of the model's scene, from every
+// light. A point's samples depend only on the point, so the numbers are the
+// same whatever the thread count.
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options);
+
+// Illuminance in lux at one point from one light, as the calculation takes
+// it: the strongest colour component of what the light delivers, since the
+// light puts its photometric value into that component.
+double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadContext& thread);
+
+struct FluxResult {
+  std::string light;
+  int photons = 0;
+  double measured = 0;           // lumen, mean photon energy
+  std::optional<double> stated;  // lumen, from the parameters
+};
+
+// Emits `photons` photons from light `index` and takes their mean energy as
+// the light's flux in lumen (the photon energies carry the square scene
+// units per square metre, which are divided out).
+FluxResult measure_flux(const Model& model, size_t index, int photons, const CalcOptions& options);
+
+// Runs `work(row, thread)` for rows 0..rows-1 on `threads` workers, each
+// with its own thread context; worker t takes rows t, t + threads, ... .
+// The first exception of any worker is rethrown after all have stopped.
+void for_rows(int rows, int threads,
+              const std::function<void(int row, refhost::ThreadContext& thread)>& work);
+
+// A seed of a light's samples at one place in the work, independent of the
+// thread that does it.
+uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c);
+
+}  // namespace lux

@@ -1,0 +1,168 @@
+#include "tools/lux/cli.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "tools/lux/outputs.h"
+#include "tools/lux/picture.h"
+#include "tools/lux/progress.h"
+#include "tools/lux/view.h"
+
+namespace lux {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+  std::string scene;
+  std::string output;
+  int threads = 0;
+  int samples = 0;
+  int photons = 0;
+  bool view = false;
+  bool no_pictures = false;
+  bool quiet = false;
+  std::string plugin;
+  std::string declarations;
+};
+
+void load_declarations(const std::string& path) {
+  if (!std::ifstream(path)) throw Error(path + ": cannot read the shader declarations");
+  try {
+    refhost::load_declarations(path);
+  } catch (const std::exception& e) {
+    throw Error(path + ": " + e.what());
+  }
+}
+
+std::unique_ptr<refhost::Plugin> load_plugin(const std::string& path) {
+  if (!fs::exists(path)) throw Error(path + ": cannot load the plug-in: no such file");
+  try {
+    return std::make_unique<refhost::Plugin>(path);
+  } catch (const std::exception& e) {
+    throw Error(path + ": cannot load the plug-in (" + std::string(e.what()) + ")");
+  }
+}
+
+// The host's messages from `from` on, as lines for the user: each text
+// once, in order of first appearance, with how often it came.
+std::vector<std::string> host_messages(size_t from) {
+  const auto all = refhost::messages();
+  std::vector<std::string> texts;
+  std::map<std::string, size_t> counts;
+  for (size_t i = from; i < all.size(); ++i) {
+    const std::string t =
+        (all[i].kind == refhost::MessageKind::Error ? "error: " : "warning: ") + all[i].text;
+    if (counts[t]++ == 0) texts.push_back(t);
+  }
+  for (auto& t : texts)
+    if (counts[t] > 1) t += " (" + std::to_string(counts[t]) + " times)";
+  return texts;
+}
+
+int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
+  load_declarations(o.declarations.empty() ? refhost::default_declaration_path() : o.declarations);
+  const Scene scene = load_scene(o.scene);
+  if (o.view && !scene.view) throw Error(o.scene + ": --view needs a \"view\" in the scene file");
+  auto plugin = load_plugin(o.plugin.empty() ? refhost::default_plugin_path() : o.plugin);
+
+  Model model(*plugin, scene);
+  for (const auto& light : model.lights())
+    for (const auto& m : light.messages)
+      err << "zel-lux: light \"" << light.name << "\": " << m << "\n";
+  if (o.samples > 0)
+    for (auto& light : model.lights()) light.samples = o.samples;
+  const size_t messages_before = refhost::messages().size();
+
+  CalcOptions calc;
+  calc.threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+  calc.progress = !o.quiet && Progress::stderr_is_terminal();
+
+  const auto start = std::chrono::steady_clock::now();
+  const auto results = calculate(model, calc);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+
+  RunInfo info;
+  info.threads = calc.threads;
+  info.seconds = elapsed.count();
+  info.pictures = !o.no_pictures;
+  if (o.photons > 0)
+    for (size_t l = 0; l < model.lights().size(); ++l)
+      info.flux.push_back(measure_flux(model, l, o.photons, calc));
+
+  const fs::path dir =
+      o.output.empty() ? fs::path("out") / fs::path(o.scene).stem() : fs::path(o.output);
+  OutputSet files(dir);
+  std::set<std::string> taken{"report", "view"};
+  for (const auto& r : results) {
+    std::string base = slug(r.name);
+    for (int k = 2; taken.count(base) != 0; ++k) base = slug(r.name) + "-" + std::to_string(k);
+    taken.insert(base);
+    info.surface_files.push_back(base);
+    std::vector<std::string> names;
+    for (const auto& l : model.lights()) names.push_back(l.name);
+    files.write_text(base + ".csv", grid_csv(r, names));
+    if (info.pictures) write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"));
+  }
+  if (o.view) {
+    const ViewResult v = render_view(model, *scene.view, calc);
+    write_png(v.image, files.reserve("view.png"));
+    info.view_file = "view.png";
+  }
+  info.messages = host_messages(messages_before);
+  files.write_text("report.json", report_json(model, results, info).dump(2) + "\n");
+  files.commit();
+
+  for (const auto& m : info.messages) err << "zel-lux: host: " << m << "\n";
+  print_summary(out, model, results, info);
+  out << "\nwritten to " << dir.string() << "/:";
+  for (const auto& f : files.files()) out << " " << f.filename().string();
+  out << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "zel-lux: illuminance on work planes, flux of lights and a view of the emitters, "
+      "calculated with the zel_lumenfield plug-in",
+      "zel-lux"};
+  Options o;
+  app.add_option("scene", o.scene, "scene file (JSON)")->required();
+  app.add_option("-o,--output", o.output, "directory for the results (default out/<scene name>)");
+  app.add_option("-j,--threads", o.threads, "worker threads (default: all cores)")
+      ->check(CLI::Range(1, 1024));
+  app.add_option("-s,--samples", o.samples,
+                 "emitter points per light and grid point, for every light")
+      ->check(CLI::Range(1, 1 << 20));
+  app.add_option("--photons", o.photons, "measure each light's flux with this many photons")
+      ->check(CLI::Range(1, 1 << 30));
+  app.add_flag("--view", o.view, "render the scene's camera view to view.png");
+  app.add_flag("--no-pictures", o.no_pictures, "write no false-colour pictures");
+  app.add_flag("-q,--quiet", o.quiet, "no progress bar");
+  app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)");
+  app.add_option("--declarations", o.declarations, "the plug-in's shader declarations");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, out, err);
+  }
+  try {
+    refhost::set_echo(false);
+    return calculate_and_write(o, out, err);
+  } catch (const Error& e) {
+    err << "zel-lux: " << e.what() << "\n";
+  } catch (const std::exception& e) {
+    err << "zel-lux: " << e.what() << "\n";
+  }
+  return 1;
+}
+
+}  // namespace lux

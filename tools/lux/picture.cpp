@@ -1,0 +1,345 @@
+#include "tools/lux/picture.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace lux {
+
+namespace {
+
+struct CairoSurface {
+  cairo_surface_t* s;
+  ~CairoSurface() { cairo_surface_destroy(s); }
+};
+struct CairoContext {
+  cairo_t* c;
+  ~CairoContext() { cairo_destroy(c); }
+};
+
+void save_png(cairo_surface_t* surface, const std::filesystem::path& file) {
+  cairo_surface_flush(surface);
+  const cairo_status_t status = cairo_surface_write_to_png(surface, file.c_str());
+  if (status != CAIRO_STATUS_SUCCESS)
+    throw Error(file.string() + ": cannot write the picture: " + cairo_status_to_string(status));
+}
+
+// A number as a label: no more digits than the step between labels needs.
+std::string label(double v, double step) {
+  int decimals = 0;
+  while (decimals < 4 && std::fabs(step * std::pow(10.0, decimals) -
+                                   std::round(step * std::pow(10.0, decimals))) > 1e-6)
+    ++decimals;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
+  return buffer;
+}
+
+std::string length_label(double v, const std::string& unit) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.3g %s", v, unit.c_str());
+  return buffer;
+}
+
+// Value of the lattice at fractional lattice coordinates, bilinear, clamped
+// at the border.
+double sample(const std::vector<double>& values, int nu, int nv, double x, double y) {
+  x = std::clamp(x, 0.0, double(nu - 1));
+  y = std::clamp(y, 0.0, double(nv - 1));
+  const int i = std::min(static_cast<int>(x), std::max(nu - 2, 0));
+  const int j = std::min(static_cast<int>(y), std::max(nv - 2, 0));
+  const double fx = nu > 1 ? x - i : 0, fy = nv > 1 ? y - j : 0;
+  const auto at = [&](int a, int b) {
+    return values[size_t(std::min(b, nv - 1)) * size_t(nu) + size_t(std::min(a, nu - 1))];
+  };
+  return (at(i, j) * (1 - fx) + at(i + 1, j) * fx) * (1 - fy) +
+         (at(i, j + 1) * (1 - fx) + at(i + 1, j + 1) * fx) * fy;
+}
+
+void text(cairo_t* cr, double x, double y, const std::string& s, double size, double align = 0.0) {
+  cairo_set_font_size(cr, size);
+  cairo_text_extents_t e;
+  cairo_text_extents(cr, s.c_str(), &e);
+  cairo_move_to(cr, x - align * e.x_advance, y);
+  cairo_show_text(cr, s.c_str());
+}
+
+}  // namespace
+
+ColourScale nice_scale(double min, double max) {
+  ColourScale s;
+  if (!(max > min)) {
+    const double pad = std::max(std::fabs(max) * 0.1, 1.0);
+    min -= pad;
+    max += pad;
+    if (min < 0 && max > 0 && max - pad >= 0) min = 0;
+  }
+  const double raw = (max - min) / 6.0;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = power;
+  for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+    if (m * power >= raw) {
+      step = m * power;
+      break;
+    }
+  s.step = step;
+  s.lo = std::floor(min / step + 1e-9) * step;
+  s.hi = std::ceil(max / step - 1e-9) * step;
+  if (s.hi <= s.lo) s.hi = s.lo + step;
+  for (double v = s.lo + step; v < s.hi - step * 1e-6; v += step) s.levels.push_back(v);
+  return s;
+}
+
+std::array<double, 3> ramp(double t) {
+  struct Stop {
+    double t, r, g, b;
+  };
+  static const Stop stops[] = {
+      {0.00, 0.06, 0.03, 0.28}, {0.15, 0.12, 0.16, 0.62}, {0.30, 0.07, 0.45, 0.80},
+      {0.45, 0.10, 0.68, 0.62}, {0.60, 0.45, 0.80, 0.28}, {0.75, 0.93, 0.82, 0.18},
+      {0.90, 0.98, 0.52, 0.10}, {1.00, 0.86, 0.16, 0.10},
+  };
+  t = std::clamp(std::isfinite(t) ? t : 0.0, 0.0, 1.0);
+  for (size_t k = 1; k < std::size(stops); ++k)
+    if (t <= stops[k].t) {
+      const Stop& a = stops[k - 1];
+      const Stop& b = stops[k];
+      const double f = (t - a.t) / (b.t - a.t);
+      return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
+    }
+  return {stops[std::size(stops) - 1].r, stops[std::size(stops) - 1].g,
+          stops[std::size(stops) - 1].b};
+}
+
+std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level) {
+  std::vector<Segment> out;
+  const auto at = [&](int i, int j) { return values[size_t(j) * size_t(nu) + size_t(i)]; };
+  for (int j = 0; j + 1 < nv; ++j)
+    for (int i = 0; i + 1 < nu; ++i) {
+      // Corners a (i, j), b (i+1, j), c (i+1, j+1), d (i, j+1); edges 0 a–b,
+      // 1 b–c, 2 d–c, 3 a–d.
+      const double v[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
+      const double px[4] = {double(i), double(i + 1), double(i + 1), double(i)};
+      const double py[4] = {double(j), double(j), double(j + 1), double(j + 1)};
+      const int edge_ends[4][2] = {{0, 1}, {1, 2}, {3, 2}, {0, 3}};
+      double cx[4], cy[4];
+      bool crossed[4];
+      int n = 0;
+      for (int e = 0; e < 4; ++e) {
+        const int a = edge_ends[e][0], b = edge_ends[e][1];
+        crossed[e] = (v[a] >= level) != (v[b] >= level);
+        if (!crossed[e]) continue;
+        const double f = (level - v[a]) / (v[b] - v[a]);
+        cx[e] = px[a] + (px[b] - px[a]) * f;
+        cy[e] = py[a] + (py[b] - py[a]) * f;
+        ++n;
+      }
+      const auto add = [&](int e, int f) { out.push_back({cx[e], cy[e], cx[f], cy[f]}); };
+      if (n == 2) {
+        int first = -1;
+        for (int e = 0; e < 4; ++e)
+          if (crossed[e]) {
+            if (first < 0) {
+              first = e;
+            } else {
+              add(first, e);
+            }
+          }
+      } else if (n == 4) {
+        // A saddle: the mean of the corners says which diagonal corners the
+        // level's region joins.
+        const double centre = (v[0] + v[1] + v[2] + v[3]) / 4;
+        if ((centre >= level) == (v[0] >= level)) {
+          add(0, 1);
+          add(2, 3);
+        } else {
+          add(0, 3);
+          add(1, 2);
+        }
+      }
+    }
+  return out;
+}
+
+void write_false_colour(const SurfaceResult& r, const std::string& unit,
+                        const std::filesystem::path& file) {
+  const int nu = r.grid.nu, nv = r.grid.nv;
+  const double width = nu * r.grid.du, height = nv * r.grid.dv;
+  // Plot area: the longer side 560 pixels, the shorter at least 60.
+  const double scale = 560.0 / std::max(width, height);
+  const int pw = std::max(60, static_cast<int>(std::lround(width * scale)));
+  const int ph = std::max(60, static_cast<int>(std::lround(height * scale)));
+  const double sx = pw / width, sy = ph / height;
+  const int left = 64, top = 52, bar_gap = 28, bar_w = 20, right = 88, bottom = 44;
+  const int bar_h = std::max(ph, 220);
+  const int W = left + pw + bar_gap + bar_w + right;
+  const int H = top + std::max(ph, bar_h) + bottom;
+  const ColourScale scale_of = nice_scale(r.stats.min, r.stats.max);
+  const auto t_of = [&](double e) { return (e - scale_of.lo) / (scale_of.hi - scale_of.lo); };
+
+  CairoSurface surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24, W, H)};
+  CairoContext ctx{cairo_create(surface.s)};
+  cairo_t* cr = ctx.c;
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+
+  // The map, pixel by pixel: plot x runs along u, plot y up along v.
+  cairo_surface_flush(surface.s);
+  unsigned char* data = cairo_image_surface_get_data(surface.s);
+  const int stride = cairo_image_surface_get_stride(surface.s);
+  for (int py = 0; py < ph; ++py)
+    for (int px = 0; px < pw; ++px) {
+      const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
+      const double e = sample(r.lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
+      const auto c = ramp(t_of(e));
+      auto* pixel = reinterpret_cast<uint32_t*>(data + (top + py) * stride) + left + px;
+      *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
+               uint32_t(std::lround(c[2] * 255));
+    }
+  cairo_surface_mark_dirty(surface.s);
+
+  // Lattice coordinates to picture coordinates.
+  const auto X = [&](double i) { return left + (i + 0.5) * r.grid.du * sx; };
+  const auto Y = [&](double j) { return top + ph - (j + 0.5) * r.grid.dv * sy; };
+
+  // Grid points, when the cells are large enough to show them.
+  if (r.grid.du * sx >= 14 && r.grid.dv * sy >= 14) {
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        cairo_arc(cr, X(i), Y(j), 1.2, 0, 2 * M_PI);
+        cairo_fill(cr);
+      }
+  }
+
+  // Iso-lux lines, traced on a finer lattice of the same interpolation as
+  // the colours so that lines and colours agree, each labelled once where
+  // it runs farthest from the edges and clear of the other labels.
+  const int k = std::clamp(240 / std::max(nu, nv), 1, 8);
+  const int fu = (nu - 1) * k + 1, fv = (nv - 1) * k + 1;
+  std::vector<double> fine(size_t(fu) * size_t(fv));
+  for (int j = 0; j < fv; ++j)
+    for (int i = 0; i < fu; ++i)
+      fine[size_t(j) * size_t(fu) + size_t(i)] =
+          sample(r.lux, nu, nv, double(i) / k, double(j) / k);
+  std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
+  cairo_set_line_width(cr, 1.0);
+  for (double level : scale_of.levels) {
+    const auto segments = iso_segments(fine, fu, fv, level);
+    if (segments.empty()) continue;
+    const auto FX = [&](double x) { return X(x / k); };
+    const auto FY = [&](double y) { return Y(y / k); };
+    cairo_set_source_rgba(cr, 0.1, 0.1, 0.1, 0.75);
+    for (const auto& g : segments) {
+      cairo_move_to(cr, FX(g.x0), FY(g.y0));
+      cairo_line_to(cr, FX(g.x1), FY(g.y1));
+    }
+    cairo_stroke(cr);
+    const std::string s = label(level, scale_of.step);
+    cairo_set_font_size(cr, 10);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, s.c_str(), &e);
+    const double half_w = e.x_advance / 2 + 2, half_h = 7;
+    // A place's room: its distance from the picture's edges and from the
+    // neighbouring levels (the step over the gradient there, in pixels).
+    std::vector<std::pair<double, std::array<double, 4>>> spots;
+    const double px_u = r.grid.du * sx, px_v = r.grid.dv * sy;  // pixels per lattice step
+    for (const auto& g : segments) {
+      const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
+      const double mx = X(x), my = Y(y);
+      const double gx =
+          (sample(r.lux, nu, nv, x + 0.25, y) - sample(r.lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
+      const double gy =
+          (sample(r.lux, nu, nv, x, y + 0.25) - sample(r.lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
+      const double gradient = std::hypot(gx, gy);
+      const double clearance = gradient > 0 ? scale_of.step / gradient : 1e9;
+      const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my, clearance});
+      spots.push_back({room, {mx - half_w, my - half_h, mx + half_w, my + half_h}});
+    }
+    std::stable_sort(spots.begin(), spots.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [room, box] : spots) {
+      if (room < 2 * half_h) break;
+      const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
+        return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
+      });
+      if (!clear) continue;
+      placed.push_back(box);
+      cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+      cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
+      cairo_fill(cr);
+      cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+      text(cr, (box[0] + box[2]) / 2, box[3] - 3, s, 10, 0.5);
+      break;
+    }
+  }
+
+  // Frame and axes.
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  cairo_rectangle(cr, left + 0.5, top + 0.5, pw - 1, ph - 1);
+  cairo_stroke(cr);
+  text(cr, left, top + ph + 16, "0", 11, 0.5);
+  text(cr, left + pw, top + ph + 16, length_label(width, unit), 11, 0.5);
+  text(cr, left + pw / 2.0, top + ph + 32, "along u", 11, 0.5);
+  text(cr, left - 6, top + ph, "0", 11, 1.0);
+  text(cr, left - 6, top + 10, length_label(height, unit), 11, 1.0);
+  cairo_save(cr);
+  cairo_translate(cr, left - 30, top + ph / 2.0);
+  cairo_rotate(cr, -M_PI / 2);
+  text(cr, 0, 0, "along v", 11, 0.5);
+  cairo_restore(cr);
+
+  // Title.
+  char title[256];
+  std::snprintf(title, sizeof title, "E avg %.0f lx   min %.0f   max %.0f   Emin/Eavg %.2f",
+                r.stats.avg, r.stats.min, r.stats.max, r.stats.u0);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  text(cr, left, 20, r.name, 14);
+  text(cr, left, 40, title, 11);
+
+  // Colour scale.
+  const double bx = left + pw + bar_gap, by = top;
+  for (int row = 0; row < bar_h; ++row) {
+    const auto c = ramp(1.0 - (row + 0.5) / bar_h);
+    cairo_set_source_rgb(cr, c[0], c[1], c[2]);
+    cairo_rectangle(cr, bx, by + row, bar_w, 1);
+    cairo_fill(cr);
+  }
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  cairo_rectangle(cr, bx + 0.5, by + 0.5, bar_w - 1, bar_h - 1);
+  cairo_stroke(cr);
+  std::vector<double> ticks{scale_of.lo};
+  ticks.insert(ticks.end(), scale_of.levels.begin(), scale_of.levels.end());
+  ticks.push_back(scale_of.hi);
+  for (double v : ticks) {
+    const double y = by + bar_h * (1 - t_of(v));
+    cairo_move_to(cr, bx + bar_w, std::round(y) + 0.5);
+    cairo_line_to(cr, bx + bar_w + 5, std::round(y) + 0.5);
+    cairo_stroke(cr);
+    text(cr, bx + bar_w + 8, y + 4, label(v, scale_of.step), 11);
+  }
+  text(cr, bx, by - 8, "lux", 11);
+
+  save_png(surface.s, file);
+}
+
+void write_png(const Image& image, const std::filesystem::path& file) {
+  CairoSurface surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height)};
+  cairo_surface_flush(surface.s);
+  unsigned char* data = cairo_image_surface_get_data(surface.s);
+  const int stride = cairo_image_surface_get_stride(surface.s);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      const auto& p = image.pixels[size_t(y) * size_t(image.width) + size_t(x)];
+      reinterpret_cast<uint32_t*>(data + y * stride)[x] =
+          uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | uint32_t(p[2]);
+    }
+  cairo_surface_mark_dirty(surface.s);
+  save_png(surface.s, file);
+}
+
+}  // namespace lux

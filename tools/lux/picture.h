@@ -1,0 +1,47 @@
+// Pictures: the false-colour map of a surface's illuminance with a labelled
+// colour scale and iso-lux lines, and PNG output of rendered images.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/lux/calc.h"
+
+namespace lux {
+
+// Round bounds around [min, max] and the iso-lux levels between them, at a
+// step of 1, 2, 2.5 or 5 times a power of ten.
+struct ColourScale {
+  double lo = 0, hi = 1;
+  double step = 1;
+  std::vector<double> levels;  // strictly between lo and hi
+};
+ColourScale nice_scale(double min, double max);
+
+// The false-colour ramp: t in [0, 1] to sRGB components in [0, 1], dark
+// blue for little light through green and yellow to red for much.
+std::array<double, 3> ramp(double t);
+
+// Pieces of the iso-line `level` of values on a lattice of nu × nv points
+// (point (i, j) at values[j * nu + i]), in lattice coordinates: x from 0 to
+// nu − 1, y from 0 to nv − 1.
+struct Segment {
+  double x0, y0, x1, y1;
+};
+std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level);
+
+// The false-colour picture of a surface's grid as a PNG at `file`.
+// `unit` is the symbol of the scene's length unit, for the axis labels.
+void write_false_colour(const SurfaceResult& result, const std::string& unit,
+                        const std::filesystem::path& file);
+
+// An sRGB image, 8 bits per channel, rows top to bottom.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<std::array<unsigned char, 3>> pixels;
+};
+void write_png(const Image& image, const std::filesystem::path& file);
+
+}  // namespace lux

@@ -1,0 +1,503 @@
+// Reading the scene file: JSON with comments allowed, every key checked so
+// that a misspelt key is refused instead of silently ignored.
+#include "tools/lux/scene.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <initializer_list>
+#include <set>
+#include <sstream>
+
+namespace lux {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Where in the scene file a value sits, for messages.
+struct Where {
+  const std::string& file;
+  std::string what;  // e.g. light "panel-1"
+  [[noreturn]] void fail(const std::string& text) const {
+    throw Error(file + ": " + (what.empty() ? "" : what + ": ") + text);
+  }
+  Where in(const std::string& inner) const {
+    return {file, what.empty() ? inner : what + ": " + inner};
+  }
+};
+
+std::string in_quotes(const std::string& s) { return "\"" + s + "\""; }
+
+// An object of the scene file whose keys are read one by one; keys that
+// nothing read are refused at the end.
+class Object {
+ public:
+  // `keys`: every key this kind of object may have; others are refused at
+  // once, before a missing key is missed (a misspelt key explains both).
+  Object(const json& j, Where where, std::initializer_list<const char*> keys = {})
+      : j_(j), where_(std::move(where)) {
+    if (!j_.is_object()) where_.fail("expected an object { ... }");
+    if (keys.size() == 0) return;
+    for (const auto& [key, value] : j_.items())
+      if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; }))
+        where_.fail("unknown key " + in_quotes(key));
+  }
+  const Where& where() const { return where_; }
+  bool has(const std::string& key) const { return j_.contains(key); }
+
+  const json& raw(const std::string& key) {
+    used_.insert(key);
+    return j_.at(key);
+  }
+
+  double number(const std::string& key, std::optional<double> fallback = std::nullopt) {
+    if (!has(key)) return require(key, fallback);
+    const json& v = raw(key);
+    if (!v.is_number()) where_.fail(in_quotes(key) + " must be a number");
+    const double d = v.get<double>();
+    if (!std::isfinite(d)) where_.fail(in_quotes(key) + " must be finite");
+    return d;
+  }
+
+  int integer(const std::string& key, std::optional<int> fallback = std::nullopt) {
+    if (!has(key)) return static_cast<int>(require(key, fallback));
+    const json& v = raw(key);
+    if (!v.is_number_integer()) where_.fail(in_quotes(key) + " must be a whole number");
+    return v.get<int>();
+  }
+
+  std::string text(const std::string& key, std::optional<std::string> fallback = std::nullopt) {
+    if (!has(key)) {
+      if (!fallback) where_.fail("missing " + in_quotes(key));
+      return *fallback;
+    }
+    const json& v = raw(key);
+    if (!v.is_string()) where_.fail(in_quotes(key) + " must be a string");
+    return v.get<std::string>();
+  }
+
+  Vec3 vec3(const std::string& key, std::optional<Vec3> fallback = std::nullopt) {
+    if (!has(key)) {
+      if (!fallback) where_.fail("missing " + in_quotes(key));
+      return *fallback;
+    }
+    const json& v = raw(key);
+    if (!v.is_array() || v.size() != 3)
+      where_.fail(in_quotes(key) + " must be a list of three numbers [x, y, z]");
+    double c[3];
+    for (size_t i = 0; i < 3; ++i) {
+      if (!v[i].is_number()) where_.fail(in_quotes(key) + " must be a list of three numbers");
+      c[i] = v[i].get<double>();
+      if (!std::isfinite(c[i])) where_.fail(in_quotes(key) + " must be finite");
+    }
+    return {c[0], c[1], c[2]};
+  }
+
+  // Refuses the keys that were not read, naming the first.
+  void finish() const {
+    for (const auto& [key, value] : j_.items())
+      if (used_.count(key) == 0) where_.fail("key " + in_quotes(key) + " has no meaning here");
+  }
+
+ private:
+  template <typename T>
+  T require(const std::string& key, std::optional<T> fallback) const {
+    if (!fallback) where_.fail("missing " + in_quotes(key));
+    return *fallback;
+  }
+  const json& j_;
+  Where where_;
+  std::set<std::string> used_;
+};
+
+double positive(Object& o, const std::string& key, std::optional<double> fallback = {}) {
+  const double v = o.number(key, fallback);
+  if (!(v > 0)) o.where().fail(in_quotes(key) + " must be greater than 0");
+  return v;
+}
+
+int count(Object& o, const std::string& key, int fallback, int most) {
+  const int v = o.integer(key, fallback);
+  if (v < 1 || v > most)
+    o.where().fail(in_quotes(key) + " must lie between 1 and " + std::to_string(most));
+  return v;
+}
+
+Vec3 direction(Object& o, const std::string& key, std::optional<Vec3> fallback = {}) {
+  const Vec3 v = o.vec3(key, fallback);
+  if (length(v) == 0) o.where().fail(in_quotes(key) + " must not be the zero vector");
+  return normalize(v);
+}
+
+ShaderFields shader_fields(Object& o, const std::string& key) {
+  ShaderFields s;
+  if (!o.has(key)) return s;
+  const json& v = o.raw(key);
+  if (!v.is_object()) o.where().fail(in_quotes(key) + " must be an object of shader fields");
+  s.fields = v;
+  return s;
+}
+
+// How messages call the index-th element of a list: by its name when it has
+// one, else by its place.
+std::string label(const std::string& kind, const json& j, size_t index) {
+  if (j.is_object() && j.contains("name") && j.at("name").is_string() &&
+      !j.at("name").get<std::string>().empty())
+    return kind + " " + in_quotes(j.at("name").get<std::string>());
+  return kind + " " + std::to_string(index + 1);
+}
+
+std::string name_of(Object& o) {
+  const std::string n = o.text("name");
+  if (n.empty()) o.where().fail("\"name\" is empty");
+  return n;
+}
+
+const json& list(const json& top, const std::string& key, const Where& where) {
+  static const json empty = json::array();
+  if (!top.contains(key)) return empty;
+  const json& v = top.at(key);
+  if (!v.is_array()) where.fail(in_quotes(key) + " must be a list [ ... ]");
+  return v;
+}
+
+SolidDesc solid(Object& o, const std::string& shape) {
+  SolidDesc s;
+  if (shape == "rectangle") {
+    s.kind = SolidDesc::Rectangle;
+    s.corner = o.vec3("corner");
+    s.u = o.vec3("u");
+    s.v = o.vec3("v");
+    if (length(cross(s.u, s.v)) == 0) o.where().fail("\"u\" and \"v\" span no area");
+  } else if (shape == "disc") {
+    s.kind = SolidDesc::Disc;
+    s.center = o.vec3("center");
+    s.normal = direction(o, "normal", Vec3{0, 0, 1});
+    s.radius = positive(o, "radius");
+  } else if (shape == "sphere") {
+    s.kind = SolidDesc::Sphere;
+    s.center = o.vec3("center");
+    s.radius = positive(o, "radius");
+  } else if (shape == "box") {
+    s.kind = SolidDesc::Box;
+    s.min = o.vec3("min");
+    s.max = o.vec3("max");
+    if (!(s.min.x < s.max.x && s.min.y < s.max.y && s.min.z < s.max.z))
+      o.where().fail("\"min\" must be below \"max\" on every axis");
+  } else {
+    o.where().fail("unknown shape " + in_quotes(shape) + " (rectangle, disc, sphere or box)");
+  }
+  return s;
+}
+
+miColor transparency(Object& o) {
+  if (!o.has("transparency")) return {0, 0, 0, 0};
+  const json& v = o.raw("transparency");
+  double c[3];
+  if (v.is_number()) {
+    c[0] = c[1] = c[2] = v.get<double>();
+  } else if (v.is_array() && v.size() == 3 && v[0].is_number() && v[1].is_number() &&
+             v[2].is_number()) {
+    for (size_t i = 0; i < 3; ++i) c[i] = v[i].get<double>();
+  } else {
+    o.where().fail("\"transparency\" must be a number or a list [r, g, b]");
+  }
+  for (double x : c)
+    if (!(x >= 0 && x <= 1)) o.where().fail("\"transparency\" must lie between 0 and 1");
+  return {float(c[0]), float(c[1]), float(c[2]), 0};
+}
+
+double reflectance(Object& o) {
+  const double r = o.number("reflectance", 0.5);
+  if (!(r >= 0 && r <= 1)) o.where().fail("\"reflectance\" must lie between 0 and 1");
+  return r;
+}
+
+// The keys each kind of object of the scene file may have.
+constexpr std::initializer_list<const char*> kProfileKeys = {"name", "file", "format", "shader"};
+constexpr std::initializer_list<const char*> kLightKeys = {
+    "name", "type", "shape", "size",           "radius",     "length",  "position",
+    "aim",  "spin", "decay", "spot_direction", "cone_angle", "samples", "shader"};
+constexpr std::initializer_list<const char*> kObjectLightKeys = {
+    "name",   "shape", "corner", "u",     "v",       "center", "normal",
+    "radius", "min",   "max",    "decay", "samples", "shader", "object_shader"};
+constexpr std::initializer_list<const char*> kOccluderKeys = {
+    "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
+    "min",  "max",   "transparency", "reflectance"};
+constexpr std::initializer_list<const char*> kSurfaceKeys = {"name",    "corner", "u",          "v",
+                                                             "spacing", "normal", "reflectance"};
+constexpr std::initializer_list<const char*> kViewKeys = {
+    "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
+constexpr std::initializer_list<const char*> kSceneKeys = {
+    "title",         "scene_unit", "samples",  "profiles", "lights",
+    "light_objects", "occluders",  "surfaces", "view"};
+
+ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
+                    size_t index) {
+  Object named(j, where.in(label("profile", j, index)), kProfileKeys);
+  ProfileDesc p;
+  p.name = name_of(named);
+  const std::string file = named.text("file");
+  if (file.empty()) named.where().fail("\"file\" is empty");
+  p.file = std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : dir / file;
+  if (named.has("format")) {
+    const json& f = named.raw("format");
+    if (f == "ies" || f == 1) {
+      p.format = 1;
+    } else if (f == "eulumdat" || f == 2) {
+      p.format = 2;
+    } else {
+      named.where().fail("\"format\" must be \"ies\" or \"eulumdat\"");
+    }
+  } else {
+    const std::string ext = p.file.extension().string();
+    p.format = (ext == ".ldt" || ext == ".LDT") ? 2 : 1;
+  }
+  p.shader = shader_fields(named, "shader");
+  named.finish();
+  return p;
+}
+
+LightDesc light(const json& j, const Where& where, size_t index) {
+  Object o(j, where.in(label("light", j, index)), kLightKeys);
+  LightDesc l;
+  l.name = name_of(o);
+  const std::string type = o.text("type", "point");
+  if (type == "spot") {
+    l.spot = true;
+  } else if (type != "point") {
+    o.where().fail("unknown type " + in_quotes(type) + " (point or spot)");
+  }
+  const std::string shape = o.text("shape", "point");
+  if (shape == "point") {
+    l.shape = Shape::Point;
+  } else if (shape == "rectangle") {
+    l.shape = Shape::Rectangle;
+    if (!o.has("size")) o.where().fail("missing \"size\" [width, height]");
+    const json& size = o.raw("size");
+    if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number() ||
+        !(size[0].get<double>() > 0) || !(size[1].get<double>() > 0))
+      o.where().fail("\"size\" must be [width, height], both greater than 0");
+    l.width = size[0].get<double>();
+    l.height = size[1].get<double>();
+  } else if (shape == "disc" || shape == "sphere") {
+    l.shape = shape == "disc" ? Shape::Disc : Shape::Sphere;
+    l.radius = positive(o, "radius");
+  } else if (shape == "cylinder") {
+    l.shape = Shape::Cylinder;
+    l.radius = positive(o, "radius");
+    l.length = positive(o, "length");
+  } else {
+    o.where().fail("unknown shape " + in_quotes(shape) +
+                   " (point, rectangle, disc, sphere or cylinder)");
+  }
+  l.position = o.vec3("position");
+  l.aim = direction(o, "aim", Vec3{0, 0, -1});
+  l.spin = o.number("spin", 0.0);
+  l.decay = o.number("decay", 2.0);
+  if (o.has("spot_direction")) l.spot_direction = direction(o, "spot_direction");
+  if (l.spot) {
+    l.cone_angle = o.number("cone_angle");
+    if (!(l.cone_angle > 0 && l.cone_angle <= 180))
+      o.where().fail("\"cone_angle\" must lie above 0 and at most 180 degrees");
+  } else if (o.has("cone_angle") || o.has("spot_direction")) {
+    o.where().fail("a cone needs \"type\": \"spot\"");
+  }
+  if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
+  l.shader = shader_fields(o, "shader");
+  o.finish();
+  return l;
+}
+
+ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
+  Object o(j, where.in(label("light object", j, index)), kObjectLightKeys);
+  ObjectLightDesc l;
+  l.name = name_of(o);
+  l.solid = solid(o, o.text("shape"));
+  l.decay = o.number("decay", 2.0);
+  if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
+  l.shader = shader_fields(o, "shader");
+  l.object_shader = shader_fields(o, "object_shader");
+  o.finish();
+  return l;
+}
+
+OccluderDesc occluder(const json& j, const Where& where, size_t index) {
+  Object o(j, where.in(label("occluder", j, index)), kOccluderKeys);
+  OccluderDesc d;
+  d.name = name_of(o);
+  d.solid = solid(o, o.text("shape"));
+  d.transparency = transparency(o);
+  d.reflectance = reflectance(o);
+  o.finish();
+  return d;
+}
+
+SurfaceDesc surface(const json& j, const Where& where, size_t index) {
+  Object o(j, where.in(label("surface", j, index)), kSurfaceKeys);
+  SurfaceDesc s;
+  s.name = name_of(o);
+  s.corner = o.vec3("corner");
+  s.u = o.vec3("u");
+  s.v = o.vec3("v");
+  const Vec3 plane_normal = cross(s.u, s.v);
+  if (length(plane_normal) == 0) o.where().fail("\"u\" and \"v\" span no area");
+  s.spacing = positive(o, "spacing");
+  s.normal = direction(o, "normal", normalize(plane_normal));
+  if (std::fabs(dot(s.normal, normalize(plane_normal))) < 1e-6)
+    o.where().fail("\"normal\" lies in the surface");
+  const double cells = std::ceil(length(s.u) / s.spacing) * std::ceil(length(s.v) / s.spacing);
+  if (cells > 4e6) o.where().fail("\"spacing\" gives more than 4 million grid points");
+  s.reflectance = reflectance(o);
+  o.finish();
+  return s;
+}
+
+ViewDesc view(const json& j, const Where& where) {
+  Object o(j, where.in("view"), kViewKeys);
+  ViewDesc v;
+  v.position = o.vec3("position");
+  v.look_at = o.vec3("look_at");
+  if (length(v.look_at - v.position) == 0) o.where().fail("\"look_at\" equals \"position\"");
+  v.up = direction(o, "up", Vec3{0, 0, 1});
+  if (length(cross(v.up, v.look_at - v.position)) == 0)
+    o.where().fail("\"up\" is parallel to the viewing direction");
+  v.fov = o.number("fov", 60.0);
+  if (!(v.fov > 0 && v.fov < 180)) o.where().fail("\"fov\" must lie between 0 and 180 degrees");
+  v.width = count(o, "width", 480, 8192);
+  v.height = count(o, "height", 320, 8192);
+  v.samples = count(o, "samples", 16, 1 << 16);
+  v.exposure = o.number("exposure", 0.0);
+  if (v.exposure < 0) o.where().fail("\"exposure\" must not be negative");
+  o.finish();
+  return v;
+}
+
+// 1-based line and column of a byte offset.
+std::pair<size_t, size_t> line_column(const std::string& text, size_t byte) {
+  size_t line = 1, column = 1;
+  for (size_t i = 0; i < byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return {line, column};
+}
+
+// The reason of a parser message, without the library's prefix and position.
+std::string parse_reason(const std::string& what) {
+  const auto at = what.find("column ");
+  if (at != std::string::npos) {
+    const auto colon = what.find(": ", at);
+    if (colon != std::string::npos) return what.substr(colon + 2);
+  }
+  const auto bracket = what.find("] ");
+  return bracket != std::string::npos ? what.substr(bracket + 2) : what;
+}
+
+void check_unique(const std::vector<std::string>& names, const std::string& kind,
+                  const Where& where) {
+  std::set<std::string> seen;
+  for (const auto& n : names)
+    if (!seen.insert(n).second) where.fail("two " + kind + " named " + in_quotes(n));
+}
+
+}  // namespace
+
+std::optional<SceneUnit> scene_unit_named(const std::string& name) {
+  struct Entry {
+    const char* names[3];
+    int code;
+    double metres;
+  };
+  static const Entry table[] = {
+      {{"metre", "meter", "m"}, 0, 1.0},
+      {{"decimetre", "decimeter", "dm"}, 1, 0.1},
+      {{"centimetre", "centimeter", "cm"}, 2, 0.01},
+      {{"millimetre", "millimeter", "mm"}, 3, 0.001},
+      {{"foot", "feet", "ft"}, 4, 0.3048},
+      {{"inch", "inches", "in"}, 5, 0.0254},
+  };
+  for (const auto& e : table)
+    for (const char* n : e.names)
+      if (name == n) return SceneUnit{e.code, e.names[0], e.names[2], e.metres};
+  return std::nullopt;
+}
+
+Scene parse_scene(const std::string& text, const std::string& file,
+                  const std::filesystem::path& dir) {
+  json top;
+  try {
+    top = json::parse(text, nullptr, true, /*ignore_comments=*/true);
+  } catch (const json::parse_error& e) {
+    const auto [line, column] = line_column(text, e.byte > 0 ? e.byte - 1 : 0);
+    throw Error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+                parse_reason(e.what()));
+  }
+  Scene scene;
+  scene.file = file;
+  scene.dir = dir;
+  const Where where{scene.file, ""};
+  Object o(top, where, kSceneKeys);
+  scene.title = o.text("title", "");
+  const std::string unit = o.text("scene_unit", "metre");
+  const auto u = scene_unit_named(unit);
+  if (!u)
+    where.fail("unknown \"scene_unit\" " + in_quotes(unit) +
+               " (metre, decimetre, centimetre, millimetre, foot or inch)");
+  scene.unit = *u;
+  scene.samples = count(o, "samples", 64, 1 << 20);
+
+  std::vector<std::string> element_names, surface_names, profile_names;
+  for (const char* key : {"profiles", "lights", "light_objects", "occluders", "surfaces"}) {
+    if (!o.has(key)) continue;
+    const json& items = list(top, key, where);
+    o.raw(key);
+    for (size_t i = 0; i < items.size(); ++i) {
+      const std::string k = key;
+      if (k == "profiles") {
+        scene.profiles.push_back(profile(items[i], where, dir, i));
+        profile_names.push_back(scene.profiles.back().name);
+      } else if (k == "lights") {
+        scene.lights.push_back(light(items[i], where, i));
+        element_names.push_back(scene.lights.back().name);
+      } else if (k == "light_objects") {
+        scene.object_lights.push_back(object_light(items[i], where, i));
+        element_names.push_back(scene.object_lights.back().name);
+      } else if (k == "occluders") {
+        scene.occluders.push_back(occluder(items[i], where, i));
+        element_names.push_back(scene.occluders.back().name);
+      } else {
+        scene.surfaces.push_back(surface(items[i], where, i));
+        surface_names.push_back(scene.surfaces.back().name);
+      }
+    }
+  }
+  if (o.has("view")) scene.view = view(o.raw("view"), where);
+  o.finish();
+
+  check_unique(element_names, "lights, light objects or occluders", where);
+  check_unique(surface_names, "surfaces", where);
+  check_unique(profile_names, "profiles", where);
+  if (scene.lights.empty() && scene.object_lights.empty()) where.fail("the scene has no lights");
+  if (scene.surfaces.empty() && !scene.view) where.fail("the scene has no surfaces and no view");
+  return scene;
+}
+
+Scene load_scene(const std::filesystem::path& path) {
+  const std::string file = path.string();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error(file + ": cannot read the scene file: " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw Error(file + ": cannot read the scene file");
+  return parse_scene(text.str(), file, path.parent_path());
+}
+
+}  // namespace lux

@@ -1,0 +1,137 @@
+// The calculator's scene file: what an artist writes down about a room, its
+// lights and the surfaces on which illuminance is wanted. Reading it checks
+// everything that does not need the plug-in; the shader fields are checked
+// against the shaders' declarations when the scene is built (model.h).
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/lux/vec.h"
+
+namespace lux {
+
+// A refused input. The message names the file and the line or the field.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Length unit of the scene: the shader code and the length of one unit.
+struct SceneUnit {
+  int code = 0;  // the area light's `scene_unit` code
+  std::string name = "metre";
+  std::string symbol = "m";
+  double metres = 1.0;  // length of one scene unit in metres
+  // Square scene units in one square metre.
+  double area_factor() const { return 1.0 / (metres * metres); }
+};
+
+// Shader fields as the user wrote them, by field name, in file order. The
+// value is kept as JSON until the declaration says what type it must be.
+struct ShaderFields {
+  nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+};
+
+struct ProfileDesc {
+  std::string name;  // the profile's name for `profile_name`
+  std::filesystem::path file;
+  int format = 1;       // 1 IES LM-63, 2 EULUMDAT
+  ShaderFields shader;  // further zel_lightprofile fields
+};
+
+enum class Shape { Point, Rectangle, Disc, Sphere, Cylinder };
+
+struct LightDesc {
+  std::string name;
+  bool spot = false;
+  Shape shape = Shape::Point;
+  double width = 0, height = 0;  // rectangle, along the light's x and y
+  double radius = 0;             // disc, sphere, cylinder
+  double length = 0;             // cylinder, along its axis
+  Vec3 position{};
+  Vec3 aim{0, 0, -1};                  // where the emitter faces (and a profile's nadir)
+  double spin = 0;                     // degrees about the aim
+  double decay = 2;                    // decay exponent of the distance law
+  std::optional<Vec3> spot_direction;  // world; the aim when absent
+  double cone_angle = 0;               // full apex angle of the spot cone, degrees
+  int samples = 0;                     // emitter points per receiver; 0: the scene's
+  ShaderFields shader;
+};
+
+// Simple solid shapes; rectangles are a corner and two full edges.
+struct SolidDesc {
+  enum Kind { Rectangle, Disc, Sphere, Box } kind = Rectangle;
+  Vec3 corner{}, u{}, v{};  // rectangle
+  Vec3 center{};            // disc, sphere
+  Vec3 normal{0, 0, 1};     // disc
+  double radius = 0;        // disc, sphere
+  Vec3 min{}, max{};        // box
+};
+
+struct OccluderDesc {
+  std::string name;
+  SolidDesc solid;
+  miColor transparency{0, 0, 0, 0};  // fraction let through, per channel
+  double reflectance = 0.5;          // for the camera view only
+};
+
+// A light made from an object with the light object shader.
+struct ObjectLightDesc {
+  std::string name;
+  SolidDesc solid;
+  double decay = 2;  // decay exponent of the distance law
+  int samples = 0;
+  ShaderFields shader;         // the area light's fields
+  ShaderFields object_shader;  // further zel_light_object fields
+};
+
+// A rectangle on which illuminance is calculated: grid points at the
+// centres of square-ish cells of about `spacing`, light received on the side
+// `normal` faces.
+struct SurfaceDesc {
+  std::string name;
+  Vec3 corner{}, u{}, v{};
+  double spacing = 0;
+  Vec3 normal{0, 0, 1};
+  double reflectance = 0.5;  // for the camera view only
+};
+
+struct ViewDesc {
+  Vec3 position{};
+  Vec3 look_at{};
+  Vec3 up{0, 0, 1};
+  double fov = 60;  // vertical, degrees
+  int width = 480, height = 320;
+  int samples = 16;     // emitter points per light per pixel
+  double exposure = 0;  // scene value shown as white; 0: automatic
+};
+
+struct Scene {
+  std::string file;  // as the user named it, for messages
+  std::filesystem::path dir;
+  std::string title;
+  SceneUnit unit;
+  int samples = 64;
+  std::vector<ProfileDesc> profiles;
+  std::vector<LightDesc> lights;
+  std::vector<ObjectLightDesc> object_lights;
+  std::vector<OccluderDesc> occluders;
+  std::vector<SurfaceDesc> surfaces;
+  std::optional<ViewDesc> view;
+};
+
+// Reads a scene file; throws Error naming the file and the line or field.
+Scene load_scene(const std::filesystem::path& path);
+// Reads scene text; `file` names it in messages, `dir` anchors relative paths.
+Scene parse_scene(const std::string& text, const std::string& file,
+                  const std::filesystem::path& dir);
+
+// Scene units by name ("metre", "cm", ...); nullopt for an unknown name.
+std::optional<SceneUnit> scene_unit_named(const std::string& name);
+
+}  // namespace lux
