@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build with GCC, the same
-# with Clang, and the sanitizer builds.
+# with Clang, the sanitizer builds and short fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -20,4 +20,9 @@ run_preset clang
 run_preset asan
 # Data races in the multi-threaded tests (their names contain "Thread").
 run_preset tsan
+# Short bounded fuzzing of the area light's record, of names and of profile
+# files, over the committed seed corpora (longer runs: see the README).
+echo "== fuzz =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs" --target fuzz_short
 echo "== all test builds passed =="
