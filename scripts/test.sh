@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build with GCC, the same
-# with Clang, and the sanitizer builds.
+# with Clang, and the sanitizer builds; then the Windows build (mingw-w64)
+# with its tests under wine.
+# Usage: scripts/test.sh [--no-windows]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+windows=1
+[ "${1:-}" = "--no-windows" ] && windows=0
 scripts/deps.sh
 jobs=$(nproc)
 
@@ -16,4 +20,15 @@ run_preset() {
 
 run_preset gcc
 run_preset clang
+
+if [ "$windows" = 1 ]; then
+  start=$SECONDS
+  scripts/deps.sh --windows
+  echo "== windows: toolchain and wine ready after $((SECONDS - start)) s =="
+  # Boot the wine prefix once (bounded in time) and keep one wine server up
+  # while the test programs run.
+  cmake/wine-start.sh "$PWD/build/windows/wineprefix" 60
+  run_preset windows
+  echo "== windows stage took $((SECONDS - start)) s =="
+fi
 echo "== all test builds passed =="
