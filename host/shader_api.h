@@ -47,6 +47,20 @@ typedef struct miFunction {
   uint8_t reserved[3];
 } miFunction;
 
+/* The host's light profile record as mi_api_lightprofile_begin hands it
+ * out: the 32-bit fields the library fills. What the four settings mean is
+ * the host's. */
+typedef struct miLightprofile {
+  int32_t reserved;        /*  0 */
+  miInteger format;        /*  4 format code, see miLightProfileFormat */
+  miInteger source;        /*  8 1: the data lies in the file named at 16 */
+  miInteger setting_12;    /* 12 */
+  miTag file_name;         /* 16 string element holding the file name */
+  miInteger setting_20;    /* 20 */
+  miInteger setting_24;    /* 24 */
+  miInteger setting_28;    /* 28 */
+} miLightprofile;
+
 /* What a probe ray found. */
 typedef struct miProbe {
   double dist; /* distance along the probe direction to the hit */

@@ -21,7 +21,16 @@ struct Element {
   std::atomic<int> pins{0};
   Geometry geometry;           // objects
   std::vector<miTag> members;  // groups
+  // What the host derives from the element on first use (a light profile's
+  // table): the latest is published through `derived` and read without a
+  // lock; every one ever published is owned here until the element goes, so
+  // a reader never holds a dangling pointer.
+  std::atomic<const void*> derived{nullptr};
+  std::vector<std::shared_ptr<const void>> derived_owners;
   unsigned char* bytes() { return reinterpret_cast<unsigned char*>(storage.get()); }
+  const unsigned char* bytes() const {
+    return reinterpret_cast<const unsigned char*>(storage.get());
+  }
 };
 
 struct Database {

@@ -1,6 +1,455 @@
-// The host's light-sampling loop and object light areas. Placeholder.
+// The host's light-sampling loop and the areas of object lights.
+//
+// Emitter points are a fixed stratified pattern over the emitter's shape:
+// a Hammersley set (point i of n at ((i + ½)/n, radical inverse of i),
+// centred in its cell), mapped area-preservingly onto the shape. For a
+// power-of-two count every elementary cell of the unit square holds exactly
+// one point; for any count the pattern is the same on every call and every
+// thread, so the loop is deterministic.
+//
+// Shapes are laid out in light space around the light's origin, as the
+// light's own photon emission lays them out: a rectangle spans ±|edge u|
+// along x and ±|edge v| along y, a disc lies in the x–y plane, a cylinder's
+// side runs around z within ±|axis|. The light instance's local-to-world
+// matrix carries them into internal space. An object light emits from the
+// surface of the object instance its light record names, placed by that
+// instance's own matrix.
+#include "refhost/lightloop.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 #include "refhost/internal.h"
+#include "refhost/trace.h"
+
+namespace refhost {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 2.0 * kPi;
+
+double dot(const Vec3d& a, const Vec3d& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3d cross(const Vec3d& a, const Vec3d& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Vec3d add(const Vec3d& a, const Vec3d& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3d scaled(const Vec3d& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+double length(const Vec3d& a) { return std::sqrt(dot(a, a)); }
+Vec3d widen(const miVector& v) { return {v.x, v.y, v.z}; }
+miVector narrow(const Vec3d& v) {
+  return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+}
+
+// Row-vector transforms p' = p · M; a null matrix is the identity.
+Vec3d to_world_point(const Vec3d& p, const float* m) {
+  if (m == nullptr) return p;
+  return {p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12],
+          p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
+          p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]};
+}
+Vec3d to_world_vector(const Vec3d& v, const float* m) {
+  if (m == nullptr) return v;
+  return {v.x * m[0] + v.y * m[4] + v.z * m[8], v.x * m[1] + v.y * m[5] + v.z * m[9],
+          v.x * m[2] + v.y * m[6] + v.z * m[10]};
+}
+
+// ---- the stratified pattern ------------------------------------------------
+
+// Van der Corput's radical inverse in base 2: the bits of i mirrored about
+// the binary point.
+double radical_inverse2(uint32_t i) {
+  i = (i << 16) | (i >> 16);
+  i = ((i & 0x00ff00ffu) << 8) | ((i & 0xff00ff00u) >> 8);
+  i = ((i & 0x0f0f0f0fu) << 4) | ((i & 0xf0f0f0f0u) >> 4);
+  i = ((i & 0x33333333u) << 2) | ((i & 0xccccccccu) >> 2);
+  i = ((i & 0x55555555u) << 1) | ((i & 0xaaaaaaaau) >> 1);
+  return double(i) * (1.0 / 4294967296.0);
+}
+
+struct Cell {
+  double s, t;  // both in (0, 1)
+};
+
+// Point i of the n-point pattern, each coordinate in the centre of its
+// stratum: (i + ½)/n across, and the radical inverse of i shifted by half
+// of the finest power-of-two stratum that n points resolve.
+Cell hammersley(int i, int n) {
+  uint32_t strata = 1;
+  while (strata < uint32_t(n)) strata <<= 1;
+  return {(i + 0.5) / n, radical_inverse2(uint32_t(i)) + 0.5 / strata};
+}
+
+// Shirley and Chiu's concentric map of the square [−1, 1]² onto the unit
+// disc: area-preserving, and strata stay compact.
+void concentric_disc(const Cell& c, double& x, double& y) {
+  const double a = 2.0 * c.s - 1.0, b = 2.0 * c.t - 1.0;
+  if (a == 0.0 && b == 0.0) {
+    x = y = 0.0;
+    return;
+  }
+  double r, phi;
+  if (std::fabs(a) > std::fabs(b)) {
+    r = a;
+    phi = (kPi / 4.0) * (b / a);
+  } else {
+    r = b;
+    phi = kPi / 2.0 - (kPi / 4.0) * (a / b);
+  }
+  x = r * std::cos(phi);
+  y = r * std::sin(phi);
+}
+
+// Archimedes: the height z is uniform on the sphere, so (φ, z) from the
+// unit square land uniformly by area.
+Vec3d sphere_direction(const Cell& c) {
+  const double z = 1.0 - 2.0 * c.t;
+  const double rho = std::sqrt(std::max(0.0, 1.0 - z * z));
+  const double phi = kTwoPi * c.s;
+  return {rho * std::cos(phi), rho * std::sin(phi), z};
+}
+
+// Two unit vectors spanning the plane perpendicular to n.
+void plane_basis(const Vec3d& n, Vec3d& e1, Vec3d& e2) {
+  const double nl = length(n);
+  const Vec3d w = nl > 0.0 ? scaled(n, 1.0 / nl) : Vec3d{0, 0, 1};
+  const Vec3d helper = std::fabs(w.x) < 0.9 ? Vec3d{1, 0, 0} : Vec3d{0, 1, 0};
+  e1 = cross(helper, w);
+  e1 = scaled(e1, 1.0 / length(e1));
+  e2 = cross(w, e1);
+}
+
+// ---- areas of placed geometry ---------------------------------------------
+
+double parallelogram_area(const Vec3d& a, const Vec3d& b) { return length(cross(a, b)); }
+
+// Carlson's symmetric elliptic integrals R_F and R_D by the duplication
+// theorem, finished with their Taylor series about the common mean.
+double carlson_rf(double x, double y, double z) {
+  for (int i = 0; i < 64; ++i) {
+    const double mu = (x + y + z) / 3.0;
+    const double spread = std::max({std::fabs(x - mu), std::fabs(y - mu), std::fabs(z - mu)});
+    if (spread <= 1e-4 * mu) break;
+    const double sx = std::sqrt(x), sy = std::sqrt(y), sz = std::sqrt(z);
+    const double lambda = sx * sy + sy * sz + sz * sx;
+    x = (x + lambda) * 0.25;
+    y = (y + lambda) * 0.25;
+    z = (z + lambda) * 0.25;
+  }
+  const double mu = (x + y + z) / 3.0;
+  const double dx = 1.0 - x / mu, dy = 1.0 - y / mu, dz = -(dx + dy);
+  const double e2 = dx * dy - dz * dz, e3 = dx * dy * dz;
+  return (1.0 - e2 / 10.0 + e3 / 14.0 + e2 * e2 / 24.0 - 3.0 * e2 * e3 / 44.0) / std::sqrt(mu);
+}
+
+double carlson_rd(double x, double y, double z) {
+  double sum = 0.0, weight = 1.0;
+  for (int i = 0; i < 64; ++i) {
+    const double mu = (x + y + 3.0 * z) / 5.0;
+    const double spread = std::max({std::fabs(x - mu), std::fabs(y - mu), std::fabs(z - mu)});
+    if (spread <= 1e-4 * mu) break;
+    const double sx = std::sqrt(x), sy = std::sqrt(y), sz = std::sqrt(z);
+    const double lambda = sx * sy + sy * sz + sz * sx;
+    sum += weight / (sz * (z + lambda));
+    weight *= 0.25;
+    x = (x + lambda) * 0.25;
+    y = (y + lambda) * 0.25;
+    z = (z + lambda) * 0.25;
+  }
+  const double mu = (x + y + 3.0 * z) / 5.0;
+  const double dx = (mu - x) / mu, dy = (mu - y) / mu, dz = (mu - z) / mu;
+  const double ea = dx * dy, eb = dz * dz, ec = ea - eb, ed = ea - 6.0 * eb, ee = ed + ec + ec;
+  const double series = 1.0 + ed * (-3.0 / 14.0 + 9.0 / 88.0 * ed - 9.0 / 52.0 * dz * ee) +
+                        dz * (ee / 6.0 + dz * (-9.0 / 22.0 * ec + 3.0 / 26.0 * dz * ea));
+  return 3.0 * sum + weight * series / (mu * std::sqrt(mu));
+}
+
+// Surface area of the ellipsoid with semi-axes a ≥ b ≥ c ≥ 0:
+// 4π·a·b·c·R_G(a⁻², b⁻², c⁻²), with R_G written through R_F and R_D.
+// A flat ellipsoid (c = 0) is an ellipse seen from both sides.
+double ellipsoid_area(double a, double b, double c) {
+  if (c <= 1e-12 * a) return 2.0 * kPi * a * b;
+  const double x = 1.0 / (a * a), y = 1.0 / (b * b), z = 1.0 / (c * c);
+  // R_G(x, y, z) = [z·R_F − (x − z)(y − z)·R_D / 3 + √(x·y / z)] / 2, with
+  // the largest argument last so that both products stay positive.
+  const double rg = 0.5 * (z * carlson_rf(x, y, z) - (x - z) * (y - z) * carlson_rd(x, y, z) / 3.0 +
+                           std::sqrt(x * y / z));
+  return 4.0 * kPi * a * b * c * rg;
+}
+
+// Eigenvalues of a symmetric 3×3 matrix, largest first (the trigonometric
+// solution of the characteristic cubic).
+std::array<double, 3> symmetric_eigenvalues(const double m[3][3]) {
+  const double p1 = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+  std::array<double, 3> e;
+  if (p1 == 0.0) {
+    e = {m[0][0], m[1][1], m[2][2]};
+  } else {
+    const double q = (m[0][0] + m[1][1] + m[2][2]) / 3.0;
+    const double p2 = (m[0][0] - q) * (m[0][0] - q) + (m[1][1] - q) * (m[1][1] - q) +
+                      (m[2][2] - q) * (m[2][2] - q) + 2.0 * p1;
+    const double p = std::sqrt(p2 / 6.0);
+    double b[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) b[i][j] = (m[i][j] - (i == j ? q : 0.0)) / p;
+    const double det = b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[2][1]) -
+                       b[0][1] * (b[1][0] * b[2][2] - b[1][2] * b[2][0]) +
+                       b[0][2] * (b[1][0] * b[2][1] - b[1][1] * b[2][0]);
+    const double phi = std::acos(std::clamp(det / 2.0, -1.0, 1.0)) / 3.0;
+    e[0] = q + 2.0 * p * std::cos(phi);
+    e[2] = q + 2.0 * p * std::cos(phi + kTwoPi / 3.0);
+    e[1] = 3.0 * q - e[0] - e[2];
+  }
+  std::sort(e.begin(), e.end(), [](double l, double r) { return l > r; });
+  return e;
+}
+
+// A sphere of radius r under the linear map L becomes an ellipsoid whose
+// semi-axes are r times the singular values of L, the square roots of the
+// eigenvalues of L·Lᵀ.
+double placed_sphere_area(double r, const float* m) {
+  if (m == nullptr) return 4.0 * kPi * r * r;
+  const Vec3d rows[3] = {{m[0], m[1], m[2]}, {m[4], m[5], m[6]}, {m[8], m[9], m[10]}};
+  double gram[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) gram[i][j] = dot(rows[i], rows[j]);
+  const auto e = symmetric_eigenvalues(gram);
+  return ellipsoid_area(r * std::sqrt(std::max(0.0, e[0])), r * std::sqrt(std::max(0.0, e[1])),
+                        r * std::sqrt(std::max(0.0, e[2])));
+}
+
+// The edge vectors of a box, carried into the world.
+void box_edges(const Geometry& g, const float* m, Vec3d edges[3]) {
+  edges[0] = to_world_vector({double(g.max.x) - double(g.min.x), 0, 0}, m);
+  edges[1] = to_world_vector({0, double(g.max.y) - double(g.min.y), 0}, m);
+  edges[2] = to_world_vector({0, 0, double(g.max.z) - double(g.min.z)}, m);
+}
+
+// Areas of a box's three pairs of faces: the faces spanned by the edges
+// (1, 2), (2, 0) and (0, 1), each pair counted twice.
+std::array<double, 3> box_face_areas(const Geometry& g, const float* m) {
+  Vec3d e[3];
+  box_edges(g, m, e);
+  return {parallelogram_area(e[1], e[2]), parallelogram_area(e[2], e[0]),
+          parallelogram_area(e[0], e[1])};
+}
+
+// Area of a placed object's surface; +∞ for a plane.
+double placed_area(const Placement& p) {
+  const Geometry& g = *p.geometry;
+  const float* m = p.local_to_world;
+  switch (g.kind) {
+    case Geometry::Plane:
+      return std::numeric_limits<double>::infinity();
+    case Geometry::Rectangle:
+      return 4.0 *
+             parallelogram_area(to_world_vector(widen(g.u), m), to_world_vector(widen(g.v), m));
+    case Geometry::Disc: {
+      Vec3d e1, e2;
+      plane_basis(widen(g.normal), e1, e2);
+      const double r = g.radius;
+      return kPi * r * r * parallelogram_area(to_world_vector(e1, m), to_world_vector(e2, m));
+    }
+    case Geometry::Sphere:
+      return placed_sphere_area(g.radius, m);
+    case Geometry::Box: {
+      const auto f = box_face_areas(g, m);
+      return 2.0 * (f[0] + f[1] + f[2]);
+    }
+  }
+  return 0.0;
+}
+
+// A point of a placed object's surface for the cell c, in its own space.
+// Boxes choose the face by the first coordinate, in proportion to the faces'
+// areas in the world, so that points spread evenly by area.
+Vec3d surface_point(const Placement& p, const Cell& c) {
+  const Geometry& g = *p.geometry;
+  const Vec3d center = widen(g.center);
+  switch (g.kind) {
+    case Geometry::Plane:
+      return center;
+    case Geometry::Rectangle:
+      return add(center,
+                 add(scaled(widen(g.u), 2.0 * c.s - 1.0), scaled(widen(g.v), 2.0 * c.t - 1.0)));
+    case Geometry::Disc: {
+      Vec3d e1, e2;
+      plane_basis(widen(g.normal), e1, e2);
+      double x, y;
+      concentric_disc(c, x, y);
+      return add(center, scaled(add(scaled(e1, x), scaled(e2, y)), g.radius));
+    }
+    case Geometry::Sphere:
+      return add(center, scaled(sphere_direction(c), g.radius));
+    case Geometry::Box: {
+      const auto f = box_face_areas(g, p.local_to_world);
+      const double total = 2.0 * (f[0] + f[1] + f[2]);
+      const double lo[3] = {g.min.x, g.min.y, g.min.z};
+      const double hi[3] = {g.max.x, g.max.y, g.max.z};
+      double s = c.s * total;
+      for (int face = 0; face < 6; ++face) {
+        const int axis = face / 2;
+        const double share = f[size_t(axis)];
+        if (s >= share && face < 5) {
+          s -= share;
+          continue;
+        }
+        const double u = share > 0.0 ? std::clamp(s / share, 0.0, 1.0) : 0.5;
+        double q[3];
+        q[axis] = face % 2 == 0 ? lo[axis] : hi[axis];
+        const int a1 = (axis + 1) % 3, a2 = (axis + 2) % 3;
+        q[a1] = lo[a1] + u * (hi[a1] - lo[a1]);
+        q[a2] = lo[a2] + c.t * (hi[a2] - lo[a2]);
+        return {q[0], q[1], q[2]};
+      }
+      return center;
+    }
+  }
+  return center;
+}
+
+// ---- the emitter of a light instance ---------------------------------------
+
+struct Emitter {
+  int shape = miLIGHT_NONE;
+  Vec3d origin{0, 0, 0};  // light space
+  double half_u = 0, half_v = 0, radius = 0, half_height = 0;
+  const float* light_to_world = nullptr;
+  Placement object;  // object lights
+  bool has_object = false;
+};
+
+// The light record and placement behind `light_instance` (an instance of a
+// light, or a light itself used in world space).
+bool emitter_of(miTag light_instance, Emitter& e) {
+  const detail::Element* el = detail::element(light_instance);
+  if (el == nullptr) return false;
+  miTag light = light_instance;
+  if (el->type == miSCENE_INSTANCE) {
+    std::memcpy(&light, el->bytes() + kInstanceItemOffset, sizeof light);
+    e.light_to_world = detail::instance_local_to_world(light_instance);
+  }
+  const LightRecord* rec = light_record(light);
+  if (rec == nullptr) return false;
+  e.shape = rec->area;
+  e.origin = widen(rec->origin);
+  e.half_u = length(widen(rec->edge_u));
+  e.half_v = length(widen(rec->edge_v));
+  e.radius = rec->radius;
+  e.half_height = length(widen(rec->edge_u));
+  if (e.shape == miLIGHT_OBJECT) e.has_object = placement_of(rec->obj_instance, e.object);
+  return true;
+}
+
+// Emitter point i of n, in internal space.
+Vec3d emitter_point(const Emitter& e, int i, int n) {
+  const Cell c = hammersley(i, n);
+  Vec3d offset{0, 0, 0};
+  switch (e.shape) {
+    case miLIGHT_RECTANGLE:
+      offset = {(2.0 * c.s - 1.0) * e.half_u, (2.0 * c.t - 1.0) * e.half_v, 0.0};
+      break;
+    case miLIGHT_DISC: {
+      double x, y;
+      concentric_disc(c, x, y);
+      offset = {x * e.radius, y * e.radius, 0.0};
+      break;
+    }
+    case miLIGHT_SPHERE:
+      offset = scaled(sphere_direction(c), e.radius);
+      break;
+    case miLIGHT_CYLINDER: {
+      const double phi = kTwoPi * c.s;
+      offset = {e.radius * std::cos(phi), e.radius * std::sin(phi),
+                (2.0 * c.t - 1.0) * e.half_height};
+      break;
+    }
+    case miLIGHT_OBJECT:
+      if (e.has_object) return to_world_point(surface_point(e.object, c), e.object.local_to_world);
+      break;
+    default:
+      break;
+  }
+  return to_world_point(add(e.origin, offset), e.light_to_world);
+}
+
+}  // namespace
+
+void emitter_points(miTag light_instance, int count, std::vector<miVector>& out) {
+  out.clear();
+  Emitter e;
+  if (count <= 0 || !emitter_of(light_instance, e)) return;
+  out.reserve(size_t(count));
+  for (int i = 0; i < count; ++i) out.push_back(narrow(emitter_point(e, i, count)));
+}
+
+// Emitter points behind the receiver (or on it) add nothing and are not
+// asked for: the host knows the cosine is 0 without calling the shader.
+miColor illuminance(const SceneLight& light, const miVector& point, const miVector& normal,
+                    int samples, ThreadContext& thread) {
+  miColor total{0, 0, 0, 1};
+  Emitter e;
+  if (light.shader == nullptr || samples <= 0 || !emitter_of(light.instance, e)) return total;
+  Vec3d n = widen(normal);
+  const double nl = length(n);
+  if (!(nl > 0.0)) return total;
+  n = scaled(n, 1.0 / nl);
+  const Vec3d receiver = widen(point);
+  double sum[3] = {0, 0, 0};
+  for (int i = 0; i < samples; ++i) {
+    const Vec3d from = emitter_point(e, i, samples);
+    const Vec3d to_point = {receiver.x - from.x, receiver.y - from.y, receiver.z - from.z};
+    const double distance = length(to_point);
+    if (!(distance > 0.0)) continue;
+    const Vec3d dir = scaled(to_point, 1.0 / distance);
+    const double cosine = -dot(n, dir);
+    if (!(cosine > 0.0)) continue;
+    miState state = make_state(light.shader, &thread, miRAY_LIGHT, light.instance);
+    state.org = narrow(from);
+    state.dir = narrow(dir);
+    state.dist = distance;
+    state.point = point;
+    state.normal = narrow(n);
+    miColor answer{0, 0, 0, 1};
+    if (!light.shader->call(&answer, &state)) continue;
+    sum[0] += double(answer.r) * cosine;
+    sum[1] += double(answer.g) * cosine;
+    sum[2] += double(answer.b) * cosine;
+  }
+  total.r = static_cast<float>(sum[0] / samples);
+  total.g = static_cast<float>(sum[1] / samples);
+  total.b = static_cast<float>(sum[2] / samples);
+  return total;
+}
+
+float object_area(miTag object_instance) {
+  Placement p;
+  if (!placement_of(object_instance, p)) return 0.0f;
+  return static_cast<float>(placed_area(p));
+}
+
+}  // namespace refhost
 
 namespace refhost::detail {
-miBoolean query_object_light_area(miTag, float*) { return 0; }
+
+// Query 125: the area of the emitting object of the light behind
+// `light_instance`. A plane has no finite area and gets no answer.
+miBoolean query_object_light_area(miTag light_instance, float* area) {
+  const Element* e = element(light_instance);
+  if (e == nullptr || area == nullptr) return 0;
+  miTag light = light_instance;
+  if (e->type == miSCENE_INSTANCE)
+    std::memcpy(&light, e->bytes() + kInstanceItemOffset, sizeof light);
+  const LightRecord* rec = light_record(light);
+  Placement p;
+  if (rec == nullptr || !placement_of(rec->obj_instance, p)) return 0;
+  const double a = placed_area(p);
+  if (!std::isfinite(a)) return 0;
+  *area = static_cast<float>(a);
+  return 1;
+}
+
 }  // namespace refhost::detail

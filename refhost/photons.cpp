@@ -1,6 +1,7 @@
 // Sampling and photon emission: per-thread sample streams, the emission
 // direction of a photon and the record of emitted photons.
 #include <cmath>
+#include <iterator>
 #include <mutex>
 
 #include "refhost/internal.h"
@@ -17,12 +18,33 @@ uint64_t next(uint64_t& s) {
 
 double uniform(uint64_t& s) { return double(next(s) >> 11) * (1.0 / 9007199254740992.0); }
 
-uint64_t& stream(miState* state) {
-  thread_local uint64_t fallback = 0x1234567ull;
+// The calling thread's context; threads that call without one share a
+// per-thread fallback.
+refhost::ThreadContext& context(miState* state) {
+  thread_local refhost::ThreadContext fallback(0, 0x1234567ull);
   if (state != nullptr && state->host != nullptr)
-    return static_cast<refhost::ThreadContext*>(state->host)->rng;
+    return *static_cast<refhost::ThreadContext*>(state->host);
   return fallback;
 }
+
+uint64_t& stream(miState* state) { return context(state).rng; }
+
+// The digits of i in base B mirrored about the radix point (B fixed at
+// compile time, so that the divisions become multiplications).
+template <uint64_t B>
+double radical_inverse(uint64_t i) {
+  constexpr double step = 1.0 / B;
+  double scale = step, value = 0.0;
+  for (; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
+  return value;
+}
+
+// One prime base per dimension of the Halton sequence.
+constexpr double (*kHaltonDimensions[])(uint64_t) = {
+    radical_inverse<2>,  radical_inverse<3>,  radical_inverse<5>,  radical_inverse<7>,
+    radical_inverse<11>, radical_inverse<13>, radical_inverse<17>, radical_inverse<19>,
+    radical_inverse<23>, radical_inverse<29>, radical_inverse<31>, radical_inverse<37>,
+    radical_inverse<41>, radical_inverse<43>, radical_inverse<47>, radical_inverse<53>};
 
 struct PhotonLog {
   std::mutex mutex;
@@ -55,10 +77,27 @@ double uniform01(ThreadContext& thread) { return uniform(thread.rng); }
 
 extern "C" {
 
+// Samples of a Halton sequence (radical inverses in the first primes, one
+// prime per dimension), one point per call, each thread along its own
+// sequence position. Every thread shifts the whole sequence by a random
+// offset per dimension (modulo 1), drawn from its stream at its first
+// sample, so that threads do not repeat each other's points while each keeps
+// the even spread of the sequence. Dimensions beyond the table are plain
+// random numbers.
 miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigned int*) {
   if (sample == nullptr || dimension <= 0) return 0;
-  uint64_t& s = stream(state);
-  for (int i = 0; i < dimension; ++i) sample[i] = uniform(s);
+  refhost::ThreadContext& ctx = context(state);
+  if (ctx.sample_index == 0) ctx.sample_shift = next(ctx.rng);
+  const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
+  uint64_t shift_stream = ctx.sample_shift;
+  for (int d = 0; d < dimension; ++d) {
+    if (d >= int(std::size(kHaltonDimensions))) {
+      sample[d] = uniform(ctx.rng);
+      continue;
+    }
+    const double v = kHaltonDimensions[d](index) + uniform(shift_stream);
+    sample[d] = v >= 1.0 ? v - 1.0 : v;
+  }
   return 1;
 }
 

@@ -1,8 +1,297 @@
-// The light-profile service. Placeholder answers until profiles land.
+// The light-profile service: the table behind each profile, built once from
+// its file (or handed over directly), and the lookups a light makes in it.
+//
+// Render threads sample profiles concurrently. Each profile element carries
+// the entry last built for it, published with an atomic store; a reader
+// compares the entry's key with the record words it was built from and only
+// takes the build lock when they differ (first use, or a redefinition that
+// changed the file or a setting).
+#include "refhost/profiles.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
 #include "refhost/internal.h"
 
+namespace refhost {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kRadToDeg = 180.0 / kPi;
+constexpr double kDegToRad = kPi / 180.0;
+constexpr double kFullCircle = 360.0;
+constexpr double kPercent = 100.0;
+// Directions computed in float land a hair outside a table that ends at a
+// round angle (a horizontal ray at 90.000003 degrees); within this many
+// degrees they count as on the edge.
+constexpr double kAngleSlack = 1e-4;
+
+// The record words at bytes 4 to 28: everything a table and its sampling
+// depend on.
+using RecordKey = std::array<int32_t, 7>;
+
+struct Entry {
+  RecordKey key{};
+  std::shared_ptr<const ProfileTable> table;  // null: no usable table
+  ProfileSettings settings;
+  float peak = 0.0f;  // reference intensity, candela, multiplier included
+};
+
+std::mutex& build_mutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+
+int32_t record_word(const detail::Element& e, size_t offset) {
+  int32_t w = 0;
+  std::memcpy(&w, const_cast<detail::Element&>(e).bytes() + offset, sizeof w);
+  return w;
+}
+
+RecordKey record_key(const detail::Element& e) {
+  RecordKey k{};
+  for (size_t i = 0; i < k.size(); ++i) k[i] = record_word(e, kProfileFormatOffset + 4 * i);
+  return k;
+}
+
+int32_t key_word(const RecordKey& k, size_t offset) {
+  return k[(offset - kProfileFormatOffset) / 4];
+}
+
+detail::Element* profile_element(miTag profile) {
+  detail::Element* e = detail::element(profile);
+  if (e == nullptr || e->type != miSCENE_LIGHTPROFILE || e->size < kProfileRecordSize)
+    return nullptr;
+  return e;
+}
+
+std::string quoted_name(const detail::Element& e) {
+  return e.name.empty() ? std::string("(unnamed)") : "\"" + e.name + "\"";
+}
+
+ProfileSettings settings_of(const detail::Element& e, const RecordKey& k) {
+  ProfileSettings s;
+  s.nearest = key_word(k, kProfileInterpolationOffset) == kProfileNearest;
+  s.clockwise = key_word(k, kProfileCDirectionOffset) == kProfileClockwise;
+  s.c_turn = key_word(k, kProfileCTurnOffset);
+  const int32_t percent = key_word(k, kProfileMultiplierOffset);
+  if (percent < 0)
+    mi_warning("host: light profile %s: negative intensity multiplier %d%% read as 100%%",
+               quoted_name(e).c_str(), percent);
+  else if (percent > 0)
+    s.multiplier = percent / kPercent;
+  return s;
+}
+
+// The text of a string element, bounded by the element's size.
+bool string_text(miTag tag, std::string& text) {
+  detail::Element* s = detail::element(tag);
+  if (s == nullptr || s->type != miSCENE_STRING) return false;
+  const char* p = reinterpret_cast<const char*>(s->bytes());
+  text.assign(p, strnlen(p, s->size));
+  return true;
+}
+
+std::shared_ptr<const ProfileTable> table_from_file(const detail::Element& e, const RecordKey& k) {
+  std::string path;
+  if (!string_text(static_cast<miTag>(key_word(k, kProfileFileNameOffset)), path) || path.empty()) {
+    mi_warning("host: light profile %s names no file", quoted_name(e).c_str());
+    return nullptr;
+  }
+  auto table = std::make_shared<ProfileTable>();
+  std::string error;
+  if (!read_profile_file(path, key_word(k, kProfileFormatOffset), *table, error)) {
+    mi_warning("host: light profile %s: %s", quoted_name(e).c_str(), error.c_str());
+    return nullptr;
+  }
+  return table;
+}
+
+float table_peak(const ProfileTable& t, double multiplier) {
+  float peak = 0.0f;
+  for (float v : t.candela) peak = std::max(peak, v);
+  return static_cast<float>(peak * multiplier);
+}
+
+void publish(detail::Element& e, std::shared_ptr<Entry> entry) {
+  e.derived_owners.push_back(entry);
+  e.derived.store(entry.get(), std::memory_order_release);
+}
+
+// The profile's entry for its record as it stands, built when missing or
+// out of date; null for a tag that is not a profile.
+const Entry* current_entry(miTag profile) {
+  detail::Element* e = profile_element(profile);
+  if (e == nullptr) return nullptr;
+  const RecordKey key = record_key(*e);
+  auto* entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
+  if (entry != nullptr && entry->key == key) return entry;
+
+  std::lock_guard<std::mutex> lock(build_mutex());
+  entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
+  if (entry != nullptr && entry->key == key) return entry;
+  auto fresh = std::make_shared<Entry>();
+  fresh->key = key;
+  fresh->settings = settings_of(*e, key);
+  if (key_word(key, kProfileSourceOffset) == kProfileSourceFile)
+    fresh->table = table_from_file(*e, key);
+  else if (entry != nullptr)
+    fresh->table = entry->table;  // a table handed over directly stays
+  if (fresh->table) fresh->peak = table_peak(*fresh->table, fresh->settings.multiplier);
+  publish(*e, fresh);
+  return fresh.get();
+}
+
+// Index i of the segment [a[i], a[i+1]] holding x, and x's weight towards
+// a[i+1]; `a` ascends and holds at least two values, x lies within it.
+size_t segment(const std::vector<double>& a, double x, double& weight) {
+  const auto hi = std::upper_bound(a.begin(), a.end(), x);
+  size_t i = hi == a.begin() ? 0 : size_t(hi - a.begin()) - 1;
+  i = std::min(i, a.size() - 2);
+  const double span = a[i + 1] - a[i];
+  weight = span > 0.0 ? std::clamp((x - a[i]) / span, 0.0, 1.0) : 0.0;
+  return i;
+}
+
+// Where an angle falls among the tabulated ones: the two neighbours and the
+// weight of the second.
+struct Bracket {
+  size_t lo = 0, hi = 0;
+  double weight = 0.0;
+};
+
+bool vertical_bracket(const std::vector<double>& v, double gamma, Bracket& b) {
+  if (gamma < v.front() - kAngleSlack || gamma > v.back() + kAngleSlack) return false;
+  gamma = std::clamp(gamma, v.front(), v.back());
+  if (v.size() == 1) return true;
+  b.lo = segment(v, gamma, b.weight);
+  b.hi = b.lo + 1;
+  return true;
+}
+
+// The azimuth wraps: past the last plane it runs on to the first plus 360.
+Bracket horizontal_bracket(const std::vector<double>& h, double c) {
+  Bracket b;
+  if (h.size() == 1) return b;
+  const double first = h.front();
+  c = first + std::fmod(std::fmod(c - first, kFullCircle) + kFullCircle, kFullCircle);
+  if (c <= h.back()) {
+    b.lo = segment(h, c, b.weight);
+    b.hi = b.lo + 1;
+    return b;
+  }
+  const double gap = first + kFullCircle - h.back();
+  b.lo = h.size() - 1;
+  b.hi = 0;
+  b.weight = gap > 0.0 ? std::clamp((c - h.back()) / gap, 0.0, 1.0) : 0.0;
+  return b;
+}
+
+void snap_to_nearest(Bracket& b) {
+  if (b.weight >= 0.5) b.lo = b.hi;
+  b.hi = b.lo;
+  b.weight = 0.0;
+}
+
+}  // namespace
+
+miVector profile_direction(double gamma_deg, double c_deg) {
+  const double g = gamma_deg * kDegToRad;
+  const double c = c_deg * kDegToRad;
+  return {static_cast<float>(std::sin(g) * std::cos(c)),
+          static_cast<float>(std::sin(g) * std::sin(c)), static_cast<float>(-std::cos(g))};
+}
+
+float sample_table(const ProfileTable& table, const miVector& direction) {
+  return sample_table(table, direction, ProfileSettings{});
+}
+
+float sample_table(const ProfileTable& t, const miVector& d, const ProfileSettings& s) {
+  const size_t nv = t.vertical.size();
+  const size_t nh = t.horizontal.size();
+  if (nv == 0 || nh == 0 || t.candela.size() != nv * nh) return 0.0f;
+  const double x = d.x, y = d.y, z = d.z;
+  const double len = std::sqrt(x * x + y * y + z * z);
+  if (!(len > 0.0) || !std::isfinite(len)) return 0.0f;
+
+  // γ from the light's −z axis; C from +x towards +y, in the file's sense.
+  const double gamma = std::acos(std::clamp(-z / len, -1.0, 1.0)) * kRadToDeg;
+  double c = std::atan2(y, x) * kRadToDeg;
+  if (s.clockwise) c = -c;
+  c -= s.c_turn;
+
+  Bracket bv;
+  if (!vertical_bracket(t.vertical, gamma, bv)) return 0.0f;
+  Bracket bh = horizontal_bracket(t.horizontal, c);
+  if (s.nearest) {
+    snap_to_nearest(bv);
+    snap_to_nearest(bh);
+  }
+  const auto at = [&](size_t h, size_t v) { return double(t.candela[h * nv + v]); };
+  const double lo = at(bh.lo, bv.lo) + (at(bh.lo, bv.hi) - at(bh.lo, bv.lo)) * bv.weight;
+  const double hi = at(bh.hi, bv.lo) + (at(bh.hi, bv.hi) - at(bh.hi, bv.lo)) * bv.weight;
+  return static_cast<float>((lo + (hi - lo) * bh.weight) * s.multiplier);
+}
+
+miTag add_profile(const std::string& name, const ProfileTable& table, int format) {
+  if (table.vertical.empty() || table.horizontal.empty() ||
+      table.candela.size() != table.vertical.size() * table.horizontal.size())
+    throw std::invalid_argument("add_profile: candela count does not match the angles");
+  const miTag tag = db_add(miSCENE_LIGHTPROFILE, kProfileRecordSize, name);
+  detail::Element* e = detail::element(tag);
+  const int32_t code = format;
+  std::memcpy(e->bytes() + kProfileFormatOffset, &code, sizeof code);
+  auto entry = std::make_shared<Entry>();
+  entry->key = record_key(*e);
+  entry->table = std::make_shared<const ProfileTable>(table);
+  entry->peak = table_peak(table, 1.0);
+  std::lock_guard<std::mutex> lock(build_mutex());
+  publish(*e, entry);
+  return tag;
+}
+
+const ProfileTable* profile_table(miTag profile) {
+  const Entry* e = current_entry(profile);
+  return e != nullptr ? e->table.get() : nullptr;
+}
+
+ProfileSettings profile_settings(miTag profile) {
+  const Entry* e = current_entry(profile);
+  return e != nullptr ? e->settings : ProfileSettings{};
+}
+
+}  // namespace refhost
+
 namespace refhost::detail {
-miBoolean query_profile_maximum(miTag, float*) { return 0; }
+
+// Host query 132: the profile's reference intensity, its peak in candela.
+miBoolean query_profile_maximum(miTag profile, float* value) {
+  const Entry* e = current_entry(profile);
+  if (e == nullptr || !e->table) {
+    *value = 0.0f;
+    return 0;
+  }
+  *value = e->peak;
+  return 1;
+}
+
 }  // namespace refhost::detail
 
-extern "C" miScalar mi_lightprofile_sample(miState*, miTag, miBoolean) { return 1.0f; }
+// The light's intensity towards the state's ray direction (which points away
+// from the light): candela, or with `relative` set, the fraction of the
+// profile's reference intensity.
+extern "C" miScalar mi_lightprofile_sample(miState* state, miTag profile, miBoolean relative) {
+  if (state == nullptr) return 0.0f;
+  const auto* e = refhost::current_entry(profile);
+  if (e == nullptr || !e->table) return 0.0f;
+  miVector d;
+  mi_vector_to_light(state, &d, &state->dir);
+  const float cd = refhost::sample_table(*e->table, d, e->settings);
+  if (relative == 0) return cd;
+  return e->peak > 0.0f ? cd / e->peak : 0.0f;
+}

@@ -141,6 +141,12 @@ constexpr size_t kInstanceItemOffset = 4;
 constexpr size_t kInstanceGlobalToLocal = 8;
 constexpr size_t kInstanceLocalToGlobal = 72;
 constexpr size_t kInstanceFlagOffset = 254;
+// The block that mi_api_instance_begin hands out for a definition gives the
+// placement first: local-to-world at 8, world-to-local at 72. The host
+// stores it in record order at mi_api_instance_end, and a redefinition's
+// block starts from the stored record in definition order.
+constexpr size_t kDefinitionLocalToGlobal = 8;
+constexpr size_t kDefinitionGlobalToLocal = 72;
 miTag add_instance(const std::string& name, miTag item, const Matrix& local_to_world);
 Matrix instance_local_to_world(miTag instance);
 
@@ -194,6 +200,8 @@ const ShaderDecl& declaration(const std::string& shader);
 // A loaded plug-in.
 class Plugin {
  public:
+  // Loads the plug-in at `path`; an empty path stands for the running program
+  // (shaders linked in, entry points exported).
   explicit Plugin(const std::string& path);
   ~Plugin();
   Plugin(const Plugin&) = delete;
@@ -281,6 +289,7 @@ struct ThreadContext {
   int thread;
   uint64_t rng;           // per-thread random stream
   uint64_t sample_index;  // low-discrepancy sequence position
+  uint64_t sample_shift = 0;  // the thread's random shift of that sequence, drawn at first use
   alignas(16) unsigned char eval_buffer[8][64];
   unsigned eval_next = 0;
 };

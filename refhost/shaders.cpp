@@ -71,7 +71,9 @@ std::vector<ShaderDecl> parse_declarations(const std::string& text) {
     if (!(words >> a)) continue;
     words >> b >> c;
     const std::string where = "declarations line " + std::to_string(number);
-    if (a == "shader") {
+    // Inside a declaration, "shader NAME" is a field holding a shader tag.
+    const bool shader_field = a == "shader" && current != nullptr && c.empty();
+    if (a == "shader" && !shader_field) {
       if (current != nullptr || b.empty()) throw std::runtime_error(where + ": misplaced shader");
       out.push_back({});
       current = &out.back();
@@ -142,7 +144,8 @@ Plugin::Plugin(const std::string& path) : path_(path) {
 }
 #else
 Plugin::Plugin(const std::string& path) : path_(path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // An empty path means the program itself, for shaders linked into it.
+  handle_ = dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
 }
 #endif

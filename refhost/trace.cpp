@@ -1,11 +1,313 @@
 // Ray tracing against the scene's simple geometry (probe and shadow rays).
-// Placeholder answers until the tracing module lands.
+//
+// The scene is walked straight from the database on every ray: there is no
+// acceleration structure to keep in step with scene edits, nothing is
+// allocated and nothing is locked, so any number of render threads may trace
+// at once while the scene is not being edited. Scenes of the reference host
+// hold a handful of objects, for which the walk is cheap. All intersection
+// arithmetic is in double precision so that hit distances are exact to well
+// below single-precision rounding.
+#include "refhost/trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
 #include "refhost/internal.h"
+
+namespace refhost {
+
+namespace {
+
+constexpr double kNoHit = std::numeric_limits<double>::infinity();
+
+// Hits closer than this fraction of the scene's extent to either end of a
+// ray are the surfaces the ray starts or ends on (the emitter, the
+// receiver), not occluders. Single-precision points carry a relative error
+// near 6e-8, so the margin leaves two orders of magnitude to spare.
+constexpr double kSelfHitFraction = 1e-5;
+
+double dot(const Vec3d& a, const Vec3d& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Vec3d sub(const Vec3d& a, const Vec3d& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3d along(const Vec3d& o, const Vec3d& d, double t) {
+  return {o.x + t * d.x, o.y + t * d.y, o.z + t * d.z};
+}
+Vec3d cross(const Vec3d& a, const Vec3d& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Vec3d widen(const miVector& v) { return {v.x, v.y, v.z}; }
+float narrow(double v) { return static_cast<float>(v); }
+
+// Row-vector transforms with a float matrix: p' = p · M.
+Vec3d transform_point(const Vec3d& p, const float* m) {
+  return {p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12],
+          p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
+          p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]};
+}
+Vec3d transform_vector(const Vec3d& v, const float* m) {
+  return {v.x * m[0] + v.y * m[4] + v.z * m[8], v.x * m[1] + v.y * m[5] + v.z * m[9],
+          v.x * m[2] + v.y * m[6] + v.z * m[10]};
+}
+
+// The smaller of the crossings a and b that lies inside (t_min, t_max).
+double first_inside(double a, double b, double t_min, double t_max) {
+  if (a > b) std::swap(a, b);
+  if (a > t_min && a < t_max) return a;
+  if (b > t_min && b < t_max) return b;
+  return kNoHit;
+}
+
+// Crossing of the plane through `c` with normal `n`; NaN when the ray runs
+// parallel to it (or the normal is null).
+double plane_crossing(const Vec3d& c, const Vec3d& n, const Vec3d& o, const Vec3d& d) {
+  const double facing = dot(d, n);
+  if (facing == 0.0) return std::numeric_limits<double>::quiet_NaN();
+  return dot(sub(c, o), n) / facing;
+}
+
+double hit_plane(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const double t = plane_crossing(widen(g.center), widen(g.normal), o, d);
+  return t > t_min && t < t_max ? t : kNoHit;
+}
+
+// The rectangle c ± u ± v: the plane crossing, then its coordinates along u
+// and v (which need not be perpendicular) must both lie within ±1.
+double hit_rectangle(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min,
+                     double t_max) {
+  const Vec3d u = widen(g.u), v = widen(g.v), c = widen(g.center);
+  const double t = plane_crossing(c, cross(u, v), o, d);
+  if (!(t > t_min && t < t_max)) return kNoHit;
+  const Vec3d p = sub(along(o, d, t), c);
+  const double uu = dot(u, u), uv = dot(u, v), vv = dot(v, v);
+  const double det = uu * vv - uv * uv;
+  if (det <= 0.0) return kNoHit;
+  const double pu = dot(p, u), pv = dot(p, v);
+  const double a = (pu * vv - pv * uv) / det;
+  const double b = (pv * uu - pu * uv) / det;
+  return std::fabs(a) <= 1.0 && std::fabs(b) <= 1.0 ? t : kNoHit;
+}
+
+double hit_disc(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const Vec3d c = widen(g.center);
+  const double t = plane_crossing(c, widen(g.normal), o, d);
+  if (!(t > t_min && t < t_max)) return kNoHit;
+  const Vec3d p = sub(along(o, d, t), c);
+  const double r = g.radius;
+  return dot(p, p) <= r * r ? t : kNoHit;
+}
+
+// Both roots of |o + t·d − c|² = r², in the cancellation-free form.
+double hit_sphere(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const Vec3d oc = sub(o, widen(g.center));
+  const double a = dot(d, d);
+  const double half_b = dot(oc, d);
+  const double r = g.radius;
+  const double c = dot(oc, oc) - r * r;
+  const double discriminant = half_b * half_b - a * c;
+  if (a == 0.0 || discriminant < 0.0) return kNoHit;
+  const double q = -(half_b + std::copysign(std::sqrt(discriminant), half_b));
+  if (q == 0.0) return first_inside(0.0, 0.0, t_min, t_max);  // ray from the centre, r = 0
+  return first_inside(q / a, c / q, t_min, t_max);
+}
+
+// Slab test of an axis-aligned box: the entry and the exit are the two
+// crossings of its surface.
+double hit_box(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const double lo[3] = {g.min.x, g.min.y, g.min.z};
+  const double hi[3] = {g.max.x, g.max.y, g.max.z};
+  const double os[3] = {o.x, o.y, o.z};
+  const double ds[3] = {d.x, d.y, d.z};
+  double enter = -kNoHit, leave = kNoHit;
+  for (int i = 0; i < 3; ++i) {
+    if (ds[i] == 0.0) {
+      if (os[i] < lo[i] || os[i] > hi[i]) return kNoHit;
+      continue;
+    }
+    double t0 = (lo[i] - os[i]) / ds[i];
+    double t1 = (hi[i] - os[i]) / ds[i];
+    if (t0 > t1) std::swap(t0, t1);
+    enter = std::max(enter, t0);
+    leave = std::min(leave, t1);
+  }
+  if (enter > leave) return kNoHit;
+  return first_inside(enter, leave, t_min, t_max);
+}
+
+// An object placed in the world, seen by one ray: the ray carried into the
+// object's own space keeps its parameter, since the direction is carried as
+// a vector without renormalising.
+double crossing(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  if (p.world_to_local == nullptr) return first_crossing(*p.geometry, o, d, t_min, t_max);
+  return first_crossing(*p.geometry, transform_point(o, p.world_to_local),
+                        transform_vector(d, p.world_to_local), t_min, t_max);
+}
+
+miTag instance_item(const detail::Element& e) {
+  miTag item = 0;
+  std::memcpy(&item, e.bytes() + kInstanceItemOffset, sizeof item);
+  return item;
+}
+
+bool is_instanced(miTag object) {
+  for (const auto& e : detail::db().elements)
+    if (e->type == miSCENE_INSTANCE && instance_item(*e) == object) return true;
+  return false;
+}
+
+// Calls `visit(placement)` for every object in the world (see trace.h).
+template <typename Visit>
+void for_each_placed_object(Visit&& visit) {
+  const auto& elements = detail::db().elements;
+  for (size_t i = 0; i < elements.size(); ++i) {
+    const auto tag = static_cast<miTag>(i + 1);
+    const detail::Element& e = *elements[i];
+    Placement p;
+    if (e.type == miSCENE_INSTANCE) {
+      if (!placement_of(tag, p)) continue;
+    } else if (e.type == miSCENE_OBJECT && !is_instanced(tag)) {
+      p.geometry = &e.geometry;
+    } else {
+      continue;
+    }
+    if (!visit(p)) return;
+  }
+}
+
+// The instance whose object is the emitter of `light_instance`'s light, or 0.
+miTag emitting_instance(miTag light_instance) {
+  const detail::Element* e = detail::element(light_instance);
+  if (e == nullptr || e->type != miSCENE_INSTANCE) return 0;
+  const LightRecord* light = light_record(instance_item(*e));
+  return light != nullptr && light->area == miLIGHT_OBJECT ? light->obj_instance : 0;
+}
+
+double largest_coordinate(const Vec3d& a) {
+  return std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z)});
+}
+
+// Unit vector along v, or false when v has no usable length.
+bool normalise(Vec3d& v) {
+  const double length = std::sqrt(dot(v, v));
+  if (!(length > 0.0) || !std::isfinite(length)) return false;
+  v = {v.x / length, v.y / length, v.z / length};
+  return true;
+}
+
+}  // namespace
+
+double first_crossing(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min,
+                      double t_max) {
+  switch (g.kind) {
+    case Geometry::Plane:
+      return hit_plane(g, o, d, t_min, t_max);
+    case Geometry::Rectangle:
+      return hit_rectangle(g, o, d, t_min, t_max);
+    case Geometry::Disc:
+      return hit_disc(g, o, d, t_min, t_max);
+    case Geometry::Sphere:
+      return hit_sphere(g, o, d, t_min, t_max);
+    case Geometry::Box:
+      return hit_box(g, o, d, t_min, t_max);
+  }
+  return kNoHit;
+}
+
+bool placement_of(miTag tag, Placement& out) {
+  const detail::Element* e = detail::element(tag);
+  if (e == nullptr) return false;
+  if (e->type == miSCENE_OBJECT) {
+    out = Placement{0, &e->geometry, nullptr, nullptr};
+    return true;
+  }
+  if (e->type != miSCENE_INSTANCE) return false;
+  const detail::Element* item = detail::element(instance_item(*e));
+  if (item == nullptr || item->type != miSCENE_OBJECT) return false;
+  out = Placement{tag, &item->geometry, detail::instance_local_to_world(tag),
+                  detail::instance_world_to_local(tag)};
+  return true;
+}
+
+}  // namespace refhost
 
 extern "C" {
 
-miBoolean mi_trace_shadow(miColor*, miState*) { return 1; }
+// The shadow of the current light ray: the segment from the state's ray
+// origin (the point on the light) along its direction, of the state's
+// length, ending at the illuminated point. Each object that the segment
+// crosses lets through its transparency, once per object however often the
+// segment crosses its surface; objects that cast no shadow are passed by.
+// Red, green and blue of `colour` are multiplied by what gets through; the
+// answer is false when nothing gets through in any of them.
+miBoolean mi_trace_shadow(miColor* colour, miState* state) {
+  using namespace refhost;
+  if (colour == nullptr || state == nullptr) return 1;
+  const Vec3d origin = widen(state->org);
+  Vec3d direction = widen(state->dir);
+  if (!normalise(direction)) {
+    direction = sub(widen(state->point), origin);
+    if (!normalise(direction)) return 1;
+  }
+  const double length = state->dist;
+  if (!(length > 0.0)) return 1;
+  const double extent =
+      std::max({1.0, std::isfinite(length) ? length : 0.0, largest_coordinate(origin),
+                largest_coordinate(widen(state->point))});
+  const double margin = kSelfHitFraction * extent;
+  const double t_min = margin, t_max = length - margin;
+  if (!(t_max > t_min)) return 1;
 
-miBoolean mi_trace_probe(miState*, const miVector*, const miVector*) { return 0; }
+  double through[3] = {1.0, 1.0, 1.0};
+  bool blocked = false;
+  for_each_placed_object([&](const Placement& p) {
+    if (!p.geometry->casts_shadow) return true;
+    if (crossing(p, origin, direction, t_min, t_max) == kNoHit) return true;
+    const miColor& t = p.geometry->transparency;
+    through[0] *= std::clamp(double(t.r), 0.0, 1.0);
+    through[1] *= std::clamp(double(t.g), 0.0, 1.0);
+    through[2] *= std::clamp(double(t.b), 0.0, 1.0);
+    blocked = through[0] == 0.0 && through[1] == 0.0 && through[2] == 0.0;
+    return !blocked;
+  });
+  colour->r = narrow(colour->r * through[0]);
+  colour->g = narrow(colour->g * through[1]);
+  colour->b = narrow(colour->b * through[2]);
+  return blocked ? 0 : 1;
+}
+
+// The first surface along `direction` from `origin` (the state's ray origin
+// when null). The direction's length does not matter: the distance in the
+// probe record is in scene units. The emitting object of the state's light
+// is passed by: a probe from a light asks where its beam meets the rest of
+// the scene. On a miss the probe record holds distance −1 and no instance.
+miBoolean mi_trace_probe(miState* state, const miVector* direction, const miVector* origin) {
+  using namespace refhost;
+  if (state == nullptr || direction == nullptr) return 0;
+  const Vec3d o = widen(origin != nullptr ? *origin : state->org);
+  Vec3d d = widen(*direction);
+  state->probe.dist = -1.0;
+  state->probe.instance = 0;
+  state->probe.point = {narrow(o.x), narrow(o.y), narrow(o.z)};
+  if (!normalise(d)) return 0;
+  const miTag own_emitter = emitting_instance(state->light_instance);
+  const double t_min = kSelfHitFraction * std::max(1.0, largest_coordinate(o));
+  double nearest = kNoHit;
+  miTag hit_instance = 0;
+  for_each_placed_object([&](const Placement& p) {
+    if (p.instance != 0 && p.instance == own_emitter) return true;
+    const double t = crossing(p, o, d, t_min, nearest);
+    if (t < nearest) {
+      nearest = t;
+      hit_instance = p.instance;
+    }
+    return true;
+  });
+  if (nearest == kNoHit) return 0;
+  const Vec3d hit = along(o, d, nearest);
+  state->probe.dist = nearest;
+  state->probe.instance = hit_instance;
+  state->probe.point = {narrow(hit.x), narrow(hit.y), narrow(hit.z)};
+  return 1;
+}
 
 }  // extern "C"

@@ -20,6 +20,10 @@ run_preset() {
 
 run_preset gcc
 run_preset clang
+# Memory errors, undefined behaviour and leaks: any report fails the run.
+run_preset asan
+# Data races in the multi-threaded tests (their names contain "Thread").
+run_preset tsan
 
 if [ "$windows" = 1 ]; then
   start=$SECONDS

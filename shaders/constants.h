@@ -35,4 +35,32 @@ inline constexpr int kMaxRejectionDraws = 1000;
 // Visible rectangle falloff range, in edge lengths.
 inline constexpr double kRectFalloffRange = 1.6;
 
+// ---- set-up ------------------------------------------------------------------
+
+// Capacity of the buffer in which a light profile's registered name is composed.
+inline constexpr int kProfileNameCapacity = 1024;
+
+// Profile orientation presets: the profile's nadir turned a quarter turn about x.
+inline constexpr float kQuarterTurnDegrees = 90.0f;
+
+// ---- colour from temperature ------------------------------------------------
+
+// Automatic model choice: the CIE daylight locus is defined from 4000 K to
+// 25000 K; outside it the Planckian locus is used.
+inline constexpr float kDaylightMinKelvin = 4000.0f;
+inline constexpr float kDaylightMaxKelvin = 25000.0f;
+// Daylight temperatures below this are read in hundreds of kelvin (65 = 6500 K).
+inline constexpr float kDaylightHundredsMin = 40.0f;
+// Reduced inverse temperature 10³ K / T of the lowest daylight (4000 K).
+inline constexpr float kDaylightLowestReduced = 0.25f;
+// Reduced inverse temperature at 7000 K, where the daylight x(T) polynomial changes.
+inline constexpr double kDaylightPolynomialSwitch = 0.1428571;
+// A blackbody temperature of 0 K is read as 6500 K, a neutral white.
+inline constexpr float kBlackbodyDefaultKelvin = 6500.0f;
+
+// ---- units ---------------------------------------------------------------------
+
+// Cosine of a cone that covers the whole sphere.
+inline constexpr float kNoCone = -1.0f;
+
 }  // namespace zel

@@ -5,9 +5,11 @@
 // per-instance record, built at init and read by every ray.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "host/shader_api.h"
+#include "shaders/constants.h"
 
 // ---- records ----------------------------------------------------------------
 
@@ -87,6 +89,32 @@ struct lumenfield_user {
 };
 static_assert(offsetof(lumenfield_user, focus_lock) % 8 == 0, "the host lock is 64-bit aligned");
 
+// ---- small vector and angle helpers ------------------------------------------
+
+namespace zel {
+
+inline float dot(const miVector& a, const miVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+inline miVector cross(const miVector& a, const miVector& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// `v` scaled to unit length; a zero-length vector is returned as it is.
+inline miVector normalized(const miVector& v) {
+  const float length = std::sqrt(dot(v, v));
+  if (length == 0.0f) return v;
+  const float inv = 1.0f / length;
+  return {v.x * inv, v.y * inv, v.z * inv};
+}
+
+// Degrees to radians: the product with π and the division by 180 in
+// double, the result rounded to float.
+inline float radians_from_degrees(float degrees) {
+  return static_cast<float>(double(degrees) * kPi / 180.0);
+}
+
+}  // namespace zel
+
 // ---- entry (lumenfield.cpp) -------------------------------------------------
 
 // Direct and photon scales of absolute intensity mode.
@@ -98,6 +126,12 @@ lumenfield_scales zel_absolute_scales(const lumenfield_user* user, float intensi
                                       float photon_multiplier);
 
 // ---- set-up (lumenfield_setup.cpp) -----------------------------------------
+
+// Exported entry points (plain C names): init per shader and per instance,
+// exit per instance and per shader.
+extern "C" void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
+                                    miBoolean* wants_instance_init);
+extern "C" void zel_lumenfield_exit(miState* state, zel_lumenfield_t* params);
 
 miBoolean zel_torg_init(miState* state, miVector* origin);
 miBoolean check_accuracy(miState* state, lumenfield_user* user, zel_lumenfield_t* params);

@@ -1,0 +1,124 @@
+// Luminous intensity of the area light toward the current light ray: the
+// emitter's cosine law, the spot cone, and either the user's intensity in
+// candela or a sample of the measured light profile, oriented as set up.
+#include <cmath>
+
+#include "host/param.h"
+#include "shaders/constants.h"
+#include "shaders/lumenfield.h"
+
+using zel::eval;
+
+namespace {
+
+// Puts the state's ray origin and direction back when the profile lookup,
+// which re-aims and rotates them, is done, on every way out.
+class SavedRay {
+ public:
+  explicit SavedRay(miState* state) : state_(state), org_(state->org), dir_(state->dir) {}
+  ~SavedRay() {
+    state_->org = org_;
+    state_->dir = dir_;
+  }
+  SavedRay(const SavedRay&) = delete;
+  SavedRay& operator=(const SavedRay&) = delete;
+
+ private:
+  miState* state_;
+  miVector org_;
+  miVector dir_;
+};
+
+// The light's intensity parameters converted to candela, for a cone of
+// half-angle cosines `cos_outer` and `cos_inner`.
+float user_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params, float cos_outer,
+                   float cos_inner, float cos_exponent) {
+  return convert_units_to_candela(
+      state, user, eval(state, &params->intensity_unit), eval(state, &params->intensity),
+      eval(state, &params->intensity_distance), eval(state, &params->efficacy), cos_outer,
+      cos_inner, cos_exponent);
+}
+
+// The profile's own intensity parameters converted to candela, for a light
+// of no cone.
+float profile_override_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
+                               float cos_exponent) {
+  return convert_units_to_candela(
+      state, user, eval(state, &params->profile_intensity_unit),
+      eval(state, &params->profile_intensity), eval(state, &params->profile_intensity_distance),
+      eval(state, &params->profile_efficacy), zel::kNoCone, 0.0f, cos_exponent);
+}
+
+// Turns the state's ray direction by the profile's orientation, about the
+// light's own axes.
+void rotate_ray_into_profile(miState* state, const lumenfield_user* user,
+                             zel_lumenfield_t* params) {
+  float degrees[3] = {user->profile_rotation[0], user->profile_rotation[1],
+                      user->profile_rotation[2]};
+  if (eval(state, &params->profile_orientation) == 1) {
+    degrees[0] = eval(state, &params->rotation_x);
+    degrees[1] = eval(state, &params->rotation_y);
+    degrees[2] = eval(state, &params->rotation_z);
+  }
+  miMatrix rotation;
+  mi_matrix_rotate(rotation, zel::radians_from_degrees(degrees[0]),
+                   zel::radians_from_degrees(degrees[1]), zel::radians_from_degrees(degrees[2]));
+  mi_vector_to_light(state, &state->dir, &state->dir);
+  mi_vector_transform(&state->dir, &state->dir, rotation);
+  mi_vector_from_light(state, &state->dir, &state->dir);
+}
+
+// The profile's value toward the ray, times the factors found so far.
+float sample_profile(miState* state, lumenfield_user* user, zel_lumenfield_t* params, float s,
+                     float cos_exponent) {
+  const SavedRay saved(state);
+
+  if (eval(state, &params->profile_spot_cones) != 0 && user->light_type == miLIGHT_SPOT)
+    s *= calc_spotlight_cones(state, state->dir, user->spot_direction, user->spread, user->falloff);
+
+  // Rescale the profile so that its reference intensity becomes the given
+  // one. A profile without a positive reference intensity cannot be
+  // rescaled; it is then used as it stands.
+  if (eval(state, &params->override_profile_intensity) != 0 && user->absolute_intensity == 1 &&
+      user->profile_candela > 0.0f)
+    s = s * profile_override_candela(state, user, params, cos_exponent) / user->profile_candela;
+
+  // Look the profile up from the light's centre rather than from the
+  // sampled point of the emitter.
+  if (eval(state, &params->profile_from_origin) != 0 && user->area_shape != miLIGHT_NONE) {
+    state->org = user->origin;
+    state->dir = zel::normalized({state->point.x - user->origin.x, state->point.y - user->origin.y,
+                                  state->point.z - user->origin.z});
+  }
+
+  if (user->profile_orientation != 0) rotate_ray_into_profile(state, user, params);
+
+  const miBoolean relative = user->absolute_intensity == 1 ? 0 : 1;
+  return s * mi_lightprofile_sample(state, user->profile, relative);
+}
+
+}  // namespace
+
+float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
+  const float cos_exponent = eval(state, &params->cosine_exponent);
+
+  float s = 1.0f;
+  if (user->cosine_distribution != 0) {
+    s = calc_cos_distrib(state, user->area_shape, cos_exponent, user->area_vector_a,
+                         user->area_vector_b);
+    if (s == 0.0f) return 0.0f;
+  }
+
+  if (eval(state, &params->use_profile) != 0) {
+    // A profile asked for but not found at set-up: the cosine factor alone.
+    if (user->profile == 0) return s;
+    return sample_profile(state, user, params, s, cos_exponent);
+  }
+
+  if (user->light_type == miLIGHT_SPOT) {
+    s *= calc_spotlight_cones(state, state->dir, user->spot_direction, user->spread, user->falloff);
+    if (s == 0.0f) return 0.0f;  // outside the cone: no conversion, no focus probe
+    return user_candela(state, user, params, user->spread, user->falloff, cos_exponent) * s;
+  }
+  return s * user_candela(state, user, params, zel::kNoCone, 0.0f, cos_exponent);
+}

@@ -1,0 +1,552 @@
+// The IES LM-63 and EULUMDAT readers: real files measured by manufacturers
+// and labs, symmetric files against their full-circle equivalents, the two
+// formats against each other, and malformed files refused with the file
+// and the line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "refhost/profiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using refhost::profile_direction;
+using refhost::ProfileTable;
+using refhost::read_profile_file;
+using refhost::sample_table;
+
+constexpr double kDeg = 3.141592653589793 / 180.0;
+
+// Total flux of a table by the zonal method: over every cell of the grid
+// (polar band × azimuth segment, the wrap-around segment included) the mean
+// of its four corner intensities times the cell's exact solid angle,
+// (cos γᵢ − cos γᵢ₊₁) × ΔC.
+double zonal_flux(const ProfileTable& t) {
+  const size_t nv = t.vertical.size(), nh = t.horizontal.size();
+  const auto at = [&](size_t h, size_t v) { return double(t.candela[h * nv + v]); };
+  double flux = 0.0;
+  for (size_t i = 0; i + 1 < nv; ++i) {
+    const double band = std::cos(t.vertical[i] * kDeg) - std::cos(t.vertical[i + 1] * kDeg);
+    if (nh == 1) {
+      flux += (at(0, i) + at(0, i + 1)) / 2 * band * 360.0 * kDeg;
+      continue;
+    }
+    for (size_t j = 0; j < nh; ++j) {
+      const size_t k = (j + 1) % nh;
+      const double next = j + 1 < nh ? t.horizontal[j + 1] : t.horizontal[0] + 360.0;
+      const double dc = next - t.horizontal[j];
+      flux += (at(j, i) + at(j, i + 1) + at(k, i) + at(k, i + 1)) / 4 * band * dc * kDeg;
+    }
+  }
+  return flux;
+}
+
+// The shared test data beside the project root; ZEL_SHARED_DIR in the
+// environment points elsewhere (a worktree that lives apart from it).
+fs::path shared_profiles() {
+  const char* env = std::getenv("ZEL_SHARED_DIR");
+  return fs::path(env != nullptr ? env : ZEL_SHARED_DIR) / "profiles";
+}
+
+ProfileTable must_read(const fs::path& path, int format) {
+  ProfileTable t;
+  std::string error;
+  EXPECT_TRUE(read_profile_file(path.string(), format, t, error)) << error;
+  return t;
+}
+
+// Writes `text` to a fresh file in the test's temporary directory.
+fs::path write_file(const std::string& name, const std::string& text) {
+  const fs::path p = fs::path(::testing::TempDir()) / name;
+  std::ofstream(p, std::ios::binary) << text;
+  return p;
+}
+
+// ---- writers of small files ------------------------------------------------
+
+using Intensity = std::function<double(double gamma, double c)>;
+
+std::vector<double> steps(double from, double to, double step) {
+  std::vector<double> a;
+  for (double x = from; x <= to + 1e-9; x += step) a.push_back(x);
+  return a;
+}
+
+struct Ies {
+  std::string first_line = "IESNA:LM-63-2002";
+  std::string keywords = "[TEST] made by the test\n[MANUFAC] nobody\n";
+  std::string tilt = "TILT=NONE\n";
+  std::string lamps = "1", lumens = "-1", multiplier = "1";
+  int type = 1;
+  std::string ballast = "1", lamp_factor = "1";
+  std::vector<double> vertical, horizontal;
+  std::vector<double> values;  // one row of vertical values per horizontal angle
+  std::string trailer;
+
+  void fill(const Intensity& f) {
+    values.clear();
+    for (double c : horizontal)
+      for (double g : vertical) values.push_back(f(g, c));
+  }
+  std::string text() const {
+    std::ostringstream s;
+    s.precision(10);
+    s << first_line << "\n" << keywords << tilt;
+    s << lamps << " " << lumens << " " << multiplier << " " << vertical.size() << " "
+      << horizontal.size() << " " << type << " 2 0.1 0.1 0\n";
+    s << ballast << " " << lamp_factor << " 10\n";
+    for (double v : vertical) s << v << " ";
+    s << "\n";
+    for (double h : horizontal) s << h << " ";
+    s << "\n";
+    for (size_t h = 0; h < horizontal.size(); ++h) {
+      for (size_t v = 0; v < vertical.size(); ++v) s << values[h * vertical.size() + v] << " ";
+      s << "\n";
+    }
+    s << trailer;
+    return s.str();
+  }
+};
+
+struct Ldt {
+  int isym = 0;
+  std::vector<double> c_all, gamma;
+  std::vector<double> values;  // cd/klm, stored planes only
+  std::string conversion = "1";
+  std::string lamp_count = "1";
+  std::string flux = "1000";
+  bool second_set = false;
+  std::string trailer;
+
+  // The planes the symmetry indicator stores, as indices into c_all.
+  std::pair<size_t, size_t> stored() const {
+    const size_t mc = c_all.size();
+    switch (isym) {
+      case 1:
+        return {0, 1};
+      case 2:
+        return {0, mc / 2 + 1};
+      case 3:
+        return {mc / 4, mc / 2 + 1};
+      case 4:
+        return {0, mc / 4 + 1};
+      default:
+        return {0, mc};
+    }
+  }
+  void fill(const Intensity& f) {
+    values.clear();
+    const auto [first, count] = stored();
+    for (size_t i = first; i < first + count; ++i)
+      for (double g : gamma) values.push_back(f(g, isym == 1 ? 0.0 : c_all[i]));
+  }
+  std::string text() const {
+    std::ostringstream s;
+    s.precision(10);
+    s << "Test company\n1\n" << isym << "\n" << c_all.size() << "\n0\n" << gamma.size() << "\n0\n";
+    s << "report\nluminaire\nnumber\nfile.ldt\ndate\n";
+    s << "100\n100\n50\n80\n80\n0\n0\n0\n0\n100\n100\n" << conversion << "\n0\n";
+    s << (second_set ? 2 : 1) << "\n";
+    s << lamp_count << "\nLED\n" << flux << "\n3000\n80\n10\n";
+    if (second_set) s << "1\nLED\n99999\n3000\n80\n10\n";
+    for (int i = 0; i < 10; ++i) s << "0.5\n";
+    for (double c : c_all) s << c << "\n";
+    for (double g : gamma) s << g << "\n";
+    for (double v : values) s << v << "\n";
+    s << trailer;
+    return s.str();
+  }
+};
+
+// Samples two tables over a grid of directions that lies between and on
+// tabulated angles; the largest difference in candela.
+double largest_difference(const ProfileTable& a, const ProfileTable& b) {
+  double worst = 0.0;
+  for (double g = 0; g <= 180; g += 2.5)
+    for (double c = 0; c < 360; c += 3.75) {
+      const miVector d = profile_direction(g, c);
+      worst = std::max(worst, double(std::fabs(sample_table(a, d) - sample_table(b, d))));
+    }
+  return worst;
+}
+
+// ---- real files ------------------------------------------------------------
+
+TEST(RealProfileFiles, FluxMatchesTheIntegratedLumens) {
+  if (!fs::is_directory(shared_profiles()))
+    GTEST_SKIP() << "no real profile files at " << shared_profiles() << " (a user's own clone)";
+  struct Case {
+    const char* file;
+    int format;
+    double lumens;  // the flux integrated from each file's own table
+  } cases[] = {
+      {"1.IES", 1, 9217.18},
+      {"3.IES", 1, 13359.57},
+      {"8.IES", 1, 828.32},
+      {"2.2.ies", 1, 29972.58},
+      {"ELM2_LED.ies", 1, 80.01},
+      {"WP_2_32.ies", 1, 3317.94},
+      {"test2.ies", 1, 241.96},
+      {"Indoor_60W_120G_5300LM_5000K_OVNI.ies", 1, 5300.87},
+      {"LDP0109501.ies", 1, 1900.01},
+      {"S01.01.02.354_MAXWELL-8-T4 LUXEON 5050 Square with glass-MEASURED_IESNA.ies", 1, 999.93},
+      {"Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w.IES", 1, 1778.61},
+      {"iesna2002_example_typec.ies", 1, 105420.77},
+      {"example.ldt", 2, 5140.40},
+      {"Testlamp_Isym1_007cfb11e343e2f42e3b476be4ab684e.ldt", 2, 321.57},
+      {"Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w.ldt", 2, 1778.62},
+      {"Testlamp_Isym3_symmetryOverC90C270axis.ldt", 2, 6151.00},
+      {"demo_two_lamp_sets.ldt", 2, 7295.67},
+      {"road_luminaire.ldt", 2, 27924.36},
+  };
+  for (const Case& k : cases) {
+    const ProfileTable t = must_read(shared_profiles() / k.file, k.format);
+    const double flux = zonal_flux(t);
+    EXPECT_NEAR(flux, k.lumens, 0.01 * k.lumens) << k.file;
+  }
+}
+
+TEST(RealProfileFiles, TheTwoFormatsOfOneLuminaireAgree) {
+  if (!fs::is_directory(shared_profiles()))
+    GTEST_SKIP() << "no real profile files at " << shared_profiles() << " (a user's own clone)";
+  const std::string name = "Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w";
+  const ProfileTable ies = must_read(shared_profiles() / (name + ".IES"), 1);
+  const ProfileTable ldt = must_read(shared_profiles() / (name + ".ldt"), 2);
+  double peak = 0.0;
+  for (float v : ies.candela) peak = std::max(peak, double(v));
+  ASSERT_GT(peak, 1000.0);
+  // The IES file states candela to two decimals, the EULUMDAT file cd/klm.
+  for (double g = 0; g <= 180; g += 1.3)
+    for (double c = 0; c < 360; c += 2.7) {
+      const miVector d = profile_direction(g, c);
+      EXPECT_NEAR(sample_table(ies, d), sample_table(ldt, d), 0.01) << "γ " << g << " C " << c;
+    }
+}
+
+// ---- symmetry ----------------------------------------------------------------
+
+// Intensities with the symmetries under test: mirror images about the
+// C0–C180 plane (C → −C) and about the C90–C270 plane (C → 180 − C).
+double quadrant_light(double g, double c) {
+  return 100 + 50 * std::cos(g * kDeg) * (1 + 0.3 * std::cos(2 * c * kDeg)) + g / 10;
+}
+double half_c0_light(double g, double c) {
+  return 100 + 40 * std::cos(g * kDeg) * (1 + 0.5 * std::cos(c * kDeg));
+}
+double half_c90_light(double g, double c) {
+  return 100 + 40 * std::cos(g * kDeg) * (1 + 0.5 * std::sin(c * kDeg));
+}
+double axial_light(double g, double) { return 200 * std::exp(-g / 40); }
+
+TEST(ProfileFileSymmetry, IesPartsEqualTheirFullCircle) {
+  struct Case {
+    const char* name;
+    std::vector<double> horizontal;
+    Intensity light;
+  } cases[] = {
+      {"quadrant", steps(0, 90, 15), quadrant_light},
+      {"half_c0", steps(0, 180, 15), half_c0_light},
+      {"half_c90", steps(90, 270, 15), half_c90_light},
+      {"axial", {0}, axial_light},
+  };
+  for (const Case& k : cases) {
+    Ies part, full;
+    part.vertical = full.vertical = steps(0, 180, 10);
+    part.horizontal = k.horizontal;
+    full.horizontal = steps(0, 360, 15);
+    part.fill(k.light);
+    full.fill(k.light);
+    const ProfileTable a = must_read(write_file(std::string(k.name) + ".ies", part.text()), 1);
+    const ProfileTable b = must_read(write_file(std::string(k.name) + "_full.ies", full.text()), 1);
+    EXPECT_LT(largest_difference(a, b), 1e-3) << k.name;
+    EXPECT_NEAR(zonal_flux(a), zonal_flux(b), 1e-6 * zonal_flux(b)) << k.name;
+  }
+}
+
+TEST(ProfileFileSymmetry, EulumdatPartsEqualTheirFullCircle) {
+  struct Case {
+    int isym;
+    Intensity light;
+  } cases[] = {{1, axial_light}, {2, half_c0_light}, {3, half_c90_light}, {4, quadrant_light}};
+  for (const Case& k : cases) {
+    Ldt part, full;
+    part.c_all = full.c_all = steps(0, 345, 15);
+    part.gamma = full.gamma = steps(0, 180, 10);
+    part.isym = k.isym;
+    part.fill(k.light);
+    full.fill(k.light);
+    const auto name = "isym" + std::to_string(k.isym);
+    const ProfileTable a = must_read(write_file(name + ".ldt", part.text()), 2);
+    const ProfileTable b = must_read(write_file(name + "_full.ldt", full.text()), 2);
+    EXPECT_LT(largest_difference(a, b), 1e-3) << "isym " << k.isym;
+  }
+}
+
+// Both formats describe the same light: the EULUMDAT file in cd per 1000 lm
+// of a 2500 lm lamp, the IES file in candela.
+TEST(ProfileFileSymmetry, IesAndEulumdatOfOneLightAgree) {
+  Ies ies;
+  ies.vertical = steps(0, 180, 5);
+  ies.horizontal = steps(0, 90, 15);
+  ies.fill([](double g, double c) { return 2.5 * quadrant_light(g, c); });
+  Ldt ldt;
+  ldt.isym = 4;
+  ldt.c_all = steps(0, 345, 15);
+  ldt.gamma = steps(0, 180, 5);
+  ldt.flux = "2500";
+  ldt.fill(quadrant_light);
+  const ProfileTable a = must_read(write_file("twin.ies", ies.text()), 1);
+  const ProfileTable b = must_read(write_file("twin.ldt", ldt.text()), 2);
+  EXPECT_LT(largest_difference(a, b), 1e-3);
+}
+
+// ---- scaling -----------------------------------------------------------------
+
+TEST(ProfileFileScaling, IesFactorsScaleTheCandelaValues) {
+  const auto flat = [](double, double) { return 100.0; };
+  struct Case {
+    const char* first_line;
+    const char* lamps;
+    const char* lumens;
+    const char* multiplier;
+    const char* ballast;
+    const char* lamp_factor;
+    double expected;
+  } cases[] = {
+      {"IESNA:LM-63-2002", "1", "-1", "1", "1", "1", 100},
+      {"IESNA:LM-63-2002", "6", "-1", "0.1", "1", "1", 10},   // lamp count does not scale
+      {"IESNA:LM-63-2002", "2", "2900", "1", "1", "1", 100},  // relative: values as stated
+      {"IESNA:LM-63-2002", "1", "-1", "2", "0.5", "1", 100},
+      {"IESNA:LM-63-2002", "1", "-1", "1", "1", "0.5", 100},  // reserved since 2002
+      {"IESNA:LM-63-1995", "1", "-1", "1", "1", "0.5", 50},   // ballast-lamp factor
+      {"IESNA91", "1", "-1", "1", "1", "0.25", 25},
+  };
+  for (const Case& k : cases) {
+    Ies f;
+    f.first_line = k.first_line;
+    f.lamps = k.lamps;
+    f.lumens = k.lumens;
+    f.multiplier = k.multiplier;
+    f.ballast = k.ballast;
+    f.lamp_factor = k.lamp_factor;
+    f.vertical = steps(0, 90, 45);
+    f.horizontal = {0};
+    f.fill(flat);
+    const ProfileTable t = must_read(write_file("scale.ies", f.text()), 1);
+    EXPECT_NEAR(sample_table(t, profile_direction(30, 0)), k.expected, 1e-4)
+        << k.first_line << " lamps " << k.lamps << " multiplier " << k.multiplier << " ballast "
+        << k.ballast << " factor " << k.lamp_factor;
+  }
+}
+
+TEST(ProfileFileScaling, EulumdatScalesByTheFirstLampSet) {
+  struct Case {
+    const char* lamp_count;
+    const char* flux;
+    const char* conversion;
+    bool second_set;
+    double expected;  // 100 cd/klm
+  } cases[] = {
+      {"1", "1000", "1", false, 100},  {"2", "3000", "1", false, 300},
+      {"-1", "321", "1", false, 32.1}, {"1", "1000", "1.5", false, 150},
+      {"1", "2000", "1", true, 200},   {"1", "1234,5", "1", false, 123.45},
+  };
+  for (const Case& k : cases) {
+    Ldt f;
+    f.isym = 1;
+    f.c_all = {0};
+    f.gamma = steps(0, 180, 90);
+    f.lamp_count = k.lamp_count;
+    f.flux = k.flux;
+    f.conversion = k.conversion;
+    f.second_set = k.second_set;
+    f.fill([](double, double) { return 100.0; });
+    const ProfileTable t = must_read(write_file("scale.ldt", f.text()), 2);
+    EXPECT_NEAR(sample_table(t, profile_direction(120, 0)), k.expected, 1e-3)
+        << "lamps " << k.lamp_count << " flux " << k.flux << " second set " << k.second_set;
+  }
+}
+
+// ---- real-world layout -------------------------------------------------------
+
+// Line ends, separators, wrapping and keywords change nothing about the
+// numbers a file holds.
+TEST(ProfileFileLayout, LayoutDoesNotChangeTheTable) {
+  Ies clean;
+  clean.vertical = steps(0, 90, 7.5);
+  clean.horizontal = steps(0, 180, 30);
+  clean.fill(half_c0_light);
+  const std::string text = clean.text();
+  const ProfileTable reference = must_read(write_file("clean.ies", text), 1);
+
+  const auto replace_all = [](std::string s, const std::string& from, const std::string& to) {
+    for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+      s.replace(p, from.size(), to);
+    return s;
+  };
+  const std::string after_tilt = text.substr(text.find("TILT"));
+  std::string wrapped = text;
+  for (size_t i = wrapped.find("TILT"), n = 0; i < wrapped.size(); ++i)
+    if (wrapped[i] == ' ' && ++n % 5 == 0) wrapped[i] = '\n';
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"CRLF", replace_all(text, "\n", "\r\n")},
+      {"lone CR", replace_all(text, "\n", "\r")},
+      {"tabs and commas", replace_all(text, " ", "\t,")},
+      {"rows wrapped anywhere", wrapped},
+      {"no keywords at all", after_tilt},
+      {"empty keywords and Latin-1",
+       replace_all(text, "[MANUFAC] nobody", "[MANUFAC] \n[LUMINAIRE]\n[LAMP] Leuchte f\xfcr")},
+      {"TILT=INCLUDE",
+       replace_all(text, "TILT=NONE\n", "TILT=INCLUDE\n1\n3\n0 45 90\n1 0.9 0.8\n")},
+      {"TILT from a file", replace_all(text, "TILT=NONE", "TILT=lamp.tlt")},
+      {"long lines", replace_all(text, "\n0 ", "\n" + std::string(400, ' ') + "0 ")},
+  };
+  for (const Case& k : cases) {
+    const ProfileTable t = must_read(write_file("layout.ies", k.text), 1);
+    EXPECT_EQ(t.vertical, reference.vertical) << k.what;
+    EXPECT_EQ(t.horizontal, reference.horizontal) << k.what;
+    EXPECT_EQ(t.candela, reference.candela) << k.what;
+  }
+}
+
+// ---- refusals ----------------------------------------------------------------
+
+// A file that cannot be read as the format says is refused with a message
+// that names the file and the line the trouble is on.
+TEST(ProfileFileRefusals, MalformedIesNamesFileAndLine) {
+  Ies good;
+  good.vertical = steps(0, 90, 30);
+  good.horizontal = steps(0, 90, 45);
+  good.fill(quadrant_light);
+  const std::string text = good.text();
+  // Lines of the good file: 1 IESNA, 2-3 keywords, 4 TILT, 5 header, 6
+  // factors, 7 vertical angles, 8 horizontal angles, 9-11 candela rows.
+  const auto set_line = [&](int number, const std::string& line) {
+    std::istringstream in(text);
+    std::string out, l;
+    for (int i = 1; std::getline(in, l); ++i) out += (i == number ? line : l) + "\n";
+    return out;
+  };
+  const std::string truncated = text.substr(0, text.rfind(' ', text.size() - 3));
+  struct Case {
+    const char* what;
+    std::string text;
+    int line;
+    const char* says;
+  } cases[] = {
+      {"no TILT line", set_line(4, "TILT NONE"), 11, "TILT"},
+      {"truncated", truncated, 11, "holds"},
+      {"non-numeric value", set_line(10, "1 2 x3 4"), 10, "not a number"},
+      {"non-numeric count", set_line(5, "1 -1 1 four 3 1 2 0 0 0"), 5, "not a number"},
+      {"absurd vertical count", set_line(5, "1 -1 1 90000 3 1 2 0 0 0"), 5, "vertical angles"},
+      {"absurd table", set_line(5, "1 -1 1 3000 3000 1 2 0 0 0"), 5, "too large"},
+      {"fractional count", set_line(5, "1 -1 1 4.5 3 1 2 0 0 0"), 5, "whole number"},
+      {"count larger than the data", set_line(5, "1 -1 1 5 3 1 2 0 0 0"), 11, "holds"},
+      {"count smaller than the data", set_line(5, "1 -1 1 4 2 1 2 0 0 0"), 10, "more than"},
+      {"descending angles", set_line(7, "0 60 30 90"), 7, "ascend"},
+      {"vertical angle beyond 180", set_line(7, "0 30 60 190"), 7, "outside"},
+      {"horizontal range 0-45", set_line(8, "0 22.5 45"), 8, "ranges"},
+      {"type A", set_line(5, "1 -1 1 4 3 3 2 0 0 0"), 5, "type A"},
+      {"type 7", set_line(5, "1 -1 1 4 3 7 2 0 0 0"), 5, "photometric type"},
+      {"negative multiplier", set_line(5, "1 -1 -2 4 3 1 2 0 0 0"), 5, "multiplier"},
+      {"zero ballast factor", set_line(6, "0 1 10"), 6, "ballast factor"},
+      {"infinite value", set_line(9, "1 2 inf 4"), 9, "not a number"},
+      {"tilt count beyond the data", set_line(4, "TILT=INCLUDE\n1\n900\n0 1"), 14, "tilt"},
+  };
+  for (const Case& k : cases) {
+    const fs::path p = write_file("bad.ies", k.text);
+    ProfileTable t;
+    std::string error;
+    ASSERT_FALSE(read_profile_file(p.string(), 1, t, error)) << k.what;
+    const std::string where = p.string() + ":" + std::to_string(k.line) + ":";
+    EXPECT_EQ(error.rfind(where, 0), 0u) << k.what << ": " << error;
+    EXPECT_NE(error.find(k.says), std::string::npos) << k.what << ": " << error;
+  }
+}
+
+TEST(ProfileFileRefusals, MalformedEulumdatNamesFileAndLine) {
+  Ldt good;
+  good.isym = 2;
+  good.c_all = steps(0, 270, 90);
+  good.gamma = steps(0, 180, 90);
+  good.fill(half_c0_light);
+  const std::string text = good.text();
+  // Lines: 1-25 header, 26 lamp sets, 27-32 set 1, 33-42 direct ratios,
+  // 43-46 C angles, 47-49 γ angles, 50-58 intensities (3 planes × 3).
+  const auto set_line = [&](int number, const std::string& line) {
+    std::istringstream in(text);
+    std::string out, l;
+    for (int i = 1; std::getline(in, l); ++i) out += (i == number ? line : l) + "\n";
+    return out;
+  };
+  const auto first_lines = [&](int n) {
+    std::istringstream in(text);
+    std::string out, l;
+    for (int i = 0; i < n && std::getline(in, l); ++i) out += l + "\n";
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::string text;
+    int line;
+    const char* says;
+  } cases[] = {
+      {"header cut short", first_lines(20), 20, "ends before"},
+      {"intensities cut short", first_lines(55), 55, "holds"},
+      {"symmetry 5", set_line(3, "5"), 3, "symmetry"},
+      {"symmetry text", set_line(3, "two"), 3, "not a number"},
+      {"odd planes for symmetry 2", set_line(4, "3"), 4, "halved"},
+      {"absurd plane count", set_line(4, "100000"), 4, "C-planes"},
+      {"absurd gamma count", set_line(6, "99999"), 6, "gamma"},
+      {"flux text", set_line(29, "lots"), 29, "flux"},
+      {"zero flux", set_line(29, "0"), 29, "not positive"},
+      {"lamp sets 0", set_line(26, "0"), 26, "lamp sets"},
+      {"descending C angles", set_line(45, "90"), 45, "ascend"},
+      {"gamma beyond 180", set_line(49, "200"), 49, "outside"},
+      {"value text", set_line(52, "--"), 52, "not a number"},
+      {"extra value", text + "7\n", 59, "more than"},
+  };
+  for (const Case& k : cases) {
+    const fs::path p = write_file("bad.ldt", k.text);
+    ProfileTable t;
+    std::string error;
+    ASSERT_FALSE(read_profile_file(p.string(), 2, t, error)) << k.what;
+    const std::string where = p.string() + ":" + std::to_string(k.line) + ":";
+    EXPECT_EQ(error.rfind(where, 0), 0u) << k.what << ": " << error;
+    EXPECT_NE(error.find(k.says), std::string::npos) << k.what << ": " << error;
+  }
+}
+
+TEST(ProfileFileRefusals, UnreadableFilesNameTheFile) {
+  const fs::path missing = fs::path(::testing::TempDir()) / "no_such_profile.ies";
+  const fs::path empty = write_file("empty.ldt", "");
+  const fs::path huge = write_file("huge.ies", "IESNA:LM-63-2002\n");
+  fs::resize_file(huge, size_t(17) << 20);  // sparse: nothing is written
+  struct Case {
+    fs::path path;
+    int format;
+    const char* says;
+  } cases[] = {{missing, 1, "cannot be opened"},
+               {empty, 2, "ends before"},
+               {empty, 1, "TILT"},
+               {huge, 1, "larger than"}};
+  for (const Case& k : cases) {
+    ProfileTable t;
+    std::string error;
+    EXPECT_FALSE(read_profile_file(k.path.string(), k.format, t, error)) << k.path;
+    EXPECT_EQ(error.rfind(k.path.string(), 0), 0u) << error;
+    EXPECT_NE(error.find(k.says), std::string::npos) << error;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,482 @@
+// The reference host's light-sampling loop: where emitter points lie and how
+// evenly, the areas of object lights (query 125), and the per-thread sample
+// sequences of mi_sample.
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "refhost/lightloop.h"
+#include "tests/host_fixture.h"
+
+namespace {
+
+using refhost::Geometry;
+using refhost::LightDesc;
+using refhost::Matrix;
+using zeltest::HostTest;
+
+constexpr double kPi = 3.141592653589793;
+
+class LightLoop : public HostTest {};
+
+// A placement that turns, stretches nothing and moves: what a lamp in a
+// scene typically has.
+Matrix placed() {
+  return refhost::multiply(refhost::rotate_xyz(30, -50, 70), refhost::translate(4, -2, 7));
+}
+
+miVector back_to_light_space(const miVector& p, const Matrix& local_to_world) {
+  return refhost::transform_point(p, refhost::inverse(local_to_world));
+}
+
+double len(double x, double y, double z) { return std::sqrt(x * x + y * y + z * z); }
+
+TEST_F(LightLoop, EmitterPointsLieOnEachShape) {
+  const miVector o{1, 2, 3};
+  struct Case {
+    const char* what;
+    LightDesc desc;
+    // Distance of a light-space offset from the shape (0 on it).
+    double (*off_shape)(double x, double y, double z);
+  };
+  auto make = [&](int shape) {
+    LightDesc d;
+    d.shape = shape;
+    d.origin = o;
+    return d;
+  };
+  LightDesc rect = make(miLIGHT_RECTANGLE);
+  rect.edge_u = {0, 0, 2};        // lengths count, not directions: x within ±2
+  rect.edge_v = {0.6f, 0.8f, 0};  // y within ±1
+  LightDesc disc = make(miLIGHT_DISC);
+  disc.radius = 1.5f;
+  LightDesc ball = make(miLIGHT_SPHERE);
+  ball.radius = 2;
+  LightDesc tube = make(miLIGHT_CYLINDER);
+  tube.radius = 0.5f;
+  tube.axis = {0, 0, 2};
+  const Case cases[] = {
+      {"rectangle", rect,
+       [](double x, double y, double z) {
+         return std::max({std::fabs(z), std::fabs(x) - 2.0, std::fabs(y) - 1.0, 0.0});
+       }},
+      {"disc", disc,
+       [](double x, double y, double z) {
+         return std::max({std::fabs(z), std::hypot(x, y) - 1.5, 0.0});
+       }},
+      {"sphere", ball, [](double x, double y, double z) { return std::fabs(len(x, y, z) - 2.0); }},
+      {"cylinder", tube,
+       [](double x, double y, double z) {
+         return std::max(std::fabs(std::hypot(x, y) - 0.5), std::max(std::fabs(z) - 2.0, 0.0));
+       }},
+      {"point light", make(miLIGHT_NONE),
+       [](double x, double y, double z) { return len(x, y, z); }},
+  };
+  for (const Case& c : cases) {
+    const miTag inst = add_light_instance(c.desc, placed());
+    std::vector<miVector> points;
+    refhost::emitter_points(inst, 37, points);
+    ASSERT_EQ(points.size(), 37u) << c.what;
+    double worst = 0.0;
+    for (const miVector& p : points) {
+      const miVector q = back_to_light_space(p, placed());
+      worst = std::max(worst, c.off_shape(double(q.x) - double(o.x), double(q.y) - double(o.y),
+                                          double(q.z) - double(o.z)));
+    }
+    EXPECT_LT(worst, 2e-5) << c.what;
+  }
+}
+
+// For a power-of-two count the pattern is a net: every cell of the square
+// of area 1/n, however it is cut into columns and rows, holds one point.
+TEST_F(LightLoop, StratificationCoversTheRectangleEvenly) {
+  LightDesc rect;
+  rect.shape = miLIGHT_RECTANGLE;
+  rect.edge_u = {2, 0, 0};
+  rect.edge_v = {0, 0.5f, 0};
+  const miTag inst = add_light_instance(rect);
+  for (const int log_n : {4, 6, 8}) {
+    const int n = 1 << log_n;
+    std::vector<miVector> points;
+    refhost::emitter_points(inst, n, points);
+    ASSERT_EQ(points.size(), size_t(n));
+    for (int col_bits = 0; col_bits <= log_n; ++col_bits) {
+      const int cols = 1 << col_bits, rows = n / cols;
+      std::vector<int> count(size_t(n), 0);
+      for (const miVector& p : points) {
+        const int i = std::clamp(int((double(p.x) + 2.0) / 4.0 * cols), 0, cols - 1);
+        const int j = std::clamp(int((double(p.y) + 0.5) / 1.0 * rows), 0, rows - 1);
+        ++count[size_t(j * cols + i)];
+      }
+      EXPECT_EQ(*std::min_element(count.begin(), count.end()), 1)
+          << n << " points in " << cols << " × " << rows;
+      EXPECT_EQ(*std::max_element(count.begin(), count.end()), 1)
+          << n << " points in " << cols << " × " << rows;
+    }
+  }
+  // Any count: the columns are even, the rows nearly so.
+  std::vector<miVector> points;
+  refhost::emitter_points(inst, 100, points);
+  std::vector<int> columns(10, 0), rows(4, 0);
+  for (const miVector& p : points) {
+    ++columns[size_t(std::clamp(int((double(p.x) + 2.0) / 4.0 * 10), 0, 9))];
+    ++rows[size_t(std::clamp(int((double(p.y) + 0.5) * 4), 0, 3))];
+  }
+  for (int c : columns) EXPECT_EQ(c, 10);
+  for (int r : rows) EXPECT_NEAR(r, 25, 1);
+}
+
+// The curved shapes spread their points evenly by area: equal areas get
+// equal shares.
+TEST_F(LightLoop, CurvedEmittersSpreadPointsEvenlyByArea) {
+  constexpr int kN = 1024;
+  std::vector<miVector> points;
+
+  LightDesc disc;
+  disc.shape = miLIGHT_DISC;
+  disc.radius = 2;
+  refhost::emitter_points(add_light_instance(disc), kN, points);
+  // The inner disc of radius 2/√2 has half the area; each quadrant a quarter.
+  int inner = 0, quadrant = 0;
+  for (const miVector& p : points) {
+    inner += std::hypot(p.x, p.y) < 2.0f / std::sqrt(2.0f);
+    quadrant += p.x > 0 && p.y > 0;
+  }
+  EXPECT_NEAR(inner, kN / 2, kN / 100);
+  EXPECT_NEAR(quadrant, kN / 4, kN / 100);
+
+  LightDesc ball;
+  ball.shape = miLIGHT_SPHERE;
+  ball.radius = 1;
+  refhost::emitter_points(add_light_instance(ball), kN, points);
+  // Archimedes: a zone of the sphere has the area of its height; each octant
+  // an eighth.
+  int zone = 0, octant = 0;
+  double mean[3] = {0, 0, 0};
+  for (const miVector& p : points) {
+    zone += p.z > 0.5f;
+    octant += p.x > 0 && p.y > 0 && p.z > 0;
+    mean[0] += double(p.x) / kN;
+    mean[1] += double(p.y) / kN;
+    mean[2] += double(p.z) / kN;
+  }
+  EXPECT_NEAR(zone, kN / 4, kN / 100);
+  EXPECT_NEAR(octant, kN / 8, kN / 100);
+  for (double m : mean) EXPECT_NEAR(m, 0.0, 0.01);
+}
+
+TEST_F(LightLoop, EmitterPointsAreTheSameOnEveryCallAndThread) {
+  LightDesc ball;
+  ball.shape = miLIGHT_SPHERE;
+  ball.radius = 3;
+  const miTag inst = add_light_instance(ball, placed());
+  std::vector<miVector> first, again;
+  refhost::emitter_points(inst, 50, first);
+  refhost::emitter_points(inst, 50, again);
+  ASSERT_EQ(first.size(), again.size());
+  for (size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(first[i].x, again[i].x);
+    EXPECT_EQ(first[i].y, again[i].y);
+    EXPECT_EQ(first[i].z, again[i].z);
+  }
+  std::vector<std::vector<miVector>> per_thread(3);
+  std::vector<std::thread> threads;
+  for (auto& out : per_thread)
+    threads.emplace_back([&out, inst] { refhost::emitter_points(inst, 50, out); });
+  for (auto& t : threads) t.join();
+  for (const auto& out : per_thread) {
+    ASSERT_EQ(out.size(), first.size());
+    for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i].x, first[i].x);
+  }
+  refhost::emitter_points(inst, 0, again);
+  EXPECT_TRUE(again.empty());
+  refhost::emitter_points(0, 5, again);
+  EXPECT_TRUE(again.empty()) << "no light, no points";
+}
+
+Geometry object_of(Geometry::Kind kind) {
+  Geometry g;
+  g.kind = kind;
+  switch (kind) {
+    case Geometry::Rectangle:
+      g.center = {1, 0, 0};
+      g.u = {1, 0, 0};
+      g.v = {0, 2, 0};
+      break;
+    case Geometry::Disc:
+      g.center = {0, 1, 0};
+      g.normal = {0, 1, 1};
+      g.radius = 2;
+      break;
+    case Geometry::Sphere:
+      g.center = {0, 0, 1};
+      g.radius = 1.5f;
+      break;
+    case Geometry::Box:
+      g.min = {-1, -1, -2};
+      g.max = {0, 1, 2};
+      break;
+    case Geometry::Plane:
+      break;
+  }
+  return g;
+}
+
+// Distance of an object-space point from the object's surface.
+double off_surface(const Geometry& g, const miVector& q) {
+  const double x = double(q.x), y = double(q.y), z = double(q.z);
+  const double cx = double(g.center.x), cy = double(g.center.y), cz = double(g.center.z);
+  switch (g.kind) {
+    case Geometry::Rectangle:
+      return std::max({std::fabs(z - cz), std::fabs(x - cx) - 1.0, std::fabs(y - cy) - 2.0, 0.0});
+    case Geometry::Disc: {
+      const double dy = y - cy, dz = z - cz;
+      const double height = (dy + dz) / std::sqrt(2.0);  // along the normal (0, 1, 1)/√2
+      const double r = len(x - cx, dy - height / std::sqrt(2.0), dz - height / std::sqrt(2.0));
+      return std::max(std::fabs(height), std::max(r - 2.0, 0.0));
+    }
+    case Geometry::Sphere:
+      return std::fabs(len(x - cx, y - cy, z - cz) - 1.5);
+    case Geometry::Box: {
+      const double outside =
+          std::max({std::fabs(x + 0.5) - 0.5, std::fabs(y) - 1.0, std::fabs(z) - 2.0});
+      return std::fabs(outside);
+    }
+    case Geometry::Plane:
+      break;
+  }
+  return 0.0;
+}
+
+TEST_F(LightLoop, ObjectLightsEmitFromTheSurfaceOfTheirObject) {
+  const Matrix m = refhost::multiply(refhost::rotate_xyz(10, 20, 30), refhost::translate(-3, 5, 1));
+  for (const auto kind : {Geometry::Rectangle, Geometry::Disc, Geometry::Sphere, Geometry::Box}) {
+    refhost::reset();
+    const Geometry g = object_of(kind);
+    const miTag obj = refhost::add_object("body", g);
+    const miTag body = refhost::add_instance("body_inst", obj, m);
+    LightDesc desc;
+    desc.shape = miLIGHT_OBJECT;
+    desc.origin = {100, 100, 100};  // not where an object light emits
+    desc.obj_instance = body;
+    const miTag light = add_light_instance(desc, refhost::translate(50, 0, 0));
+    std::vector<miVector> points;
+    refhost::emitter_points(light, 64, points);
+    ASSERT_EQ(points.size(), 64u);
+    double worst = 0.0;
+    for (const miVector& p : points)
+      worst = std::max(worst, off_surface(g, back_to_light_space(p, m)));
+    EXPECT_LT(worst, 2e-5) << "geometry kind " << int(kind);
+  }
+}
+
+TEST_F(LightLoop, BoxEmittersShareTheirPointsByFaceArea) {
+  Geometry g = object_of(Geometry::Box);  // 1 × 2 × 4: faces of 8, 4 and 2
+  const miTag obj = refhost::add_object("box", g);
+  const miTag body = refhost::add_instance("box_inst", obj, refhost::identity());
+  LightDesc desc;
+  desc.shape = miLIGHT_OBJECT;
+  desc.obj_instance = body;
+  std::vector<miVector> points;
+  constexpr int kN = 280;  // total area 28
+  refhost::emitter_points(add_light_instance(desc), kN, points);
+  int on_x_faces = 0, on_y_faces = 0, on_z_faces = 0;
+  for (const miVector& p : points) {
+    if (p.x == -1.0f || p.x == 0.0f)
+      ++on_x_faces;
+    else if (p.y == -1.0f || p.y == 1.0f)
+      ++on_y_faces;
+    else if (p.z == -2.0f || p.z == 2.0f)
+      ++on_z_faces;
+  }
+  EXPECT_NEAR(on_x_faces, 160, 1);  // 2 × 8 of 28
+  EXPECT_NEAR(on_y_faces, 80, 1);   // 2 × 4
+  EXPECT_NEAR(on_z_faces, 40, 1);   // 2 × 2
+}
+
+// Surface area of the ellipsoid with semi-axes a, b, c by the midpoint rule
+// over its parametrisation by latitude and longitude.
+double ellipsoid_area_numerically(double a, double b, double c) {
+  constexpr int kTheta = 600, kPhi = 1200;
+  double area = 0.0;
+  for (int i = 0; i < kTheta; ++i) {
+    const double t = (i + 0.5) * kPi / kTheta;
+    for (int j = 0; j < kPhi; ++j) {
+      const double p = (j + 0.5) * 2.0 * kPi / kPhi;
+      // |∂r/∂θ × ∂r/∂φ| for r = (a sinθ cosφ, b sinθ sinφ, c cosθ)
+      const double st = std::sin(t), ct = std::cos(t), sp = std::sin(p), cp = std::cos(p);
+      const double nx = b * c * st * st * cp, ny = a * c * st * st * sp, nz = a * b * st * ct;
+      area += len(nx, ny, nz);
+    }
+  }
+  return area * (kPi / kTheta) * (2.0 * kPi / kPhi);
+}
+
+double oblate_spheroid_area(double a, double c) {  // c < a
+  const double e = std::sqrt(1.0 - c * c / (a * a));
+  return 2.0 * kPi * a * a * (1.0 + (1.0 - e * e) / e * std::atanh(e));
+}
+
+double prolate_spheroid_area(double a, double c) {  // c > a
+  const double e = std::sqrt(1.0 - a * a / (c * c));
+  return 2.0 * kPi * a * a * (1.0 + c / (a * e) * std::asin(e));
+}
+
+Matrix scale(float x, float y, float z) {
+  Matrix m = refhost::identity();
+  m.m[0] = x;
+  m.m[5] = y;
+  m.m[10] = z;
+  return m;
+}
+
+TEST_F(LightLoop, ObjectAreaOfEachGeometry) {
+  const Matrix turn = refhost::rotate_xyz(25, 40, -15);
+  struct Case {
+    const char* what;
+    Geometry::Kind kind;
+    Matrix place;
+    double area;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"rectangle", Geometry::Rectangle, refhost::translate(3, 4, 5), 8.0, 1e-7},
+      {"rectangle stretched", Geometry::Rectangle, scale(2, 3, 5), 48.0, 1e-7},
+      {"rectangle turned", Geometry::Rectangle, turn, 8.0, 1e-6},
+      {"disc", Geometry::Disc, refhost::identity(), 4.0 * kPi, 1e-7},
+      {"disc turned and moved", Geometry::Disc,
+       refhost::multiply(turn, refhost::translate(1, 1, 1)), 4.0 * kPi, 1e-6},
+      // The disc's plane holds x and (0, 1, −1)/√2; stretched by 2 and 3 in
+      // x and y its area grows by 2 × |(0, 3, −1)|/√2.
+      {"disc stretched", Geometry::Disc, scale(2, 3, 1), 4.0 * kPi * 2.0 * std::sqrt(5.0), 1e-6},
+      {"sphere", Geometry::Sphere, refhost::identity(), 9.0 * kPi, 1e-7},
+      {"sphere scaled evenly and turned", Geometry::Sphere, refhost::multiply(scale(2, 2, 2), turn),
+       36.0 * kPi, 1e-6},
+      {"oblate spheroid", Geometry::Sphere, scale(2, 2, 1), oblate_spheroid_area(3.0, 1.5), 1e-6},
+      {"prolate spheroid turned", Geometry::Sphere, refhost::multiply(scale(1, 1, 3), turn),
+       prolate_spheroid_area(1.5, 4.5), 1e-6},
+      {"ellipsoid", Geometry::Sphere, refhost::multiply(turn, scale(2, 1, 0.5f)),
+       ellipsoid_area_numerically(3.0, 1.5, 0.75), 1e-5},
+      {"box", Geometry::Box, refhost::identity(), 28.0, 1e-7},
+      {"box turned", Geometry::Box, turn, 28.0, 1e-6},
+      {"box stretched", Geometry::Box, scale(3, 1, 0.5f), 2.0 * (3 * 2 + 2 * 2 + 3 * 2), 1e-7},
+  };
+  for (const Case& c : cases) {
+    refhost::reset();
+    const miTag obj = refhost::add_object("body", object_of(c.kind));
+    const miTag body = refhost::add_instance("body_inst", obj, c.place);
+    EXPECT_NEAR(refhost::object_area(body), c.area, c.area * c.tolerance) << c.what;
+  }
+}
+
+TEST_F(LightLoop, QueryAnswersTheAreaOfTheLightsEmittingObject) {
+  const miTag obj = refhost::add_object("ball", object_of(Geometry::Sphere));
+  const miTag body = refhost::add_instance("ball_inst", obj, scale(2, 2, 2));
+  LightDesc desc;
+  desc.shape = miLIGHT_OBJECT;
+  desc.obj_instance = body;
+  const miTag light = add_light_instance(desc);
+  miState state = refhost::make_state(nullptr, &thread_, miRAY_EYE, light);
+
+  float area = -1.0f;
+  ASSERT_EQ(mi_query(miQ_LIGHT_OBJ_AREA, &state, light, &area), 1);
+  EXPECT_FLOAT_EQ(area, float(36.0 * kPi));
+  EXPECT_EQ(area, refhost::object_area(body));
+
+  refhost::add_object("floor", Geometry{});  // a plane
+  const miTag floor_inst =
+      refhost::add_instance("floor_inst", refhost::find("floor"), refhost::identity());
+  LightDesc on_floor = desc;
+  on_floor.obj_instance = floor_inst;
+  const miTag floor_light = add_light_instance(on_floor);
+  area = -1.0f;
+  EXPECT_EQ(mi_query(miQ_LIGHT_OBJ_AREA, &state, floor_light, &area), 0) << "a plane is endless";
+  EXPECT_EQ(area, -1.0f);
+  EXPECT_TRUE(std::isinf(refhost::object_area(floor_inst)));
+
+  const miTag point_light = add_light_instance(LightDesc{});
+  EXPECT_EQ(mi_query(miQ_LIGHT_OBJ_AREA, &state, point_light, &area), 0) << "no emitting object";
+  EXPECT_EQ(area, -1.0f);
+}
+
+// A light shader instance that was never initialised answers every call
+// with its fatal error and false: the count of errors is the count of light
+// rays the loop handed to it.
+TEST_F(LightLoop, IlluminanceAsksTheLightOncePerEmitterPointInFrontOfTheReceiver) {
+  refhost::ShaderInstance& shader = lumenfield();
+  LightDesc rect;
+  rect.shape = miLIGHT_RECTANGLE;
+  rect.edge_u = {1, 0, 0};
+  rect.edge_v = {0, 1, 0};
+  const refhost::SceneLight light{&shader, add_light_instance(rect, refhost::translate(0, 0, 2))};
+  LightDesc point_desc;
+  point_desc.shape = miLIGHT_DISC;  // of radius 0: every point at the origin
+  const refhost::SceneLight dot{&shader, add_light_instance(point_desc)};
+  const struct {
+    const char* what;
+    refhost::SceneLight light;
+    miVector point, normal;
+    size_t calls;
+  } cases[] = {
+      {"facing the light", light, {0, 0, 0}, {0, 0, 1}, 16},
+      {"facing the light, normal not of unit length", light, {0, 0, 0}, {0, 0, 5}, 16},
+      {"turned away", light, {0, 0, 0}, {0, 0, -1}, 0},
+      {"edge-on in the light's plane, half in front", light, {0, 0, 2}, {1, 0, 0}, 8},
+      {"on the emitter point itself", dot, {0, 0, 0}, {0, 0, 1}, 0},
+      {"without a normal", light, {0, 0, 0}, {0, 0, 0}, 0},
+  };
+  for (const auto& c : cases) {
+    refhost::clear_messages();
+    const miColor e = refhost::illuminance(c.light, c.point, c.normal, 16, thread_);
+    EXPECT_EQ(refhost::errors().size(), c.calls) << c.what;
+    EXPECT_EQ(e.r, 0.0f) << c.what << ": false answers count as nothing";
+  }
+}
+
+TEST(RefhostSample, SequencesAreDeterministicPerThreadContext) {
+  auto draw = [](refhost::ThreadContext& ctx, int dims, int count) {
+    miState s = refhost::make_state(nullptr, &ctx, miRAY_PHOTON_FIRST);
+    std::vector<double> out;
+    double v[3];
+    for (int i = 0; i < count; ++i) {
+      EXPECT_EQ(mi_sample(v, nullptr, &s, dims, nullptr), 1);
+      out.insert(out.end(), v, v + dims);
+    }
+    return out;
+  };
+  refhost::ThreadContext a(0, 42), b(0, 42), other_seed(0, 43), other_thread(1, 42);
+  const auto first = draw(a, 3, 200);
+  EXPECT_EQ(first, draw(b, 3, 200));
+  EXPECT_NE(first, draw(other_seed, 3, 200));
+  EXPECT_NE(first, draw(other_thread, 3, 200));
+  for (double x : first) {
+    EXPECT_GE(x, 0.0);
+    EXPECT_LT(x, 1.0);
+  }
+  double unused[2];
+  miState s = refhost::make_state(nullptr, &a, miRAY_PHOTON_FIRST);
+  EXPECT_EQ(mi_sample(unused, nullptr, &s, 0, nullptr), 0);
+  EXPECT_EQ(mi_sample(nullptr, nullptr, &s, 2, nullptr), 0);
+}
+
+// Independent uniform numbers put 16 ± 4 (one standard deviation) of 1024
+// points into each of 64 cells; all 64 cells land within 16 ± 5 only about
+// once in a hundred thousand. A low-discrepancy sequence always does.
+TEST(RefhostSample, PointsSpreadEvenlyOverTheSquare) {
+  for (const int thread : {0, 1, 5}) {
+    refhost::ThreadContext ctx(thread, 9);
+    miState s = refhost::make_state(nullptr, &ctx, miRAY_PHOTON_FIRST);
+    std::vector<int> cells(64, 0);
+    for (int i = 0; i < 1024; ++i) {
+      double v[2];
+      mi_sample(v, nullptr, &s, 2, nullptr);
+      ++cells[size_t(int(v[1] * 8) * 8 + int(v[0] * 8))];
+    }
+    const auto [lo, hi] = std::minmax_element(cells.begin(), cells.end());
+    EXPECT_GE(*lo, 11) << "thread " << thread;
+    EXPECT_LE(*hi, 21) << "thread " << thread;
+  }
+}
+
+}  // namespace
