@@ -29,9 +29,11 @@ if [ "$windows" = 1 ]; then
   start=$SECONDS
   scripts/deps.sh --windows
   echo "== windows: toolchain and wine ready after $((SECONDS - start)) s =="
-  # Boot the wine prefix once (bounded in time) and keep one wine server up
-  # while the test programs run.
-  cmake/wine-start.sh "$PWD/build/windows/wineprefix" 60
+  # Boot the wine prefix (bounded in time) before anything runs under wine;
+  # the tests keep wine's services up while they run and stop them after.
+  prefix="$PWD/build/windows/wineprefix"
+  cmake/wine-session.sh start "$prefix"
+  trap 'cmake/wine-session.sh stop "$prefix"' EXIT
   run_preset windows
   echo "== windows stage took $((SECONDS - start)) s =="
 fi
