@@ -186,7 +186,7 @@ void* mi_api_instance_begin(char* name) {
 miTag mi_api_instance_end(char* item_name, miTag, miTag) {
   const std::string item = take_name(item_name);
   note("instance_end(" + item + ")");
-  const miTag item_tag = refhost::find(item);
+  const miTag item_tag = resolve(item);
   const miTag tag = end_definition(miSCENE_INSTANCE);
   if (tag == 0) return 0;
   if (item_tag == 0) mi_error("host: instance of unknown item \"%s\"", item.c_str());

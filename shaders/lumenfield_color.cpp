@@ -140,7 +140,7 @@ miColor* zel_cie_d(float temperature_kelvin, float luminance) {
 
   // CIE daylight chromaticity polynomials in c, one for 4000 K to 7000 K
   // and one above 7000 K.
-  const double cd = c;
+  const auto cd = double(c);
   const auto x = static_cast<float>(cd > zel::kDaylightPolynomialSwitch
                                         ? ((-4.607 * cd + 2.9678) * cd + 0.09911) * cd + 0.244063
                                         : ((-2.0064 * cd + 1.9018) * cd + 0.24748) * cd + 0.23704);

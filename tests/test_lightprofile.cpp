@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "refhost/editing.h"
+#include "refhost/lightloop.h"
 #include "refhost/profiles.h"
 #include "shaders/lumenfield.h"
 #include "tests/host_fixture.h"
@@ -340,6 +342,51 @@ TEST_F(LightProfileShader, TheAreaLightFindsTheProfileByName) {
       EXPECT_EQ(w[0], k.warning);
     }
   }
+}
+
+// End to end: a point light following the wall-washer's profile, 3 m up
+// and facing down, lights each point with E = I(γ, C)·cos θ / d², the
+// intensity read from the file towards that point.
+TEST_F(LightProfileShader, AProfiledLightObeysTheInverseSquareLaw) {
+  Definition d;
+  d.name = "washer";
+  d.file = example_profile("wall_washer.ies");
+  run(d);
+  refhost::ProfileTable table;
+  std::string error;
+  ASSERT_TRUE(refhost::read_profile_file(d.file, 1, table, error)) << error;
+
+  const miTag instance = add_light_instance({}, refhost::translate(0, 0, 3));
+  refhost::ShaderInstance& light = lumenfield();
+  light.set_int("use_profile", 1);
+  light.set_int("absolute_intensity", 1);
+  light.set_string("profile_name", d.name);
+  miState state = refhost::make_state(&light, &thread_, miRAY_LIGHT, instance);
+  light.init(&state);
+  const refhost::SceneLight scene_light{&light, instance};
+
+  const struct {
+    miVector point, normal;
+  } cases[] = {
+      {{0, 0, 0}, {0, 0, 1}},    {{2, 0, 0}, {0, 0, 1}},     {{-2, 0, 0}, {0, 0, 1}},
+      {{1, 1.5f, 0}, {0, 0, 1}}, {{3, 0, 1.5f}, {-1, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    const miVector to_point{c.point.x, c.point.y, c.point.z - 3.0f};
+    const double x = double(to_point.x), y = double(to_point.y), z = double(to_point.z);
+    const double d2 = x * x + y * y + z * z;
+    const double cos_theta =
+        -(double(c.normal.x) * x + double(c.normal.y) * y + double(c.normal.z) * z) / std::sqrt(d2);
+    const double expected = double(refhost::sample_table(table, to_point)) * cos_theta / d2;
+    const miColor e = refhost::illuminance(scene_light, c.point, c.normal, 1, thread_);
+    EXPECT_TRUE(zeltest::near_rel(double(e.r), expected, 1e-5))
+        << "at (" << c.point.x << ", " << c.point.y << ", " << c.point.z << "): " << e.r
+        << " lux, expected " << expected;
+  }
+  // Thrown towards +x (C0): the floor 2 m that way is far brighter.
+  const miColor wall_side = refhost::illuminance(scene_light, {2, 0, 0}, {0, 0, 1}, 1, thread_);
+  const miColor back_side = refhost::illuminance(scene_light, {-2, 0, 0}, {0, 0, 1}, 1, thread_);
+  EXPECT_GT(wall_side.r, 5 * back_side.r);
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ class Candela : public zeltest::HostTest {
   std::deque<Light> lights_;
 };
 
-refhost::LightDesc spot(float outer_deg = 30, miVector direction = {0, 0, -1}) {
+refhost::LightDesc spot(double outer_deg = 30, miVector direction = {0, 0, -1}) {
   refhost::LightDesc d;
   d.type = miLIGHT_SPOT;
   d.direction = direction;

@@ -97,7 +97,7 @@ TEST_F(Units, CosineLawConservesFlux) {
   Record r;
   r.u.cosine_distribution = 1;
   for (const float e : {1.0f, 2.0f, 3.5f, 10.0f}) {
-    const double peak = convert(r, 1, 1000, 1, 683, -1, 0, e);
+    const auto peak = double(convert(r, 1, 1000, 1, 683, -1, 0, e));
     constexpr int kSteps = 20000;
     double flux = 0;
     for (int i = 0; i < kSteps; ++i) {
@@ -113,7 +113,7 @@ TEST_F(Units, HardConeConservesFlux) {
   Record r;
   for (const double half_angle : {5.0, 30.0, 60.0, 90.0, 120.0}) {
     const float c = cos_deg(half_angle);
-    const double intensity = convert(r, 1, 1000, 1, 683, c, c);
+    const auto intensity = double(convert(r, 1, 1000, 1, 683, c, c));
     const double solid_angle = 2 * kPi * (1 - std::cos(half_angle * kPi / 180));
     // 1 − c in single precision limits narrow cones to about 1e-5.
     EXPECT_NEAR(intensity * solid_angle, 1000.0, 1e-2) << half_angle << "°";
