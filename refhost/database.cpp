@@ -7,17 +7,6 @@
 
 namespace refhost::detail {
 
-Database& db() {
-  static Database* d = new Database;
-  return *d;
-}
-
-Element* element(miTag tag) {
-  Database& d = db();
-  if (tag == 0 || tag > d.elements.size()) return nullptr;
-  return d.elements[tag - 1].get();
-}
-
 miTag add_element(int type, size_t size, const std::string& name) {
   Database& d = db();
   std::lock_guard<std::mutex> lock(d.mutex);
@@ -32,18 +21,6 @@ miTag add_element(int type, size_t size, const std::string& name) {
   const auto tag = static_cast<miTag>(d.elements.size());
   if (!name.empty()) d.names[name] = tag;
   return tag;
-}
-
-const float* instance_local_to_world(miTag instance) {
-  Element* e = element(instance);
-  if (e == nullptr || e->type != miSCENE_INSTANCE) return nullptr;
-  return reinterpret_cast<const float*>(e->bytes() + kInstanceLocalToGlobal);
-}
-
-const float* instance_world_to_local(miTag instance) {
-  Element* e = element(instance);
-  if (e == nullptr || e->type != miSCENE_INSTANCE) return nullptr;
-  return reinterpret_cast<const float*>(e->bytes() + kInstanceGlobalToLocal);
 }
 
 std::string take_name(char* name) {
@@ -292,6 +269,12 @@ miBoolean mi_query(int code, miState* state, miTag tag, void* result, ...) {
   Database& d = db();
   if (code >= 0 && code < 256) d.queries[code].fetch_add(1, std::memory_order_relaxed);
   if (result == nullptr) return 0;
+  // Every light-shader call asks for its user pointer first: answer it
+  // before the general dispatch.
+  if (code == miQ_FUNC_USERPTR && state != nullptr && state->shader != nullptr) {
+    auto* rec = reinterpret_cast<refhost::ShaderInstance::Record*>(state->shader);
+    return put(result, &rec->user);
+  }
   switch (code) {
     case miQ_FUNC_USERPTR: {
       if (state == nullptr || state->shader == nullptr) return 0;

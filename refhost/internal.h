@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,7 +34,9 @@ struct Element {
 
 struct Database {
   std::mutex mutex;  // guards edits; rendering reads without it
-  std::deque<std::unique_ptr<Element>> elements;  // tag t at index t - 1
+  // Tag t at index t - 1. Edited only while the scene is built; rendering
+  // threads read it without a lock.
+  std::vector<std::unique_ptr<Element>> elements;
   std::unordered_map<std::string, miTag> names;
   std::atomic<uint64_t> lookups{0};
   std::atomic<uint64_t> queries[256] = {};
@@ -43,14 +44,30 @@ struct Database {
   std::vector<miTag> geoshader_results;
 };
 
-Database& db();
-// The element of `tag`, or null for 0 or an unknown tag.
-Element* element(miTag tag);
+inline Database& db() {
+  static Database* d = new Database;  // never destroyed: outlives every static user
+  return *d;
+}
+// The element of `tag`, or null for 0 or an unknown tag. Inline: every
+// transformation into a light's space looks its instance up.
+inline Element* element(miTag tag) {
+  const auto& elements = db().elements;
+  return tag != 0 && tag <= elements.size() ? elements[tag - 1].get() : nullptr;
+}
 miTag add_element(int type, size_t size, const std::string& name);
 
 // The instance record's matrices.
-const float* instance_local_to_world(miTag instance);
-const float* instance_world_to_local(miTag instance);
+inline const float* instance_matrix(miTag instance, size_t offset) {
+  Element* e = element(instance);
+  if (e == nullptr || e->type != miSCENE_INSTANCE) return nullptr;
+  return reinterpret_cast<const float*>(e->bytes() + offset);
+}
+inline const float* instance_local_to_world(miTag instance) {
+  return instance_matrix(instance, kInstanceLocalToGlobal);
+}
+inline const float* instance_world_to_local(miTag instance) {
+  return instance_matrix(instance, kInstanceGlobalToLocal);
+}
 
 // Takes over a name string that the library handed to the host.
 std::string take_name(char* name);

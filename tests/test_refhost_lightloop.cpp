@@ -366,7 +366,7 @@ TEST_F(LightLoop, ObjectAreaOfEachGeometry) {
     refhost::reset();
     const miTag obj = refhost::add_object("body", object_of(c.kind));
     const miTag body = refhost::add_instance("body_inst", obj, c.place);
-    EXPECT_NEAR(refhost::object_area(body), c.area, c.area * c.tolerance) << c.what;
+    EXPECT_NEAR(double(refhost::object_area(body)), c.area, c.area * c.tolerance) << c.what;
   }
 }
 
@@ -447,10 +447,8 @@ refhost::SceneLight point_light(refhost::ShaderInstance& shader, float candela,
 
 // End to end: an isotropic point source of I candela lights a surface at
 // distance d, its normal at θ to the direction of the source, with
-// E = I·cosθ/d² lux: the inverse-square and cosine laws. Needs the area
-// light's direct illumination path in the plug-in (run with
-// --gtest_also_run_disabled_tests until then).
-TEST_F(LightLoop, DISABLED_PointLightGivesInverseSquareCosineIlluminance) {
+// E = I·cosθ/d² lux: the inverse-square and cosine laws.
+TEST_F(LightLoop, PointLightGivesInverseSquareCosineIlluminance) {
   constexpr float kCandela = 250.0f;
   const refhost::SceneLight light = point_light(lumenfield(), kCandela, thread_);
   const struct {
@@ -467,10 +465,43 @@ TEST_F(LightLoop, DISABLED_PointLightGivesInverseSquareCosineIlluminance) {
         std::sqrt(d2);
     const double expected = double(kCandela) * cos_theta / d2;
     const miColor e = refhost::illuminance(light, c.point, c.normal, 4, thread_);
-    EXPECT_TRUE(zeltest::near_rel(e.r, expected, 1e-5)) << e.r << " lux, expected " << expected;
+    EXPECT_TRUE(zeltest::near_rel(double(e.r), expected, 1e-5))
+        << e.r << " lux, expected " << expected;
     EXPECT_EQ(e.g, e.r);
     EXPECT_EQ(e.b, e.r);
   }
+}
+
+// The light's shadow rays see the scene: a pane that lets half through
+// halves the illuminance, an opaque one leaves the shadow transparency.
+TEST_F(LightLoop, OccludersBetweenLightAndPointShadeTheIlluminance) {
+  refhost::ShaderInstance& shader = lumenfield();
+  shader.set_int("shadows", 1);
+  shader.set_float("shadow_transparency", 0.1f);
+  const refhost::SceneLight light = point_light(shader, 250.0f, thread_);
+  const miVector point{0, 0, 0}, normal{0, 0, 1};
+  const double open = double(refhost::illuminance(light, point, normal, 4, thread_).r);
+  EXPECT_TRUE(zeltest::near_rel(open, 250.0 / 9.0, 1e-5));
+
+  Geometry pane;
+  pane.kind = Geometry::Disc;
+  pane.center = {0, 0, 1.5f};
+  pane.radius = 0.5f;
+  pane.transparency = {0.5f, 0.5f, 0.5f, 1};
+  refhost::add_object("pane", pane);
+  EXPECT_TRUE(zeltest::near_rel(double(refhost::illuminance(light, point, normal, 4, thread_).r),
+                                open * (0.5 * 0.9 + 0.1), 1e-6));
+  // Beside the pane the light arrives unshaded: d² = 18, cosθ = 3/√18.
+  EXPECT_TRUE(
+      zeltest::near_rel(double(refhost::illuminance(light, {3, 0, 0}, normal, 4, thread_).r),
+                        250.0 * 3.0 / (18.0 * std::sqrt(18.0)), 1e-5));
+
+  Geometry wall = pane;
+  wall.transparency = {0, 0, 0, 0};
+  wall.center = {0, 0, 2};
+  refhost::add_object("wall", wall);
+  EXPECT_TRUE(zeltest::near_rel(double(refhost::illuminance(light, point, normal, 4, thread_).r),
+                                open * 0.1, 1e-6));
 }
 
 TEST_F(LightLoop, IlluminanceIsTheSameOnEveryThread) {
