@@ -27,6 +27,7 @@ struct Options {
   int photons = 0;
   bool view = false;
   bool no_pictures = false;
+  int picture_size = 560;
   bool quiet = false;
   std::string plugin;
   std::string declarations;
@@ -108,7 +109,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names));
-    if (info.pictures) write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"));
+    if (info.pictures)
+      write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size);
   }
   if (o.view) {
     const ViewResult v = render_view(model, *scene.view, calc);
@@ -146,6 +148,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");
   app.add_flag("--no-pictures", o.no_pictures, "write no false-colour pictures");
+  app.add_option("--picture-size", o.picture_size,
+                 "width of the longer side of a false-colour map, in pixels (default 560)")
+      ->check(CLI::Range(60, 8000));
   app.add_flag("-q,--quiet", o.quiet, "no progress bar");
   app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)");
   app.add_option("--declarations", o.declarations, "the plug-in's shader declarations");

@@ -165,11 +165,11 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
 }
 
 void write_false_colour(const SurfaceResult& r, const std::string& unit,
-                        const std::filesystem::path& file) {
+                        const std::filesystem::path& file, int size) {
   const int nu = r.grid.nu, nv = r.grid.nv;
   const double width = nu * r.grid.du, height = nv * r.grid.dv;
-  // Plot area: the longer side 560 pixels, the shorter at least 60.
-  const double scale = 560.0 / std::max(width, height);
+  // Plot area: the longer side `size` pixels, the shorter at least 60.
+  const double scale = size / std::max(width, height);
   const int pw = std::max(60, static_cast<int>(std::lround(width * scale)));
   const int ph = std::max(60, static_cast<int>(std::lround(height * scale)));
   const double sx = pw / width, sy = ph / height;

@@ -32,10 +32,11 @@ struct Segment {
 };
 std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level);
 
-// The false-colour picture of a surface's grid as a PNG at `file`.
-// `unit` is the symbol of the scene's length unit, for the axis labels.
+// The false-colour picture of a surface's grid as a PNG at `file`, the
+// map's longer side `size` pixels wide. `unit` is the symbol of the scene's
+// length unit, for the axis labels.
 void write_false_colour(const SurfaceResult& result, const std::string& unit,
-                        const std::filesystem::path& file);
+                        const std::filesystem::path& file, int size = 560);
 
 // An sRGB image, 8 bits per channel, rows top to bottom.
 struct Image {
