@@ -164,11 +164,12 @@ TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
 TEST_F(LuxTest, ObjectLightShinesItsStatedFlux) {
   const double flux = 600, h = 2.0;
   json scene = {{"samples", 256}};
-  scene["light_objects"] = {{{"name", "orb"},
-                             {"shape", "sphere"},
-                             {"center", {0, 0, h}},
-                             {"radius", 0.05},
-                             {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}};
+  scene["light_objects"] =
+      json::array({{{"name", "orb"},
+                    {"shape", "sphere"},
+                    {"center", {0, 0, h}},
+                    {"radius", 0.05},
+                    {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}});
   scene["surfaces"] = json::array({surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.5)});
   const lux::Model& model = build(scene.dump());
   ASSERT_EQ(model.lights().size(), 1u);

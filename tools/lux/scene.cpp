@@ -43,7 +43,7 @@ class Object {
     if (keys.size() == 0) return;
     for (const auto& item : j_.items()) {
       const std::string& key = item.key();
-      if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; }))
+      if (std::none_of(keys.begin(), keys.end(), [&key](const char* k) { return key == k; }))
         where_.fail("unknown key " + in_quotes(key));
     }
   }
