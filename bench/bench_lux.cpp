@@ -39,7 +39,12 @@ void BM_OfficeIlluminance(benchmark::State& state) {
   state.counters["points/s"] = benchmark::Counter(
       double(o.points) * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_OfficeIlluminance)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfficeIlluminance)
+    ->Arg(1)
+    ->Arg(2)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -67,12 +67,12 @@ TEST_F(LuxTest, PointSourceFollowsInverseSquareAndCosineLaws) {
   for (const Case& c : cases) {
     const double k = 1 / c.metres;  // scene units per metre
     json scene = {{"scene_unit", c.unit}, {"samples", 1}};
-    scene["lights"] = {light("bulb", {{"position", {0.3 * k, -0.2 * k, 2 * k}}},
-                             {{"intensity", I}, {"intensity_unit", 0}})};
+    scene["lights"] = json::array({light("bulb", {{"position", {0.3 * k, -0.2 * k, 2 * k}}},
+                                         {{"intensity", I}, {"intensity_unit", 0}})});
     json s = c.wall ? surface("wall", {1.5 * k, -2 * k, 0}, {0, 4 * k, 0}, {0, 0, 3 * k}, 0.25 * k)
                     : surface("floor", {-2 * k, -2 * k, 0}, {4 * k, 0, 0}, {0, 4 * k, 0}, 0.25 * k);
     if (c.wall) s["normal"] = {-1, 0, 0};
-    scene["surfaces"] = {s};
+    scene["surfaces"] = json::array({s});
     const lux::Model& model = build(scene.dump());
     const auto results = lux::calculate(model, {});
     ASSERT_EQ(results.size(), 1u);
@@ -94,13 +94,13 @@ TEST_F(LuxTest, PointSourceFollowsInverseSquareAndCosineLaws) {
 TEST_F(LuxTest, LambertianRectangleMatchesConfigurationFactor) {
   const double a = 1.2, b = 0.6, h = 2.0, flux = 3000;
   json scene = {{"samples", 1024}};
-  scene["lights"] = {light("panel",
-                           {{"shape", "rectangle"}, {"size", {a, b}}, {"position", {0, 0, h}}},
-                           {{"intensity", flux},
-                            {"intensity_unit", 1},
-                            {"cosine_distribution", true},
-                            {"cosine_exponent", 1}})};
-  scene["surfaces"] = {surface("floor", {-2.5, -1.5, 0}, {5, 0, 0}, {0, 3, 0}, 0.5)};
+  scene["lights"] = json::array(
+      {light("panel", {{"shape", "rectangle"}, {"size", {a, b}}, {"position", {0, 0, h}}},
+             {{"intensity", flux},
+              {"intensity_unit", 1},
+              {"cosine_distribution", true},
+              {"cosine_exponent", 1}})});
+  scene["surfaces"] = json::array({surface("floor", {-2.5, -1.5, 0}, {5, 0, 0}, {0, 3, 0}, 0.5)});
   const lux::Model& model = build(scene.dump());
   const auto r = lux::calculate(model, {})[0];
   for (size_t p = 0; p < r.grid.points.size(); ++p) {
@@ -147,8 +147,8 @@ TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
     l["name"] = "light";
     l["position"] = {0, 0, 2};
     l["shader"] = c.shader;
-    json scene = {{"scene_unit", c.unit}, {"lights", {l}}};
-    scene["surfaces"] = {surface("floor", {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1)};
+    json scene = {{"scene_unit", c.unit}, {"lights", json::array({l})}};
+    scene["surfaces"] = json::array({surface("floor", {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 1)});
     const lux::Model& model = build(scene.dump());
     lux::CalcOptions options;
     options.threads = 2;
@@ -164,12 +164,13 @@ TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
 TEST_F(LuxTest, ObjectLightShinesItsStatedFlux) {
   const double flux = 600, h = 2.0;
   json scene = {{"samples", 256}};
-  scene["light_objects"] = {{{"name", "orb"},
-                             {"shape", "sphere"},
-                             {"center", {0, 0, h}},
-                             {"radius", 0.05},
-                             {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}};
-  scene["surfaces"] = {surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.5)};
+  scene["light_objects"] =
+      json::array({{{"name", "orb"},
+                    {"shape", "sphere"},
+                    {"center", {0, 0, h}},
+                    {"radius", 0.05},
+                    {"shader", {{"intensity", flux}, {"intensity_unit", 1}}}}});
+  scene["surfaces"] = json::array({surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.5)});
   const lux::Model& model = build(scene.dump());
   ASSERT_EQ(model.lights().size(), 1u);
   EXPECT_EQ(model.lights()[0].shape, "object");
@@ -207,11 +208,11 @@ TEST_F(LuxTest, OccluderDarkensExactlyTheHiddenPoints) {
   // shadow's edge.
   const lux::Vec3 L{0.02, 0.01, 3.0};
   json base = {{"samples", 1}};
-  base["surfaces"] = {surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.1)};
+  base["surfaces"] = json::array({surface("floor", {-2, -2, 0}, {4, 0, 0}, {0, 4, 0}, 0.1)});
   const json bulb = light("bulb", {{"position", {L.x, L.y, L.z}}}, {{"intensity", 100}});
 
   json open = base;
-  open["lights"] = {bulb};
+  open["lights"] = json::array({bulb});
   build(open.dump());
   const auto unshadowed = lux::calculate(*model_, {})[0].lux;
 
@@ -246,8 +247,8 @@ TEST_F(LuxTest, OccluderDarkensExactlyTheHiddenPoints) {
     json scene = base;
     json l = bulb;
     l["shader"]["shadows"] = c.shadows;
-    scene["lights"] = {l};
-    scene["occluders"] = {c.occluder};
+    scene["lights"] = json::array({l});
+    scene["occluders"] = json::array({c.occluder});
     const lux::Model& model = build(scene.dump());
     const auto r = lux::calculate(model, {})[0];
     int hidden = 0;

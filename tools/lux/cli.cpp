@@ -82,7 +82,9 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   const size_t messages_before = refhost::messages().size();
 
   CalcOptions calc;
-  calc.threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+  calc.threads = o.threads > 0
+                     ? o.threads
+                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   calc.progress = !o.quiet && Progress::stderr_is_terminal();
 
   const auto start = std::chrono::steady_clock::now();

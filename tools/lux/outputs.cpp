@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -58,7 +59,8 @@ std::vector<fs::path> OutputSet::files() const {
 
 std::string slug(const std::string& name) {
   std::string s;
-  for (unsigned char c : name) {
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
     if (std::isalnum(c) != 0) {
       s += static_cast<char>(std::tolower(c));
     } else if (!s.empty() && s.back() != '-') {

@@ -262,7 +262,9 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
     }
     std::stable_sort(spots.begin(), spots.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [room, box] : spots) {
+    for (const auto& spot : spots) {
+      const double room = spot.first;
+      const std::array<double, 4>& box = spot.second;
       if (room < 2 * half_h) break;
       const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
         return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];

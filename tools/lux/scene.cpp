@@ -41,9 +41,11 @@ class Object {
       : j_(j), where_(std::move(where)) {
     if (!j_.is_object()) where_.fail("expected an object { ... }");
     if (keys.size() == 0) return;
-    for (const auto& [key, value] : j_.items())
-      if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; }))
+    for (const auto& item : j_.items()) {
+      const std::string& key = item.key();
+      if (std::none_of(keys.begin(), keys.end(), [&key](const char* k) { return key == k; }))
         where_.fail("unknown key " + in_quotes(key));
+    }
   }
   const Where& where() const { return where_; }
   bool has(const std::string& key) const { return j_.contains(key); }
