@@ -4,6 +4,7 @@
 // may crash, leak, or hand the renderer a NaN or infinite colour when the
 // parameters themselves are finite.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "refhost/refhost.h"
@@ -67,10 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     miColor result{};
     const bool ok = shader.call(&result, &state);
     if (ok && finite &&
-        !(std::isfinite(result.r) && std::isfinite(result.g) && std::isfinite(result.b)))
+        !(std::isfinite(result.r) && std::isfinite(result.g) && std::isfinite(result.b))) {
+      std::fprintf(stderr, "ray type %d: colour %g %g %g from finite parameters\n", type,
+                   double(result.r), double(result.g), double(result.b));
       __builtin_trap();
+    }
   }
   shader.exit(&state);
-  if (refhost::live_blocks_from("shaders/") != 0 || refhost::total_pins() != 0) __builtin_trap();
+  if (refhost::live_blocks_from("shaders/") != 0 || refhost::total_pins() != 0) {
+    std::fprintf(stderr, "leaked blocks or pins after exit\n");
+    __builtin_trap();
+  }
   return 0;
 }

@@ -1,6 +1,14 @@
 // Shader declarations, the plug-in loader and shader instances with their
 // parameter blocks, as a host lays them out and drives their lifecycle.
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +19,11 @@
 #include "refhost/internal.h"
 
 #ifndef ZEL_PLUGIN_PATH
+#if defined(_WIN32)
+#define ZEL_PLUGIN_PATH "zel_lumenfield.dll"
+#else
 #define ZEL_PLUGIN_PATH "zel_lumenfield.so"
+#endif
 #endif
 #ifndef ZEL_DECL_PATH
 #define ZEL_DECL_PATH "zel_lumenfield.decl"
@@ -116,11 +128,27 @@ std::string default_declaration_path() {
 
 // ---- plug-in ---------------------------------------------------------------
 
+#if defined(_WIN32)
+// On Windows the plug-in finds the host calls by name in this program, whose
+// module it is handed before any shader runs.
+Plugin::Plugin(const std::string& path) : path_(path) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr)
+    throw std::runtime_error("cannot load plug-in " + path + ": error " +
+                             std::to_string(GetLastError()));
+  handle_ = module;
+  using SetModuleFn = void (*)(void*);
+  auto set_module = reinterpret_cast<SetModuleFn>(symbol("miSetModuleHandle"));
+  if (set_module == nullptr) throw std::runtime_error("plug-in has no miSetModuleHandle");
+  set_module(GetModuleHandleA(nullptr));
+}
+#else
 Plugin::Plugin(const std::string& path) : path_(path) {
   // An empty path means the program itself, for shaders linked into it.
   handle_ = dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
 }
+#endif
 
 Plugin::~Plugin() {
   // Global exit of every shader that had its global init.
@@ -131,10 +159,20 @@ Plugin::~Plugin() {
       exit_fn(&state, nullptr);
     }
   }
+#if defined(_WIN32)
+  if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+#else
   if (handle_ != nullptr) dlclose(handle_);
+#endif
 }
 
-void* Plugin::symbol(const std::string& name) const { return dlsym(handle_, name.c_str()); }
+void* Plugin::symbol(const std::string& name) const {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name.c_str()));
+#else
+  return dlsym(handle_, name.c_str());
+#endif
+}
 
 bool Plugin::global_init(const std::string& shader, miState* state, bool* wants_instance_init) {
   auto it = inited_.find(shader);

@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing.
-# Usage: scripts/deps.sh [extra package ...]
+# Usage: scripts/deps.sh [--windows] [extra package ...]
+#   --windows  also the Windows cross toolchain (mingw-w64, posix threads)
+#              and wine to run its programs
 set -euo pipefail
 packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libcli11-dev libcairo2-dev valgrind python3 "$@")
+          nlohmann-json3-dev libcli11-dev libcairo2-dev valgrind python3)
+for arg in "$@"; do
+  case "$arg" in
+    --windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
+    *) packages+=("$arg") ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

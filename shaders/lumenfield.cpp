@@ -4,6 +4,7 @@
 #include "host/param.h"
 #include "shaders/constants.h"
 #include "shaders/export.h"
+#include "shaders/lumenfield_math.h"
 
 using zel::eval;
 
@@ -68,9 +69,13 @@ ZEL_EXPORT miBoolean zel_lumenfield(miColor* result, miState* state, zel_lumenfi
   const lumenfield_scales scales =
       zel_absolute_scales(user, intensity_multiplier, photon_multiplier);
 
+  miBoolean answer;
   if (state->type == miRAY_LIGHT)
-    return zel_direct_photometric(result, state, user, params, scales.direct);
-  if (is_photon_ray(state->type))
-    return zel_photon_photometric(result, state, user, params, scales.photon);
-  return zel_visible_area(result, state, user, params);
+    answer = zel_direct_photometric(result, state, user, params, scales.direct);
+  else if (is_photon_ray(state->type))
+    answer = zel_photon_photometric(result, state, user, params, scales.photon);
+  else
+    answer = zel_visible_area(result, state, user, params);
+  zel::clear_non_finite(result);
+  return answer;
 }

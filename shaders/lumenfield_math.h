@@ -33,4 +33,13 @@ inline void multiply_rgb(miColor* c, const miColor& k) {
   c->b *= k.b;
 }
 
+// A colour that overflowed or became undefined on its way through the
+// multipliers (parameters far outside any physical range) is no light a
+// renderer can use: such channels become 0, the others and alpha are kept.
+inline void clear_non_finite(miColor* c) {
+  if (!std::isfinite(c->r)) c->r = 0.0f;
+  if (!std::isfinite(c->g)) c->g = 0.0f;
+  if (!std::isfinite(c->b)) c->b = 0.0f;
+}
+
 }  // namespace zel

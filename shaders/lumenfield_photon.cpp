@@ -110,6 +110,7 @@ miBoolean zel_photon_photometric(miColor* result, miState* state, lumenfield_use
     intensity_to_energy(result, static_cast<float>(zel::k4Pi * double(candela)));
     zel::multiply_rgb(result, user->energy);
   }
+  zel::clear_non_finite(result);
   mi_photon_light(result, state);
   return 1;
 }
