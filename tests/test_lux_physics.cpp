@@ -158,6 +158,61 @@ TEST_F(LuxTest, PhotonFluxMatchesStatedFlux) {
   }
 }
 
+// A spot stated in lux at a distance (unit 2) or where its axis meets the
+// scene (unit 3, found by the light's probe ray against the occluders)
+// gives that illuminance on a surface facing it there.
+TEST_F(LuxTest, SpotStatedInLuxGivesThoseLuxWhereStated) {
+  struct Case {
+    const char* what;
+    lux::Vec3 aim;
+    json shader;
+    lux::Vec3 at;  // where the lux are stated
+  };
+  const double r2 = std::sqrt(0.5);
+  const Case cases[] = {
+      {"lux at the focus straight below",
+       {0, 0, -1},
+       {{"intensity", 800}, {"intensity_unit", 3}},
+       {0, 0, 0}},
+      {"lux at the focus on a slant",
+       {1, 0, -1},
+       {{"intensity", 650}, {"intensity_unit", 3}},
+       {3, 0, 0}},
+      {"lux at 1.5 m on the axis",
+       {1, 0, -1},
+       {{"intensity", 1200}, {"intensity_unit", 2}, {"intensity_distance", 1.5}},
+       {1.5 * r2, 0, 3 - 1.5 * r2}},
+  };
+  for (const Case& c : cases) {
+    // A one-cell surface centred on the point, facing back along the axis.
+    const lux::Vec3 n = -lux::normalize(c.aim);
+    const lux::Vec3 u{0, 0.1, 0};
+    const lux::Vec3 v = lux::cross(n, u);
+    const lux::Vec3 corner = c.at - u * 0.5 - v * 0.5;
+    json scene = {{"samples", 1}};
+    scene["lights"] = json::array({{{"name", "spot"},
+                                    {"type", "spot"},
+                                    {"position", {0, 0, 3}},
+                                    {"aim", {c.aim.x, c.aim.y, c.aim.z}},
+                                    {"cone_angle", 40},
+                                    {"shader", c.shader}}});
+    scene["occluders"] = json::array({{{"name", "floor"},
+                                       {"shape", "rectangle"},
+                                       {"corner", {-5, -5, 0}},
+                                       {"u", {10, 0, 0}},
+                                       {"v", {0, 10, 0}}}});
+    json s =
+        surface("target", {corner.x, corner.y, corner.z}, {u.x, u.y, u.z}, {v.x, v.y, v.z}, 0.1);
+    s["normal"] = {n.x, n.y, n.z};
+    scene["surfaces"] = json::array({s});
+    const lux::Model& model = build(scene.dump());
+    const auto r = lux::calculate(model, {})[0];
+    ASSERT_EQ(r.lux.size(), 1u) << c.what;
+    const double stated = c.shader["intensity"].get<double>();
+    EXPECT_NEAR(r.lux[0], stated, 1e-4 * stated) << c.what;
+  }
+}
+
 // An object made into a light with the light object shader shines like
 // any light: a small glowing sphere of flux Φ is, from afar, a point of
 // intensity Φ/4π, and its photons carry Φ.
