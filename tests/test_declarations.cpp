@@ -6,50 +6,59 @@
 
 #include "refhost/refhost.h"
 #include "shaders/lumenfield.h"
+#include "tests/decl_check.h"
 
 namespace {
 
-struct Expected {
-  const char* name;
-  size_t offset;
-};
-
-#define ZEL_FIELD(record, field) Expected{#field, offsetof(record, field)}
-
-void check(const std::string& shader, size_t size, std::initializer_list<Expected> fields) {
-  const refhost::ShaderDecl& d = refhost::declaration(shader);
-  ASSERT_EQ(d.fields.size(), fields.size()) << shader;
-  EXPECT_EQ(d.size, size) << shader;
-  size_t i = 0;
-  for (const Expected& e : fields) {
-    EXPECT_EQ(d.fields[i].name, e.name) << shader << " field " << i;
-    EXPECT_EQ(d.fields[i].offset, e.offset) << shader << "." << e.name;
-    ++i;
-  }
-}
+using zeltest::check_declaration;
 
 TEST(Declarations, AreaLightRecordMatchesDeclaration) {
   using T = zel_lumenfield_t;
-  check("zel_lumenfield", sizeof(T),
-        {ZEL_FIELD(T, use_profile), ZEL_FIELD(T, profile), ZEL_FIELD(T, profile_name),
-         ZEL_FIELD(T, use_temperature), ZEL_FIELD(T, color), ZEL_FIELD(T, temperature),
-         ZEL_FIELD(T, custom_temperature), ZEL_FIELD(T, temperature_mode),
-         ZEL_FIELD(T, absolute_intensity), ZEL_FIELD(T, relative_intensity),
-         ZEL_FIELD(T, intensity_multiplier), ZEL_FIELD(T, photon_multiplier),
-         ZEL_FIELD(T, scene_unit), ZEL_FIELD(T, shadows), ZEL_FIELD(T, shadow_transparency),
-         ZEL_FIELD(T, attenuation_start), ZEL_FIELD(T, attenuation_end),
-         ZEL_FIELD(T, profile_orientation), ZEL_FIELD(T, rotation_x), ZEL_FIELD(T, rotation_y),
-         ZEL_FIELD(T, rotation_z), ZEL_FIELD(T, cosine_distribution),
-         ZEL_FIELD(T, cosine_exponent), ZEL_FIELD(T, single_sided),
-         ZEL_FIELD(T, visible_multiplier), ZEL_FIELD(T, output_scale_mode),
-         ZEL_FIELD(T, output_scale_color), ZEL_FIELD(T, falloff_angle), ZEL_FIELD(T, intensity),
-         ZEL_FIELD(T, intensity_unit), ZEL_FIELD(T, intensity_distance), ZEL_FIELD(T, efficacy),
-         ZEL_FIELD(T, override_profile_intensity), ZEL_FIELD(T, profile_intensity),
-         ZEL_FIELD(T, profile_intensity_unit), ZEL_FIELD(T, profile_intensity_distance),
-         ZEL_FIELD(T, profile_efficacy), ZEL_FIELD(T, profile_from_origin),
-         ZEL_FIELD(T, profile_spot_cones), ZEL_FIELD(T, shadow_threshold),
-         ZEL_FIELD(T, falloff_from_spread), ZEL_FIELD(T, use_attenuation),
-         ZEL_FIELD(T, visible_falloff), ZEL_FIELD(T, visible_falloff_exponent)});
+  check_declaration("zel_lumenfield", sizeof(T),
+                    {ZEL_FIELD(T, use_profile),
+                     ZEL_FIELD(T, profile),
+                     ZEL_FIELD(T, profile_name),
+                     ZEL_FIELD(T, use_temperature),
+                     ZEL_FIELD(T, color),
+                     ZEL_FIELD(T, temperature),
+                     ZEL_FIELD(T, custom_temperature),
+                     ZEL_FIELD(T, temperature_mode),
+                     ZEL_FIELD(T, absolute_intensity),
+                     ZEL_FIELD(T, relative_intensity),
+                     ZEL_FIELD(T, intensity_multiplier),
+                     ZEL_FIELD(T, photon_multiplier),
+                     ZEL_FIELD(T, scene_unit),
+                     ZEL_FIELD(T, shadows),
+                     ZEL_FIELD(T, shadow_transparency),
+                     ZEL_FIELD(T, attenuation_start),
+                     ZEL_FIELD(T, attenuation_end),
+                     ZEL_FIELD(T, profile_orientation),
+                     ZEL_FIELD(T, rotation_x),
+                     ZEL_FIELD(T, rotation_y),
+                     ZEL_FIELD(T, rotation_z),
+                     ZEL_FIELD(T, cosine_distribution),
+                     ZEL_FIELD(T, cosine_exponent),
+                     ZEL_FIELD(T, single_sided),
+                     ZEL_FIELD(T, visible_multiplier),
+                     ZEL_FIELD(T, output_scale_mode),
+                     ZEL_FIELD(T, output_scale_color),
+                     ZEL_FIELD(T, falloff_angle),
+                     ZEL_FIELD(T, intensity),
+                     ZEL_FIELD(T, intensity_unit),
+                     ZEL_FIELD(T, intensity_distance),
+                     ZEL_FIELD(T, efficacy),
+                     ZEL_FIELD(T, override_profile_intensity),
+                     ZEL_FIELD(T, profile_intensity),
+                     ZEL_FIELD(T, profile_intensity_unit),
+                     ZEL_FIELD(T, profile_intensity_distance),
+                     ZEL_FIELD(T, profile_efficacy),
+                     ZEL_FIELD(T, profile_from_origin),
+                     ZEL_FIELD(T, profile_spot_cones),
+                     ZEL_FIELD(T, shadow_threshold),
+                     ZEL_FIELD(T, falloff_from_spread),
+                     ZEL_FIELD(T, use_attenuation),
+                     ZEL_FIELD(T, visible_falloff),
+                     ZEL_FIELD(T, visible_falloff_exponent)});
 }
 
 TEST(Declarations, ParserRefusesMalformedText) {

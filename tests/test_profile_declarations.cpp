@@ -7,42 +7,26 @@
 #include "refhost/profiles.h"
 #include "refhost/refhost.h"
 #include "shaders/lightprofile.h"
+#include "tests/decl_check.h"
 
 namespace {
 
-struct Expected {
-  const char* name;
-  size_t offset;
-};
-
-#define ZEL_FIELD(record, field) \
-  Expected { #field, offsetof(record, field) }
-
-void check(const std::string& shader, size_t size, std::initializer_list<Expected> fields) {
-  const refhost::ShaderDecl& d = refhost::declaration(shader);
-  ASSERT_EQ(d.fields.size(), fields.size()) << shader;
-  EXPECT_EQ(d.size, size) << shader;
-  size_t i = 0;
-  for (const Expected& e : fields) {
-    EXPECT_EQ(d.fields[i].name, e.name) << shader << " field " << i;
-    EXPECT_EQ(d.fields[i].offset, e.offset) << shader << "." << e.name;
-    EXPECT_EQ(d.fields[i].size, 4u) << shader << "." << e.name;
-    ++i;
-  }
-}
+using zeltest::check_declaration;
 
 TEST(Declarations, LightProfileRecordMatchesDeclaration) {
   using T = zel_lightprofile_t;
-  check("zel_lightprofile", sizeof(T),
-        {ZEL_FIELD(T, file_name), ZEL_FIELD(T, profile_name), ZEL_FIELD(T, format),
-         ZEL_FIELD(T, first_setting), ZEL_FIELD(T, second_setting), ZEL_FIELD(T, third_setting),
-         ZEL_FIELD(T, fourth_setting)});
+  check_declaration("zel_lightprofile", sizeof(T),
+                    {ZEL_FIELD(T, file_name), ZEL_FIELD(T, profile_name), ZEL_FIELD(T, format),
+                     ZEL_FIELD(T, first_setting), ZEL_FIELD(T, second_setting),
+                     ZEL_FIELD(T, third_setting), ZEL_FIELD(T, fourth_setting)},
+                    4);
 }
 
 TEST(Declarations, LightProfileUtilityRecordMatchesDeclaration) {
   using T = zel_lightprofile_utility_t;
-  check("zel_lightprofile_utility", sizeof(T),
-        {ZEL_FIELD(T, profile), ZEL_FIELD(T, profile_name), ZEL_FIELD(T, absolute_intensity)});
+  check_declaration(
+      "zel_lightprofile_utility", sizeof(T),
+      {ZEL_FIELD(T, profile), ZEL_FIELD(T, profile_name), ZEL_FIELD(T, absolute_intensity)}, 4);
 }
 
 // The host's profile record: the fields the shader fills sit at the bytes
