@@ -34,6 +34,7 @@ std::string take_name(char* name) {
 
 namespace refhost {
 
+using detail::counters;
 using detail::db;
 using detail::element;
 
@@ -62,10 +63,19 @@ int total_pins() {
   return n;
 }
 
-uint64_t lookup_count() { return db().lookups.load(); }
-uint64_t query_count(int code) {
-  return code >= 0 && code < 256 ? db().queries[code].load() : 0;
+namespace detail {
+Database& make_database() {
+  static Database* const d = [] {
+    auto* built = new Database;
+    g_database.store(built, std::memory_order_release);
+    return built;
+  }();
+  return *d;
 }
+}  // namespace detail
+
+uint64_t lookup_count() { return counters().lookups(); }
+uint64_t query_count(int code) { return counters().queries(code); }
 
 miTag add_string(std::string_view text, const std::string& name) {
   const miTag tag = db_add(miSCENE_STRING, text.size() + 1, name);
@@ -103,8 +113,7 @@ void reset() {
   std::lock_guard<std::mutex> lock(d.mutex);
   d.elements.clear();
   d.names.clear();
-  d.lookups = 0;
-  for (auto& q : d.queries) q = 0;
+  counters().clear();
   d.base_name_tag = 0;
   d.geoshader_results.clear();
 }
@@ -229,16 +238,74 @@ miBoolean query_object_light_area(miTag light_instance, float* area);
 miBoolean query_profile_maximum(miTag profile, float* value);
 }  // namespace refhost::detail
 
+namespace {
+miBoolean user_pointer_query(miState* state, void* result) {
+  refhost::detail::counters().count_query(miQ_FUNC_USERPTR);
+  if (result == nullptr || state == nullptr || state->shader == nullptr) return 0;
+  auto* rec = reinterpret_cast<refhost::ShaderInstance::Record*>(state->shader);
+  return put(result, &rec->user);
+}
+
+// Every query but the user pointer's; `args` holds what a query needs
+// beyond the tag (the member index of miQ_GROUP_KID).
+[[gnu::noinline]] miBoolean answer_query(int code, miState* state, miTag tag, void* result,
+                                         va_list args) {
+  using namespace refhost::detail;
+  counters().count_query(code);
+  if (result == nullptr) return 0;
+  switch (code) {
+    case miQ_INST_ITEM: {
+      const miTag item = instance_item(tag);
+      return item != 0 ? put(result, item) : 0;
+    }
+    case miQ_INST_GLOBAL_TO_LOCAL: {
+      const float* m = instance_local_to_world(tag);
+      return m != nullptr ? put(result, m) : 0;
+    }
+    case miQ_INST_FLAG: {
+      Element* e = element(tag);
+      if (e == nullptr || e->type != miSCENE_INSTANCE) return 0;
+      return put(result, int32_t(e->bytes()[refhost::kInstanceFlagOffset]));
+    }
+    case miQ_GROUP_NKIDS: {
+      Element* e = element(tag);
+      if (e == nullptr || e->type != miSCENE_GROUP) return 0;
+      return put(result, int32_t(e->members.size()));
+    }
+    case miQ_GROUP_KID: {
+      const int index = va_arg(args, int);
+      Element* e = element(tag);
+      if (e == nullptr || e->type != miSCENE_GROUP || index < 0 ||
+          size_t(index) >= e->members.size())
+        return 0;
+      return put(result, e->members[size_t(index)]);
+    }
+    case miQ_NAME_BASE:
+      return db().base_name_tag != 0 ? put(result, db().base_name_tag) : 0;
+    case miQ_LIGHT_OBJ_AREA:
+      return query_object_light_area(state != nullptr && tag == 0 ? state->light_instance : tag,
+                                     static_cast<float*>(result));
+    case miQ_LIGHTPROFILE_MAXVAL:
+      return query_profile_maximum(tag, static_cast<float*>(result));
+    default: {
+      const LightRecord* l = refhost::light_record(tag);
+      return l != nullptr ? light_query(code, *l, result) : 0;
+    }
+  }
+}
+
+}  // namespace
+
 extern "C" {
 
 int mi_db_type(miTag tag) {
-  refhost::detail::db().lookups.fetch_add(1, std::memory_order_relaxed);
+  refhost::detail::counters().count_lookup();
   refhost::detail::Element* e = refhost::detail::element(tag);
   return e != nullptr ? e->type : miSCENE_NONE;
 }
 
 void* mi_db_access(miTag tag) {
-  refhost::detail::db().lookups.fetch_add(1, std::memory_order_relaxed);
+  refhost::detail::counters().count_lookup();
   refhost::detail::Element* e = refhost::detail::element(tag);
   if (e == nullptr) {
     mi_error("host: access of an unknown tag %u", tag);
@@ -265,63 +332,14 @@ void* mi_db_create(miTag* tag, int type, int size) {
 }
 
 miBoolean mi_query(int code, miState* state, miTag tag, void* result, ...) {
-  using namespace refhost::detail;
-  Database& d = db();
-  if (code >= 0 && code < 256) d.queries[code].fetch_add(1, std::memory_order_relaxed);
-  if (result == nullptr) return 0;
   // Every light-shader call asks for its user pointer first: answer it
-  // before the general dispatch.
-  if (code == miQ_FUNC_USERPTR && state != nullptr && state->shader != nullptr) {
-    auto* rec = reinterpret_cast<refhost::ShaderInstance::Record*>(state->shader);
-    return put(result, &rec->user);
-  }
-  switch (code) {
-    case miQ_FUNC_USERPTR: {
-      if (state == nullptr || state->shader == nullptr) return 0;
-      auto* rec = reinterpret_cast<refhost::ShaderInstance::Record*>(state->shader);
-      return put(result, &rec->user);
-    }
-    case miQ_INST_ITEM: {
-      const miTag item = instance_item(tag);
-      return item != 0 ? put(result, item) : 0;
-    }
-    case miQ_INST_GLOBAL_TO_LOCAL: {
-      const float* m = instance_local_to_world(tag);
-      return m != nullptr ? put(result, m) : 0;
-    }
-    case miQ_INST_FLAG: {
-      Element* e = element(tag);
-      if (e == nullptr || e->type != miSCENE_INSTANCE) return 0;
-      return put(result, int32_t(e->bytes()[refhost::kInstanceFlagOffset]));
-    }
-    case miQ_GROUP_NKIDS: {
-      Element* e = element(tag);
-      if (e == nullptr || e->type != miSCENE_GROUP) return 0;
-      return put(result, int32_t(e->members.size()));
-    }
-    case miQ_GROUP_KID: {
-      va_list args;
-      va_start(args, result);
-      const int index = va_arg(args, int);
-      va_end(args);
-      Element* e = element(tag);
-      if (e == nullptr || e->type != miSCENE_GROUP || index < 0 ||
-          size_t(index) >= e->members.size())
-        return 0;
-      return put(result, e->members[size_t(index)]);
-    }
-    case miQ_NAME_BASE:
-      return d.base_name_tag != 0 ? put(result, d.base_name_tag) : 0;
-    case miQ_LIGHT_OBJ_AREA:
-      return query_object_light_area(state != nullptr && tag == 0 ? state->light_instance : tag,
-                                     static_cast<float*>(result));
-    case miQ_LIGHTPROFILE_MAXVAL:
-      return query_profile_maximum(tag, static_cast<float*>(result));
-    default: {
-      const LightRecord* l = refhost::light_record(tag);
-      return l != nullptr ? light_query(code, *l, result) : 0;
-    }
-  }
+  // before anything else.
+  if (code == miQ_FUNC_USERPTR) return user_pointer_query(state, result);
+  va_list args;
+  va_start(args, result);
+  const miBoolean answer = answer_query(code, state, tag, result, args);
+  va_end(args);
+  return answer;
 }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 
 namespace {
 
+using refhost::detail::counters;
 using refhost::detail::db;
 using refhost::detail::element;
 using refhost::detail::take_name;
@@ -137,14 +138,14 @@ void leave_scope() {
 extern "C" {
 
 miTag mi_api_name_lookup(char* name) {
-  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  counters().count_lookup();
   const std::string n = take_name(name);
   note("name_lookup(" + n + ")");
   return resolve(n);
 }
 
 miTag mi_api_lightprofile_lookup(char* name) {
-  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  counters().count_lookup();
   const std::string n = take_name(name);
   note("lightprofile_lookup(" + n + ")");
   const miTag tag = resolve(n);
@@ -153,7 +154,7 @@ miTag mi_api_lightprofile_lookup(char* name) {
 }
 
 char* mi_api_tag_lookup(miTag tag) {
-  db().lookups.fetch_add(1, std::memory_order_relaxed);
+  counters().count_lookup();
   refhost::detail::Element* e = element(tag);
   return e != nullptr && !e->name.empty() ? e->name.data() : nullptr;
 }

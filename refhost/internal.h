@@ -12,6 +12,56 @@
 
 namespace refhost::detail {
 
+// How often render threads looked something up in the database and asked
+// each query code. Every host call a shader makes per ray bumps one of
+// these, so a single shared counter would make all threads fight over one
+// cache line and the counting itself would stop them from scaling. Each
+// thread counts into its own line instead (threads beyond kShards share
+// lines, which is why the adds stay atomic); a read sums the lines.
+class EventCounters {
+ public:
+  static constexpr int kQueryCodes = 256;
+
+  void count_lookup() { bump(kLookupSlot); }
+  void count_query(int code) {
+    if (code >= 0 && code < kQueryCodes) bump(code);
+  }
+  uint64_t lookups() const { return total(kLookupSlot); }
+  uint64_t queries(int code) const { return code >= 0 && code < kQueryCodes ? total(code) : 0; }
+  void clear() {
+    for (Shard& s : shards_)
+      for (auto& n : s.n) n.store(0, std::memory_order_relaxed);
+  }
+
+ private:
+  static constexpr int kLookupSlot = kQueryCodes;
+  static constexpr int kShards = 32;
+  struct alignas(64) Shard {
+    std::atomic<uint64_t> n[kQueryCodes + 1] = {};
+  };
+
+  static int this_thread_shard() {
+    thread_local int shard = -1;  // constant-initialised: no guard on every count
+    if (shard < 0) [[unlikely]]
+      shard = next_shard();
+    return shard;
+  }
+  static int next_shard() {
+    static std::atomic<int> next{0};
+    return next.fetch_add(1, std::memory_order_relaxed) % kShards;
+  }
+  void bump(int slot) {
+    shards_[this_thread_shard()].n[slot].fetch_add(1, std::memory_order_relaxed);
+  }
+  uint64_t total(int slot) const {
+    uint64_t sum = 0;
+    for (const Shard& s : shards_) sum += s.n[slot].load(std::memory_order_relaxed);
+    return sum;
+  }
+
+  Shard shards_[kShards];
+};
+
 struct Element {
   int type = 0;
   std::unique_ptr<std::max_align_t[]> storage;
@@ -38,20 +88,30 @@ struct Database {
   // threads read it without a lock.
   std::vector<std::unique_ptr<Element>> elements;
   std::unordered_map<std::string, miTag> names;
-  std::atomic<uint64_t> lookups{0};
-  std::atomic<uint64_t> queries[256] = {};
   miTag base_name_tag = 0;
   std::vector<miTag> geoshader_results;
 };
 
+// Counted from the first host call on, whether or not a scene exists yet;
+// constant-initialised, so counting never has to build anything.
+inline constinit EventCounters g_counters{};
+inline EventCounters& counters() { return g_counters; }
+
+// Built on first use and never destroyed, so it outlives every static user.
+// db() sits on every host call a ray makes: once built, it is one load.
+inline std::atomic<Database*> g_database{nullptr};
+[[gnu::cold, gnu::noinline]] Database& make_database();
 inline Database& db() {
-  static Database* d = new Database;  // never destroyed: outlives every static user
-  return *d;
+  Database* d = g_database.load(std::memory_order_acquire);
+  return d != nullptr ? *d : make_database();
 }
 // The element of `tag`, or null for 0 or an unknown tag. Inline: every
-// transformation into a light's space looks its instance up.
+// transformation into a light's space looks its instance up. Looking up
+// never builds the database: before it exists there is no element.
 inline Element* element(miTag tag) {
-  const auto& elements = db().elements;
+  const Database* d = g_database.load(std::memory_order_acquire);
+  if (d == nullptr) return nullptr;
+  const auto& elements = d->elements;
   return tag != 0 && tag <= elements.size() ? elements[tag - 1].get() : nullptr;
 }
 miTag add_element(int type, size_t size, const std::string& name);
