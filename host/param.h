@@ -17,6 +17,12 @@ namespace zel {
 inline constexpr int32_t kSlotUnconnected = 0;
 inline constexpr int32_t kSlotUnconnectedDefault = -2;
 
+// Whether any parameter of the running shader is connected. When none is,
+// every parameter reads in place and holds the instance's own value.
+inline bool has_connections(const miState* state) {
+  return state->shader != nullptr && state->shader->has_connections == 1;
+}
+
 // Address of the value of `param` under the reading rule.
 template <typename T>
 inline const T* eval_ptr(miState* state, const T* param) {

@@ -29,6 +29,11 @@ lumenfield_user* fetch_user(miState* state) {
   return slot != nullptr ? static_cast<lumenfield_user*>(*slot) : nullptr;
 }
 
+// A path's multiplier: read in absolute intensity mode, 1 otherwise.
+float absolute_multiplier(miState* state, const lumenfield_user* user, const miScalar* param) {
+  return user->absolute_intensity == 1 ? eval(state, param) : 1.0f;
+}
+
 }  // namespace
 
 // In absolute mode the direct scale turns candela into scene units
@@ -60,22 +65,19 @@ ZEL_EXPORT miBoolean zel_lumenfield(miColor* result, miState* state, zel_lumenfi
   *result = (temperature && user->temperature_color != nullptr) ? *user->temperature_color
                                                                 : eval(state, &params->color);
 
-  float intensity_multiplier = 1.0f;
-  float photon_multiplier = 1.0f;
-  if (user->absolute_intensity == 1) {
-    intensity_multiplier = eval(state, &params->intensity_multiplier);
-    photon_multiplier = eval(state, &params->photon_multiplier);
-  }
-  const lumenfield_scales scales =
-      zel_absolute_scales(user, intensity_multiplier, photon_multiplier);
-
+  // Each path reads only its own multiplier.
   miBoolean answer;
-  if (state->type == miRAY_LIGHT)
-    answer = zel_direct_photometric(result, state, user, params, scales.direct);
-  else if (is_photon_ray(state->type))
-    answer = zel_photon_photometric(result, state, user, params, scales.photon);
-  else
+  if (state->type == miRAY_LIGHT) {
+    const float direct = absolute_multiplier(state, user, &params->intensity_multiplier);
+    answer = zel_direct_photometric(result, state, user, params,
+                                    zel_absolute_scales(user, direct, 1.0f).direct);
+  } else if (is_photon_ray(state->type)) {
+    const float photon = absolute_multiplier(state, user, &params->photon_multiplier);
+    answer = zel_photon_photometric(result, state, user, params,
+                                    zel_absolute_scales(user, 1.0f, photon).photon);
+  } else {
     answer = zel_visible_area(result, state, user, params);
+  }
   zel::clear_non_finite(result);
   return answer;
 }

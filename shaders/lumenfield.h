@@ -61,6 +61,13 @@ struct zel_lumenfield_t {
 };
 static_assert(sizeof(zel_lumenfield_t) == 50 * 4, "44 fields, two of them colours");
 
+// The face normal of a flat emitter, in light space, that its cosine law
+// measures angles from; `defined` is 0 for shapes without a face.
+struct zel_cos_law_axis {
+  miVector normal;
+  miBoolean defined;
+};
+
 struct lumenfield_user {
   miTag profile;
   miInteger profile_format;
@@ -86,6 +93,14 @@ struct lumenfield_user {
   miVector spot_direction;
   miScalar spread;
   miScalar falloff;
+  // Derived at set-up from the shape vectors, so that no ray forms and
+  // normalises the rectangle's edge cross product again.
+  zel_cos_law_axis cos_law;
+  // The light's stated intensity in candela for its own cone, converted
+  // once at set-up when that is possible (candela_fixed 1), see
+  // fix_light_candela.
+  miScalar candela;
+  miBoolean candela_fixed;
 };
 static_assert(offsetof(lumenfield_user, focus_lock) % 8 == 0, "the host lock is 64-bit aligned");
 
@@ -149,16 +164,42 @@ float convert_units_to_candela(miState* state, lumenfield_user* user, int unit, 
                                float distance, float efficacy, float cos_outer, float cos_inner,
                                float cos_exponent);
 float calc_cone_compensation(float cos_inner, float cos_outer);
+
+// Where one set of intensity parameters lies in the parameter record: the
+// user's own, or the profile's override.
+struct zel_intensity_fields {
+  const miInteger* unit;
+  const miScalar* value;
+  const miScalar* distance;
+  const miScalar* efficacy;
+};
+zel_intensity_fields user_intensity_fields(const zel_lumenfield_t* params);
+zel_intensity_fields profile_intensity_fields(const zel_lumenfield_t* params);
+// convert_units_to_candela of one set of intensity parameters, each read
+// under the reading rule, and only when its unit uses it.
+float stated_candela(miState* state, lumenfield_user* user, const zel_intensity_fields& fields,
+                     float cos_outer, float cos_inner, float cos_exponent);
+// Whether a unit is measured at the spot's focus, found by a probe ray.
+bool unit_at_focus(int unit);
 float get_spot_focus_dist(miState* state, lumenfield_user* user);
 float calc_spotlight_cones(miState* state, miVector dir, miVector axis, float cos_outer,
                            float cos_inner);
 float calc_cos_distrib(miState* state, int area_shape, float cos_exponent, miVector* vector_a,
                        miVector* vector_b);
-int intensity_to_energy(miColor* rgb, float target);
+// calc_cos_distrib in two steps: the axis, which depends on the instance
+// only, and the law toward the state's ray direction.
+zel_cos_law_axis cos_law_axis(int area_shape, const miVector* vector_a, const miVector* vector_b);
+// cos_law_toward and intensity_to_energy, called on every ray, are inline in
+// lumenfield_math.h.
 
 // ---- candela sampling (lumenfield_candela.cpp) -----------------------------
 
 float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
+// The light's own intensity parameters in candela, over its spot cone if it
+// has one.
+float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
+                    float cos_exponent);
+void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
 
 // ---- the three rendering paths ------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "host/param.h"
 #include "shaders/constants.h"
 #include "shaders/lumenfield.h"
+#include "shaders/lumenfield_math.h"
 
 using zel::eval;
 
@@ -28,26 +29,6 @@ class SavedRay {
   miVector org_;
   miVector dir_;
 };
-
-// The light's intensity parameters converted to candela, for a cone of
-// half-angle cosines `cos_outer` and `cos_inner`.
-float user_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params, float cos_outer,
-                   float cos_inner, float cos_exponent) {
-  return convert_units_to_candela(
-      state, user, eval(state, &params->intensity_unit), eval(state, &params->intensity),
-      eval(state, &params->intensity_distance), eval(state, &params->efficacy), cos_outer,
-      cos_inner, cos_exponent);
-}
-
-// The profile's own intensity parameters converted to candela, for a light
-// of no cone.
-float profile_override_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
-                               float cos_exponent) {
-  return convert_units_to_candela(
-      state, user, eval(state, &params->profile_intensity_unit),
-      eval(state, &params->profile_intensity), eval(state, &params->profile_intensity_distance),
-      eval(state, &params->profile_efficacy), zel::kNoCone, 0.0f, cos_exponent);
-}
 
 // Turns the state's ray direction by the profile's orientation, about the
 // light's own axes.
@@ -81,7 +62,10 @@ float sample_profile(miState* state, lumenfield_user* user, zel_lumenfield_t* pa
   // rescaled; it is then used as it stands.
   if (eval(state, &params->override_profile_intensity) != 0 && user->absolute_intensity == 1 &&
       user->profile_candela > 0.0f)
-    s = s * profile_override_candela(state, user, params, cos_exponent) / user->profile_candela;
+    s = s *
+        stated_candela(state, user, profile_intensity_fields(params), zel::kNoCone, 0.0f,
+                       cos_exponent) /
+        user->profile_candela;
 
   // Look the profile up from the light's centre rather than from the
   // sampled point of the emitter.
@@ -104,8 +88,7 @@ float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t
 
   float s = 1.0f;
   if (user->cosine_distribution != 0) {
-    s = calc_cos_distrib(state, user->area_shape, cos_exponent, user->area_vector_a,
-                         user->area_vector_b);
+    s = cos_law_toward(state, user->cos_law, cos_exponent);
     if (s == 0.0f) return 0.0f;
   }
 
@@ -118,7 +101,29 @@ float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t
   if (user->light_type == miLIGHT_SPOT) {
     s *= calc_spotlight_cones(state, state->dir, user->spot_direction, user->spread, user->falloff);
     if (s == 0.0f) return 0.0f;  // outside the cone: no conversion, no focus probe
-    return user_candela(state, user, params, user->spread, user->falloff, cos_exponent) * s;
+    return light_candela(state, user, params, cos_exponent) * s;
   }
-  return s * user_candela(state, user, params, zel::kNoCone, 0.0f, cos_exponent);
+  return s * light_candela(state, user, params, cos_exponent);
+}
+
+float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
+                    float cos_exponent) {
+  if (user->candela_fixed != 0) return user->candela;
+  const bool spot = user->light_type == miLIGHT_SPOT;
+  return stated_candela(state, user, user_intensity_fields(params),
+                        spot ? user->spread : zel::kNoCone, spot ? user->falloff : 0.0f,
+                        cos_exponent);
+}
+
+// A light none of whose parameters is connected states one intensity for the
+// whole render: its conversion to candela (with the cone compensation's
+// trigonometry) is done here once instead of on every ray. Connected
+// parameters may change from ray to ray, and the units stated at the spot's
+// focus wait for the focus probe of the first ray that needs it; those are
+// converted per ray.
+void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
+  user->candela_fixed = 0;
+  if (zel::has_connections(state) || unit_at_focus(params->intensity_unit)) return;
+  user->candela = light_candela(state, user, params, params->cosine_exponent);
+  user->candela_fixed = 1;
 }

@@ -63,10 +63,13 @@ void apply_shadow(miColor* result, miState* state, float transparency) {
 
 miBoolean zel_direct_photometric(miColor* result, miState* state, lumenfield_user* user,
                                  zel_lumenfield_t* params, float scale) {
+  // The window's bounds matter only to a light with a distance law.
   attenuation_window window{};
-  window.start = eval(state, &params->attenuation_start);
-  window.end = eval(state, &params->attenuation_end);
   window.on = eval(state, &params->use_attenuation) != 0;
+  if (window.on && user->exponent > 0.0f) {
+    window.start = eval(state, &params->attenuation_start);
+    window.end = eval(state, &params->attenuation_end);
+  }
 
   const std::optional<float> divisor = distance_divisor(state->dist, user->exponent, window);
   // Beyond the window, or a ray of zero length (whose inverse-power law
@@ -80,10 +83,10 @@ miBoolean zel_direct_photometric(miColor* result, miState* state, lumenfield_use
   intensity *= user->absolute_intensity != 0 ? scale : eval(state, &params->relative_intensity);
   intensity_to_energy(result, intensity);
 
-  if (intensity >= eval(state, &params->shadow_threshold)) {
+  // Light too faint to be worth a shadow ray reaches the point unshadowed.
+  if (eval(state, &params->shadows) != 0 && intensity >= eval(state, &params->shadow_threshold)) {
     const float transparency = eval(state, &params->shadow_transparency);
-    const bool shadows = eval(state, &params->shadows) != 0;
-    if (shadows && transparency < 1.0f) apply_shadow(result, state, transparency);
+    if (transparency < 1.0f) apply_shadow(result, state, transparency);
   }
 
   if (user->absolute_intensity == 1) zel::multiply_rgb(result, user->output_scale);

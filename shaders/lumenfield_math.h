@@ -43,3 +43,35 @@ inline void clear_non_finite(miColor* c) {
 }
 
 }  // namespace zel
+
+// ---- per-ray routines of the units and spot geometry --------------------------
+
+// The emitter's cosine law toward the state's ray direction: the cosine of
+// the angle from the face normal, raised to the exponent (exponent 0 gives
+// the plain cosine).
+inline float cos_law_toward(miState* state, const zel_cos_law_axis& axis, float cos_exponent) {
+  // No emitter plane to measure the angle from: no cosine law.
+  if (axis.defined == 0) return 1.0f;
+  miVector local{};
+  mi_vector_to_light(state, &local, &state->dir);
+  const float base = zel::dot(zel::normalized(local), axis.normal);
+  if (base <= 0.0f) return 0.0f;  // nothing is emitted behind the emitter
+  if (cos_exponent == 1.0f || cos_exponent == 0.0f) return base;
+  return std::pow(base, cos_exponent);
+}
+
+// Scales the colour so that its strongest channel carries `target`, the
+// hue kept; alpha is untouched.
+inline int intensity_to_energy(miColor* rgb, float target) {
+  const float m = std::max({rgb->r, rgb->g, rgb->b});
+  const float scale = target / m;
+  if (!(m > 0.0f) || !std::isfinite(scale)) {
+    // A colour without a positive component has no hue to carry the energy.
+    rgb->r = rgb->g = rgb->b = 0.0f;
+    return 1;
+  }
+  rgb->r *= scale;
+  rgb->g *= scale;
+  rgb->b *= scale;
+  return 1;
+}

@@ -280,6 +280,7 @@ ZEL_EXPORT void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
   user->unit_factor = unit_factor_from_scene_unit(eval(state, &params->scene_unit));
 
   query_shape_blocks(state, user);
+  user->cos_law = cos_law_axis(user->area_shape, user->area_vector_a, user->area_vector_b);
 
   const Rotation rotation = rotation_from_orientation(state, user->profile_orientation, params);
   user->profile_rotation[0] = rotation.x;
@@ -294,6 +295,7 @@ ZEL_EXPORT void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
     user->temperature_color = get_color_from_temp(temperature, mode);
   }
 
+  fix_light_candela(state, user, params);
   check_accuracy(state, user, params);
 }
 

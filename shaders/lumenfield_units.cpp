@@ -6,8 +6,12 @@
 #include <atomic>
 #include <cmath>
 
+#include "host/param.h"
 #include "shaders/constants.h"
 #include "shaders/lumenfield.h"
+#include "shaders/lumenfield_math.h"
+
+using zel::eval;
 
 namespace {
 
@@ -85,6 +89,32 @@ float convert_units_to_candela(miState* state, lumenfield_user* user, int unit, 
   return intensity;
 }
 
+zel_intensity_fields user_intensity_fields(const zel_lumenfield_t* params) {
+  return {&params->intensity_unit, &params->intensity, &params->intensity_distance,
+          &params->efficacy};
+}
+
+zel_intensity_fields profile_intensity_fields(const zel_lumenfield_t* params) {
+  return {&params->profile_intensity_unit, &params->profile_intensity,
+          &params->profile_intensity_distance, &params->profile_efficacy};
+}
+
+float stated_candela(miState* state, lumenfield_user* user, const zel_intensity_fields& fields,
+                     float cos_outer, float cos_inner, float cos_exponent) {
+  const int unit = eval(state, fields.unit);
+  const float value = eval(state, fields.value);
+  // Only illuminance at a stated distance needs the distance, and only the
+  // radiometric units need the luminous efficacy.
+  const bool at_distance = unit == kLuxAtDistance || unit == kIrradianceAtDistance;
+  const bool radiometric = unit >= kWatt && unit <= kIrradianceAtFocus;
+  const float distance = at_distance ? eval(state, fields.distance) : 0.0f;
+  const float efficacy = radiometric ? eval(state, fields.efficacy) : 1.0f;
+  return convert_units_to_candela(state, user, unit, value, distance, efficacy, cos_outer,
+                                  cos_inner, cos_exponent);
+}
+
+bool unit_at_focus(int unit) { return unit == kLuxAtFocus || unit == kIrradianceAtFocus; }
+
 float calc_cone_compensation(float cos_inner, float cos_outer) {
   const float tan_inner = std::tan(std::acos(cos_inner));
   const float tan_outer = std::tan(std::acos(cos_outer));
@@ -134,36 +164,15 @@ float calc_spotlight_cones(miState* state, miVector dir, miVector axis, float co
   return 1.0f;
 }
 
-float calc_cos_distrib(miState* state, int area_shape, float cos_exponent, miVector* vector_a,
-                       miVector* vector_b) {
-  miVector local{};
-  mi_vector_to_light(state, &local, &state->dir);
-  local = zel::normalized(local);
-
-  float base = 0.0f;
-  if (area_shape == miLIGHT_RECTANGLE && vector_a != nullptr && vector_b != nullptr) {
-    base = zel::dot(local, zel::normalized(zel::cross(*vector_a, *vector_b)));
-  } else if (area_shape == miLIGHT_DISC && vector_a != nullptr) {
-    base = zel::dot(local, *vector_a);
-  } else {
-    // No emitter plane to measure the angle from: no cosine law.
-    return 1.0f;
-  }
-  if (base <= 0.0f) return 0.0f;  // nothing is emitted behind the emitter
-  if (cos_exponent == 1.0f || cos_exponent == 0.0f) return base;
-  return std::pow(base, cos_exponent);
+zel_cos_law_axis cos_law_axis(int area_shape, const miVector* vector_a, const miVector* vector_b) {
+  if (area_shape == miLIGHT_RECTANGLE && vector_a != nullptr && vector_b != nullptr)
+    return {zel::normalized(zel::cross(*vector_a, *vector_b)), 1};
+  // A disc stores its normal; it is used as it is.
+  if (area_shape == miLIGHT_DISC && vector_a != nullptr) return {*vector_a, 1};
+  return {{0.0f, 0.0f, 0.0f}, 0};
 }
 
-int intensity_to_energy(miColor* rgb, float target) {
-  const float m = std::max({rgb->r, rgb->g, rgb->b});
-  const float scale = target / m;
-  if (!(m > 0.0f) || !std::isfinite(scale)) {
-    // A colour without a positive component has no hue to carry the energy.
-    rgb->r = rgb->g = rgb->b = 0.0f;
-    return 1;
-  }
-  rgb->r *= scale;
-  rgb->g *= scale;
-  rgb->b *= scale;
-  return 1;
+float calc_cos_distrib(miState* state, int area_shape, float cos_exponent, miVector* vector_a,
+                       miVector* vector_b) {
+  return cos_law_toward(state, cos_law_axis(area_shape, vector_a, vector_b), cos_exponent);
 }

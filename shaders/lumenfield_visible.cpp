@@ -18,36 +18,20 @@ using zel::normalized;
 
 namespace {
 
-// Candela of one unit set, taken over the whole sphere without cone
-// compensation: the surface stands for the light whatever its spot cone.
-float candela_of(miState* state, lumenfield_user* user, int unit, float value, float distance,
-                 float efficacy, float cos_exponent) {
-  return convert_units_to_candela(state, user, unit, value, distance, efficacy, -1.0f, 0.0f,
-                                  cos_exponent);
-}
-
-// The intensity I that the emitting surface spreads over its area.
+// The intensity I that the emitting surface spreads over its area: one
+// set of intensity parameters in candela, taken over the whole sphere
+// without cone compensation, for the surface stands for the light whatever
+// its spot cone.
 float visible_intensity(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
-  if (eval(state, &params->use_profile) == 0) {
-    const float factor = user->unit_factor * eval(state, &params->intensity_multiplier);
-    const int unit = eval(state, &params->intensity_unit);
-    const float value = eval(state, &params->intensity);
-    const float distance = eval(state, &params->intensity_distance);
-    const float efficacy = eval(state, &params->efficacy);
-    const float exponent = eval(state, &params->cosine_exponent);
-    return factor * candela_of(state, user, unit, value, distance, efficacy, exponent);
-  }
-  if (user->absolute_intensity == 0) return eval(state, &params->relative_intensity);
+  const bool profile = eval(state, &params->use_profile) != 0;
+  if (profile && user->absolute_intensity == 0) return eval(state, &params->relative_intensity);
   const float factor = user->unit_factor * eval(state, &params->intensity_multiplier);
-  if (eval(state, &params->override_profile_intensity) != 0) {
-    const int unit = eval(state, &params->profile_intensity_unit);
-    const float value = eval(state, &params->profile_intensity);
-    const float distance = eval(state, &params->profile_intensity_distance);
-    const float efficacy = eval(state, &params->profile_efficacy);
-    const float exponent = eval(state, &params->cosine_exponent);
-    return factor * candela_of(state, user, unit, value, distance, efficacy, exponent);
-  }
-  return factor * user->profile_candela;
+  if (profile && eval(state, &params->override_profile_intensity) == 0)
+    return factor * user->profile_candela;
+  const zel_intensity_fields fields =
+      profile ? profile_intensity_fields(params) : user_intensity_fields(params);
+  return factor * stated_candela(state, user, fields, zel::kNoCone, 0.0f,
+                                 eval(state, &params->cosine_exponent));
 }
 
 // Whether the ray sees the side of a flat emitter that `front` (light

@@ -44,6 +44,7 @@ class PathsTest : public HostTest {
     user.area_shape = code;
     user.area_vector_a = &vector_a;
     user.area_vector_b = &vector_b;
+    user.cos_law = cos_law_axis(code, &vector_a, &vector_b);
   }
 
   // Shades with a light instance placed by `local_to_world`: the host's

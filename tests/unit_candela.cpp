@@ -9,6 +9,7 @@
 
 #include "refhost/profiles.h"
 #include "shaders/lumenfield.h"
+#include "shaders/lumenfield_math.h"
 #include "tests/host_fixture.h"
 
 namespace {
@@ -265,6 +266,64 @@ TEST_F(Candela, ParametersAreEvaluatedOnEveryCall) {
   EXPECT_EQ(sample(l, {0, 0, -1}), 10.0f);
   value = 20;
   EXPECT_EQ(sample(l, {0, 0, -1}), 20.0f);
+}
+
+// A light with no connected parameter has its stated intensity converted
+// once at set-up; one with a connection converts on every ray. Both must
+// give the same candela to the bit, for every unit and cone, and the units
+// stated at the focus always wait for the probe.
+TEST_F(Candela, IntensityConvertedAtSetUpIsTheOneEveryRayWouldGet) {
+  const struct {
+    const char* label;
+    refhost::LightDesc desc;
+    int unit;
+    bool cosine_law;
+    bool fixed;
+  } cases[] = {
+      {"candela", {}, 0, false, true},
+      {"lumen", {}, 1, false, true},
+      {"lumen, cosine law", rectangle(), 1, true, true},
+      {"lumen into a spot with a falloff band", spot(30), 1, false, true},
+      {"watt into a spot", spot(50), 4, false, true},
+      {"lux at a distance", spot(30), 2, false, true},
+      {"W/sr", {}, 5, false, true},
+      {"irradiance at a distance", {}, 6, false, true},
+      {"lux at the focus", spot(30), 3, false, false},
+      {"irradiance at the focus", spot(30), 7, false, false},
+  };
+  refhost::Geometry floor;  // where the spots' axes end: their focus, 2 units away
+  floor.center = {0, 0, -2};
+  refhost::add_instance("floor_i", refhost::add_object("floor", floor), refhost::identity());
+  for (const auto& c : cases) {
+    auto configure = [&c](refhost::ShaderInstance& s) {
+      s.set_int("intensity_unit", c.unit);
+      s.set_float("intensity", 1234.5f);
+      s.set_float("intensity_distance", 3);
+      s.set_float("efficacy", 93);
+      s.set_float("falloff_angle", 40);
+      s.set_float("cosine_exponent", 2.5f);
+      s.set_int("cosine_distribution", c.cosine_law ? 1 : 0);
+    };
+    Light& in_place = make_light(c.desc, configure);
+    // A connection elsewhere in the record makes every read go through the
+    // reading rule, so nothing can be converted ahead.
+    Light& connected = make_light(c.desc, [&configure](refhost::ShaderInstance& s) {
+      configure(s);
+      s.connect("visible_multiplier", [](miState*, void* out) {
+        const float one = 1.0f;
+        std::memcpy(out, &one, 4);
+      });
+    });
+    EXPECT_EQ(in_place.user->candela_fixed != 0, c.fixed) << c.label;
+    EXPECT_EQ(connected.user->candela_fixed, 0) << c.label;
+    for (const double angle : {0.0, 10.0, 25.0, 45.0}) {
+      const float expected = sample(connected, at_angle(angle));
+      EXPECT_EQ(sample(in_place, at_angle(angle)), expected) << c.label << ", " << angle << "°";
+      if (angle == 0.0) {
+        EXPECT_GT(expected, 0.0f) << c.label;
+      }
+    }
+  }
 }
 
 // The per-ray routine only reads: no allocation, no database lookup, no

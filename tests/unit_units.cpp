@@ -8,6 +8,7 @@
 
 #include "shaders/constants.h"
 #include "shaders/lumenfield.h"
+#include "shaders/lumenfield_math.h"
 #include "tests/host_fixture.h"
 
 namespace {
