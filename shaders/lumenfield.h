@@ -101,6 +101,9 @@ struct lumenfield_user {
   // fix_light_candela.
   miScalar candela;
   miBoolean candela_fixed;
+  // The same intensity over the whole sphere, without cone compensation:
+  // what the visible surface spreads over its area (set with candela).
+  miScalar surface_candela;
 };
 static_assert(offsetof(lumenfield_user, focus_lock) % 8 == 0, "the host lock is 64-bit aligned");
 

@@ -125,5 +125,7 @@ void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* 
   user->candela_fixed = 0;
   if (zel::has_connections(state) || unit_at_focus(params->intensity_unit)) return;
   user->candela = light_candela(state, user, params, params->cosine_exponent);
+  user->surface_candela = stated_candela(state, user, user_intensity_fields(params), zel::kNoCone,
+                                         0.0f, params->cosine_exponent);
   user->candela_fixed = 1;
 }

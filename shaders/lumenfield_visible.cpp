@@ -28,6 +28,7 @@ float visible_intensity(miState* state, lumenfield_user* user, zel_lumenfield_t*
   const float factor = user->unit_factor * eval(state, &params->intensity_multiplier);
   if (profile && eval(state, &params->override_profile_intensity) == 0)
     return factor * user->profile_candela;
+  if (!profile && user->candela_fixed != 0) return factor * user->surface_candela;
   const zel_intensity_fields fields =
       profile ? profile_intensity_fields(params) : user_intensity_fields(params);
   return factor * stated_candela(state, user, fields, zel::kNoCone, 0.0f,

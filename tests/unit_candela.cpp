@@ -270,8 +270,9 @@ TEST_F(Candela, ParametersAreEvaluatedOnEveryCall) {
 
 // A light with no connected parameter has its stated intensity converted
 // once at set-up; one with a connection converts on every ray. Both must
-// give the same candela to the bit, for every unit and cone, and the units
-// stated at the focus always wait for the probe.
+// give the same candela to the bit, for every unit and cone, on light rays
+// and on the visible surface; the units stated at the focus always wait for
+// the probe.
 TEST_F(Candela, IntensityConvertedAtSetUpIsTheOneEveryRayWouldGet) {
   const struct {
     const char* label;
@@ -323,6 +324,12 @@ TEST_F(Candela, IntensityConvertedAtSetUpIsTheOneEveryRayWouldGet) {
         EXPECT_GT(expected, 0.0f) << c.label;
       }
     }
+    // The visible surface spreads the same intensity, without the cone.
+    miColor seen_in_place{1, 1, 1, 1}, seen_connected{1, 1, 1, 1};
+    zel_visible_area(&seen_in_place, &in_place.state, in_place.user, in_place.params);
+    zel_visible_area(&seen_connected, &connected.state, connected.user, connected.params);
+    EXPECT_EQ(seen_in_place.r, seen_connected.r) << c.label;
+    EXPECT_GT(seen_connected.r, 0.0f) << c.label;
   }
 }
 
