@@ -137,8 +137,8 @@ TEST_F(Dispatch, ConnectedParametersYieldTheirValue) {
   }
 }
 
-// A call does plain arithmetic: no allocation, no database look-up, and of
-// the host's queries only the instance record's address (51) and, for an
+// A call does plain arithmetic: no allocation, no database look-up, no lock,
+// and of the host's queries only the instance record's address (51) and, for an
 // object light's surface, its area (125).
 TEST_F(Dispatch, CallsCostNoAllocationOrLookup) {
   refhost::Geometry ball;
@@ -180,6 +180,7 @@ TEST_F(Dispatch, CallsCostNoAllocationOrLookup) {
     SCOPED_TRACE(c.name);
     const uint64_t allocations = refhost::allocation_count();
     const uint64_t lookups = refhost::lookup_count();
+    const uint64_t locks = refhost::locks_taken();
     const uint64_t records = refhost::query_count(miQ_FUNC_USERPTR);
     const uint64_t areas = refhost::query_count(miQ_LIGHT_OBJ_AREA);
     std::vector<uint64_t> others;
@@ -191,6 +192,7 @@ TEST_F(Dispatch, CallsCostNoAllocationOrLookup) {
     }
     EXPECT_EQ(refhost::allocation_count() - allocations, 0u);
     EXPECT_EQ(refhost::lookup_count() - lookups, 0u);
+    EXPECT_EQ(refhost::locks_taken() - locks, 0u);
     EXPECT_EQ(refhost::query_count(miQ_FUNC_USERPTR) - records, uint64_t(kCalls));
     EXPECT_EQ(refhost::query_count(miQ_LIGHT_OBJ_AREA) - areas, c.area_queries * kCalls);
     for (size_t k = 0; k < other_queries.size(); ++k)
