@@ -68,6 +68,15 @@ struct zel_cos_law_axis {
   miBoolean defined;
 };
 
+// Sizes of the emitting shape, in light space, that every ray would
+// otherwise work out from the shape vectors again (see emitter_sizes).
+struct zel_emitter_sizes {
+  miVector face;      // the side a flat emitter shines from: a × b, or the disc's normal
+  miScalar area;      // emitting area in square scene units (object lights ask the host)
+  miScalar length_a;  // |a|: the rectangle's half-width, the cylinder's half-length
+  miScalar length_b;  // |b|: the rectangle's half-height
+};
+
 struct lumenfield_user {
   miTag profile;
   miInteger profile_format;
@@ -96,6 +105,7 @@ struct lumenfield_user {
   // Derived at set-up from the shape vectors, so that no ray forms and
   // normalises the rectangle's edge cross product again.
   zel_cos_law_axis cos_law;
+  zel_emitter_sizes emitter;
   // The light's stated intensity in candela for its own cone, converted
   // once at set-up when that is possible (candela_fixed 1), see
   // fix_light_candela.
@@ -212,6 +222,8 @@ miBoolean zel_photon_photometric(miColor* result, miState* state, lumenfield_use
                                  zel_lumenfield_t* params, float scale);
 miBoolean zel_visible_area(miColor* result, miState* state, lumenfield_user* user,
                            zel_lumenfield_t* params);
+// The sizes of a shape from its two vectors, as set-up stores them.
+zel_emitter_sizes emitter_sizes(int area_shape, const miVector* vector_a, const miVector* vector_b);
 float calc_visible_falloff(miState* state, lumenfield_user* user, float strength,
                            float falloff_exponent);
 float get_falloff_multiplier(float value, float range, float strength, float falloff_exponent);

@@ -40,7 +40,7 @@ miVector draw_inside_unit(miState* state, int dimension, bool planar) {
 // Rectangle spanning ±|a| along x and ±|b| along y of light space.
 miVector rectangle_offset(miState* state, const lumenfield_user* user) {
   const miVector s = signed_sample(state, 2);
-  return {s.x * length(*user->area_vector_a), s.y * length(*user->area_vector_b), 0.0f};
+  return {s.x * user->emitter.length_a, s.y * user->emitter.length_b, 0.0f};
 }
 
 // Disc of radius r in the x–y plane of light space, uniform over its area.
@@ -62,7 +62,7 @@ miVector cylinder_offset(miState* state, const lumenfield_user* user) {
   const float r = user->area_vector_b->x;
   const miVector draw = draw_inside_unit(state, 3, true);
   const miVector around = normalized(miVector{draw.x, draw.y, 0.0f});
-  return {around.x * r, around.y * r, draw.z * length(*user->area_vector_a)};
+  return {around.x * r, around.y * r, draw.z * user->emitter.length_a};
 }
 
 // Start point of a photon on the light's emitting shape, in internal space.

@@ -281,6 +281,7 @@ ZEL_EXPORT void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
 
   query_shape_blocks(state, user);
   user->cos_law = cos_law_axis(user->area_shape, user->area_vector_a, user->area_vector_b);
+  user->emitter = emitter_sizes(user->area_shape, user->area_vector_a, user->area_vector_b);
 
   const Rotation rotation = rotation_from_orientation(state, user->profile_orientation, params);
   user->profile_rotation[0] = rotation.x;

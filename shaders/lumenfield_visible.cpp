@@ -59,36 +59,61 @@ seen_area flat_emitter(miState* state, zel_lumenfield_t* params, const miVector&
 
 seen_area emitter_area(miState* state, const lumenfield_user* user, zel_lumenfield_t* params) {
   switch (user->area_shape) {
-    case miLIGHT_RECTANGLE: {
-      // The edge vectors reach from the centre to the sides: the rectangle
-      // is 2a by 2b.
-      const miVector c = zel::cross(*user->area_vector_a, *user->area_vector_b);
-      return flat_emitter(state, params, c, 4.0f * length(c));
-    }
-    case miLIGHT_DISC: {
-      const float r = user->area_vector_b->x;
-      return flat_emitter(state, params, *user->area_vector_a,
-                          static_cast<float>(zel::kPi * double(r) * double(r)));
-    }
-    case miLIGHT_SPHERE: {
-      const float r = user->area_vector_a->x;
-      return {static_cast<float>(zel::k4Pi * double(r) * double(r)), false};
-    }
-    case miLIGHT_CYLINDER: {
-      // Side only, caps excluded; the axis reaches |axis| to either side.
-      const float r = user->area_vector_b->x;
-      const float half_length = length(*user->area_vector_a);
-      return {static_cast<float>(2.0 * zel::k2Pi * double(r) * double(half_length)), false};
-    }
+    case miLIGHT_RECTANGLE:
+    case miLIGHT_DISC:
+      return flat_emitter(state, params, user->emitter.face, user->emitter.area);
     case miLIGHT_OBJECT: {
       float area = 1.0f;
       mi_query(miQ_LIGHT_OBJ_AREA, state, state->light_instance, &area);
       return {area, false};
     }
     default:
-      return {1.0f, false};
+      return {user->emitter.area, false};
   }
 }
+
+}  // namespace
+
+zel_emitter_sizes emitter_sizes(int area_shape, const miVector* vector_a,
+                                const miVector* vector_b) {
+  zel_emitter_sizes e{{0.0f, 0.0f, 0.0f}, 1.0f, 0.0f, 0.0f};
+  if (vector_a != nullptr) e.length_a = length(*vector_a);
+  if (vector_b != nullptr) e.length_b = length(*vector_b);
+  switch (area_shape) {
+    case miLIGHT_RECTANGLE:
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      // The edge vectors reach from the centre to the sides: the rectangle
+      // is 2a by 2b.
+      e.face = zel::cross(*vector_a, *vector_b);
+      e.area = 4.0f * length(e.face);
+      break;
+    case miLIGHT_DISC: {
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      const float r = vector_b->x;
+      e.face = *vector_a;
+      e.area = static_cast<float>(zel::kPi * double(r) * double(r));
+      break;
+    }
+    case miLIGHT_SPHERE: {
+      if (vector_a == nullptr) break;
+      const float r = vector_a->x;
+      e.area = static_cast<float>(zel::k4Pi * double(r) * double(r));
+      break;
+    }
+    case miLIGHT_CYLINDER: {
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      // Side only, caps excluded; the axis reaches |axis| to either side.
+      const float r = vector_b->x;
+      e.area = static_cast<float>(2.0 * zel::k2Pi * double(r) * double(e.length_a));
+      break;
+    }
+    default:
+      break;
+  }
+  return e;
+}
+
+namespace {
 
 // Falloff variable (distance from the centre or viewing angle) and the
 // range over which it runs from full brightness to the edge level.
@@ -100,10 +125,8 @@ struct falloff_span {
 // The range is the radius of an ellipse with semi-axes A/2 and B/2 in the
 // direction of the point; on the two axes themselves it is A or B.
 falloff_span rectangle_span(miState* state, const lumenfield_user* user) {
-  const float a_range =
-      static_cast<float>(zel::kRectFalloffRange * double(length(*user->area_vector_a)));
-  const float b_range =
-      static_cast<float>(zel::kRectFalloffRange * double(length(*user->area_vector_b)));
+  const float a_range = static_cast<float>(zel::kRectFalloffRange * double(user->emitter.length_a));
+  const float b_range = static_cast<float>(zel::kRectFalloffRange * double(user->emitter.length_b));
   miVector v = state->point - user->origin;
   mi_vector_to_light(state, &v, &v);
   float range = 0.0f;

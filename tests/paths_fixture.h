@@ -45,6 +45,7 @@ class PathsTest : public HostTest {
     user.area_vector_a = &vector_a;
     user.area_vector_b = &vector_b;
     user.cos_law = cos_law_axis(code, &vector_a, &vector_b);
+    user.emitter = emitter_sizes(code, &vector_a, &vector_b);
   }
 
   // Shades with a light instance placed by `local_to_world`: the host's

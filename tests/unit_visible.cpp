@@ -162,8 +162,8 @@ TEST_F(Visible, SingleSidedBackIsBlack) {
 TEST_F(Visible, ShapeWithoutAreaShowsNothing) {
   for (int shape : {miLIGHT_DISC, miLIGHT_SPHERE, miLIGHT_CYLINDER}) {
     SCOPED_TRACE(shape);
-    set_shape(shape, {0, 0, 1}, {0, 0, 0});
-    if (shape == miLIGHT_SPHERE) vector_a = {0, 0, 0};
+    // Radius 0: b for the disc and the cylinder, a for the sphere.
+    set_shape(shape, shape == miLIGHT_SPHERE ? miVector{0, 0, 0} : miVector{0, 0, 1}, {0, 0, 0});
     const miColor r = shade({0, 0, 0}, {0, 0, 1}, {0, 0, 5});
     EXPECT_TRUE(std::isfinite(r.r) && std::isfinite(r.g) && std::isfinite(r.b));
     EXPECT_EQ(max_rgb(r), 0.0f);
@@ -200,8 +200,8 @@ TEST_F(Visible, FalloffStrengthZeroIsOne) {
   for (int shape : shapes)
     for (float exponent : {0.0f, 1.0f, 2.5f, -1.0f}) {
       SCOPED_TRACE(std::to_string(shape) + " exponent " + std::to_string(exponent));
-      set_shape(shape, {1, 0, 0}, {0, 1, 0});
-      if (shape == miLIGHT_DISC || shape == miLIGHT_CYLINDER) vector_b = {1, 0, 0};
+      const bool radius_in_b = shape == miLIGHT_DISC || shape == miLIGHT_CYLINDER;
+      set_shape(shape, {1, 0, 0}, radius_in_b ? miVector{1, 0, 0} : miVector{0, 1, 0});
       EXPECT_EQ(falloff_at({0.9f, 0.7f, 0.1f}, {0, 3, 1}, 0.0f, exponent), 1.0f);
     }
 }
@@ -252,8 +252,8 @@ TEST_F(Visible, FalloffFollowsTheViewingAngle) {
       for (float exponent : {1.0f, 2.0f}) {
         SCOPED_TRACE(c.name + " strength " + std::to_string(strength) + " exponent " +
                      std::to_string(exponent));
-        set_shape(c.shape, {0, 0, 2}, {1, 0, 0});
-        if (c.shape == miLIGHT_SPHERE) vector_a = {1, 0, 0};
+        set_shape(c.shape, c.shape == miLIGHT_SPHERE ? miVector{1, 0, 0} : miVector{0, 0, 2},
+                  {1, 0, 0});
         const double expected = std::pow(1.0 - double(strength) * c.angle / (kPi / 2), exponent);
         EXPECT_NEAR(falloff_at(c.point, c.eye, strength, exponent, c.normal), expected, 2e-6);
       }
