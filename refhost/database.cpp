@@ -185,6 +185,13 @@ miTag add_group(const std::string& name, const std::vector<miTag>& members) {
   return tag;
 }
 
+void set_group_members(miTag group, const std::vector<miTag>& members) {
+  detail::Element* e = element(group);
+  if (e == nullptr || e->type != miSCENE_GROUP) return;
+  std::lock_guard<std::mutex> lock(db().mutex);
+  e->members = members;
+}
+
 const Geometry* object_geometry(miTag object) {
   detail::Element* e = element(object);
   return e != nullptr && e->type == miSCENE_OBJECT ? &e->geometry : nullptr;

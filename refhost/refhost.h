@@ -164,6 +164,9 @@ struct Geometry {
 };
 miTag add_object(const std::string& name, const Geometry& geometry);
 miTag add_group(const std::string& name, const std::vector<miTag>& members);
+// Gives an existing group new members, as an incremental change of the scene
+// would; nothing stops a group from then holding an instance of itself.
+void set_group_members(miTag group, const std::vector<miTag>& members);
 const Geometry* object_geometry(miTag object);
 std::vector<miTag> elements_of_type(int type);
 

@@ -206,24 +206,50 @@ void set_source_flag(miTag source_instance, miInteger flag) {
 
 }  // namespace
 
-miTag get_first_instance_type(miTag tag, int type) {
+namespace {
+
+// The groups the search is inside of, innermost first, each on the stack
+// frame of the search that entered it.
+struct GroupPath {
+  miTag group;
+  const GroupPath* outer;
+};
+
+bool on_path(const GroupPath* path, miTag group) {
+  for (; path != nullptr; path = path->outer)
+    if (path->group == group) return true;
+  return false;
+}
+
+// get_first_instance_type below the groups of `path`. A scene graph should
+// have no cycles, but one edited into holding an instance of a group inside
+// that same group would send the search round for ever (and out of stack):
+// a group already being searched is passed over.
+miTag first_instance_below(miTag tag, int type, const GroupPath* path) {
   if (tag == 0 || mi_db_type(tag) != miSCENE_INSTANCE) return 0;
   miTag item = 0;
   if (!mi_query(miQ_INST_ITEM, nullptr, tag, &item) || item == 0) return 0;
 
   const int item_type = mi_db_type(item);
   if (item_type == type) return tag;
-  if (item_type != miSCENE_GROUP) return 0;
+  if (item_type != miSCENE_GROUP || on_path(path, item)) return 0;
 
   miInteger members = 0;
   if (!mi_query(miQ_GROUP_NKIDS, nullptr, item, &members) || members < 1) return 0;
+  const GroupPath inside{item, path};
   for (miInteger i = 0; i < members; ++i) {
     miTag member = 0;
     mi_query(miQ_GROUP_KID, nullptr, item, &member, i);
     if (member == 0) continue;
-    if (const miTag found = get_first_instance_type(member, type); found != 0) return found;
+    if (const miTag found = first_instance_below(member, type, &inside); found != 0) return found;
   }
   return 0;
+}
+
+}  // namespace
+
+miTag get_first_instance_type(miTag tag, int type) {
+  return first_instance_below(tag, type, nullptr);
 }
 
 ZEL_EXPORT int zel_light_object_version(void) { return 1; }

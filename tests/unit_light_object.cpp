@@ -57,4 +57,47 @@ TEST_F(FirstInstance, DepthFirstThroughNestedGroups) {
   EXPECT_EQ(refhost::total_pins(), 0);
 }
 
+// A group edited into holding an instance of itself, directly or through
+// another group, is searched once: the search neither loops nor runs out
+// of stack, and still finds what lies beside the cycle.
+TEST_F(FirstInstance, GroupsThatContainThemselvesAreSearchedOnce) {
+  using refhost::add_group;
+  using refhost::add_instance;
+  using refhost::set_group_members;
+  const refhost::Matrix id = refhost::identity();
+  const miTag object = refhost::add_object("ball", {});
+  const miTag ball = add_instance("ball_inst", object, id);
+
+  const miTag self = add_group("self", {});
+  const miTag of_self = add_instance("of_self", self, id);
+  // Forty copies of itself: without the guard, a search that merely
+  // stopped at some depth would still take 40^depth steps.
+  set_group_members(self, std::vector<miTag>(40, of_self));
+
+  const miTag one = add_group("one", {});
+  const miTag two = add_group("two", {});
+  const miTag of_one = add_instance("of_one", one, id);
+  const miTag of_two = add_instance("of_two", two, id);
+  set_group_members(one, {of_two, of_two});
+  set_group_members(two, {of_one, of_one, ball});
+
+  const miTag beside = add_group("beside", {});
+  const miTag of_beside = add_instance("of_beside", beside, id);
+  set_group_members(beside, {of_beside, of_self, ball});
+
+  const struct {
+    const char* label;
+    miTag tag;
+    int type;
+    miTag expected;
+  } cases[] = {{"a group of nothing but itself", of_self, miSCENE_OBJECT, 0},
+               {"two groups holding each other, an object beside", of_one, miSCENE_OBJECT, ball},
+               {"entered from the other group", of_two, miSCENE_OBJECT, ball},
+               {"itself and a cycle first, then the object", of_beside, miSCENE_OBJECT, ball},
+               {"the group itself is still an item type", of_self, miSCENE_GROUP, of_self}};
+  for (const auto& c : cases)
+    EXPECT_EQ(get_first_instance_type(c.tag, c.type), c.expected) << c.label;
+  EXPECT_EQ(refhost::total_pins(), 0);
+}
+
 }  // namespace
