@@ -114,6 +114,10 @@ struct lumenfield_user {
   // The same intensity over the whole sphere, without cone compensation:
   // what the visible surface spreads over its area (set with candela).
   miScalar surface_candela;
+  // The profile orientation's rotation, built once at set-up when nothing
+  // can change its angles (profile_turn_fixed 1), see fix_profile_turn.
+  miMatrix profile_turn;
+  miBoolean profile_turn_fixed;
 };
 static_assert(offsetof(lumenfield_user, focus_lock) % 8 == 0, "the host lock is 64-bit aligned");
 
@@ -213,6 +217,7 @@ float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t
 float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
                     float cos_exponent);
 void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
+void fix_profile_turn(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
 
 // ---- the three rendering paths ------------------------------------------
 

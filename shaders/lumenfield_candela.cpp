@@ -30,10 +30,10 @@ class SavedRay {
   miVector dir_;
 };
 
-// Turns the state's ray direction by the profile's orientation, about the
-// light's own axes.
-void rotate_ray_into_profile(miState* state, const lumenfield_user* user,
-                             zel_lumenfield_t* params) {
+// The rotation of the profile's orientation: the user's angles under
+// orientation 1, the preset's otherwise, about the light's own axes.
+void build_profile_turn(miState* state, const lumenfield_user* user, zel_lumenfield_t* params,
+                        miMatrix rotation) {
   float degrees[3] = {user->profile_rotation[0], user->profile_rotation[1],
                       user->profile_rotation[2]};
   if (eval(state, &params->profile_orientation) == 1) {
@@ -41,9 +41,19 @@ void rotate_ray_into_profile(miState* state, const lumenfield_user* user,
     degrees[1] = eval(state, &params->rotation_y);
     degrees[2] = eval(state, &params->rotation_z);
   }
-  miMatrix rotation;
   mi_matrix_rotate(rotation, zel::radians_from_degrees(degrees[0]),
                    zel::radians_from_degrees(degrees[1]), zel::radians_from_degrees(degrees[2]));
+}
+
+// Turns the state's ray direction by the profile's orientation.
+void rotate_ray_into_profile(miState* state, const lumenfield_user* user,
+                             zel_lumenfield_t* params) {
+  miMatrix built;
+  const float* rotation = user->profile_turn;
+  if (user->profile_turn_fixed == 0) {
+    build_profile_turn(state, user, params, built);
+    rotation = built;
+  }
   mi_vector_to_light(state, &state->dir, &state->dir);
   mi_vector_transform(&state->dir, &state->dir, rotation);
   mi_vector_from_light(state, &state->dir, &state->dir);
@@ -128,4 +138,14 @@ void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* 
   user->surface_candela = stated_candela(state, user, user_intensity_fields(params), zel::kNoCone,
                                          0.0f, params->cosine_exponent);
   user->candela_fixed = 1;
+}
+
+// The orientation's three sines and cosines per ray are needless when its
+// angles cannot change: with no connected parameter the rotation is built
+// here once.
+void fix_profile_turn(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
+  user->profile_turn_fixed = 0;
+  if (zel::has_connections(state) || user->profile_orientation == 0) return;
+  build_profile_turn(state, user, params, user->profile_turn);
+  user->profile_turn_fixed = 1;
 }

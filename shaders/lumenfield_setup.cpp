@@ -297,6 +297,7 @@ ZEL_EXPORT void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
   }
 
   fix_light_candela(state, user, params);
+  fix_profile_turn(state, user, params);
   check_accuracy(state, user, params);
 }
 

@@ -528,4 +528,38 @@ TEST_F(Candela, ProfileOrientationAnglesFollowTheParameters) {
   EXPECT_NEAR(sample(l, {0, 0, -1}), 200.0f, 1e-3) << "the parameters: 45°";
 }
 
+// Without connections the orientation's rotation is built at set-up; with
+// one it is built on every ray. The profile must be read in the same
+// direction either way, to the bit, for every preset and angle set.
+TEST_F(Candela, ProfileTurnBuiltAtSetUpIsTheOneEveryRayWouldBuild) {
+  const struct {
+    int orientation;
+    float x, y, z;
+  } cases[] = {{0, 30, 0, 0}, {1, 0, 0, 0}, {1, 45, 0, 0}, {1, 30, 60, -20},
+               {2, 10, 0, 0}, {3, 0, 0, 0}, {4, 0, 0, 0},  {5, 0, 0, 0}};
+  for (const auto& c : cases) {
+    auto configure = [&c](refhost::ShaderInstance& s) {
+      with_profile(graded_profile())(s);
+      s.set_int("profile_orientation", c.orientation);
+      s.set_float("rotation_x", c.x);
+      s.set_float("rotation_y", c.y);
+      s.set_float("rotation_z", c.z);
+    };
+    Light& in_place = make_light({}, configure);
+    Light& connected = make_light({}, [&configure](refhost::ShaderInstance& s) {
+      configure(s);
+      s.connect("visible_multiplier", [](miState*, void* out) {
+        const float one = 1.0f;
+        std::memcpy(out, &one, 4);
+      });
+    });
+    const std::string label = "orientation " + std::to_string(c.orientation);
+    EXPECT_EQ(in_place.user->profile_turn_fixed != 0, c.orientation != 0) << label;
+    EXPECT_EQ(connected.user->profile_turn_fixed, 0) << label;
+    for (const double angle : {0.0, 30.0, 70.0, 135.0})
+      EXPECT_EQ(sample(in_place, at_angle(angle)), sample(connected, at_angle(angle)))
+          << label << ", " << angle << "°";
+  }
+}
+
 }  // namespace
