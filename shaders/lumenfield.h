@@ -114,6 +114,10 @@ struct lumenfield_user {
   // The same intensity over the whole sphere, without cone compensation:
   // what the visible surface spreads over its area (set with candela).
   miScalar surface_candela;
+  // The profile's own stated intensity in candela, over the whole sphere,
+  // converted at set-up under the same conditions (override_fixed 1).
+  miScalar override_candela;
+  miBoolean override_fixed;
   // The profile orientation's rotation, built once at set-up when nothing
   // can change its angles (profile_turn_fixed 1), see fix_profile_turn.
   miMatrix profile_turn;

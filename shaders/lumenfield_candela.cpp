@@ -73,8 +73,9 @@ float sample_profile(miState* state, lumenfield_user* user, zel_lumenfield_t* pa
   if (eval(state, &params->override_profile_intensity) != 0 && user->absolute_intensity == 1 &&
       user->profile_candela > 0.0f)
     s = s *
-        stated_candela(state, user, profile_intensity_fields(params), zel::kNoCone, 0.0f,
-                       cos_exponent) /
+        (user->override_fixed != 0 ? user->override_candela
+                                   : stated_candela(state, user, profile_intensity_fields(params),
+                                                    zel::kNoCone, 0.0f, cos_exponent)) /
         user->profile_candela;
 
   // Look the profile up from the light's centre rather than from the
@@ -127,17 +128,27 @@ float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* par
 
 // A light none of whose parameters is connected states one intensity for the
 // whole render: its conversion to candela (with the cone compensation's
-// trigonometry) is done here once instead of on every ray. Connected
+// trigonometry) is done here once instead of on every ray, for the light's
+// own parameters and for the profile's override alike. Connected
 // parameters may change from ray to ray, and the units stated at the spot's
 // focus wait for the focus probe of the first ray that needs it; those are
 // converted per ray.
 void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
   user->candela_fixed = 0;
-  if (zel::has_connections(state) || unit_at_focus(params->intensity_unit)) return;
-  user->candela = light_candela(state, user, params, params->cosine_exponent);
-  user->surface_candela = stated_candela(state, user, user_intensity_fields(params), zel::kNoCone,
-                                         0.0f, params->cosine_exponent);
-  user->candela_fixed = 1;
+  user->override_fixed = 0;
+  if (zel::has_connections(state)) return;
+  const float cos_exponent = params->cosine_exponent;
+  if (!unit_at_focus(params->intensity_unit)) {
+    user->candela = light_candela(state, user, params, cos_exponent);
+    user->surface_candela = stated_candela(state, user, user_intensity_fields(params), zel::kNoCone,
+                                           0.0f, cos_exponent);
+    user->candela_fixed = 1;
+  }
+  if (!unit_at_focus(params->profile_intensity_unit)) {
+    user->override_candela = stated_candela(state, user, profile_intensity_fields(params),
+                                            zel::kNoCone, 0.0f, cos_exponent);
+    user->override_fixed = 1;
+  }
 }
 
 // The orientation's three sines and cosines per ray are needless when its

@@ -29,6 +29,7 @@ float visible_intensity(miState* state, lumenfield_user* user, zel_lumenfield_t*
   if (profile && eval(state, &params->override_profile_intensity) == 0)
     return factor * user->profile_candela;
   if (!profile && user->candela_fixed != 0) return factor * user->surface_candela;
+  if (profile && user->override_fixed != 0) return factor * user->override_candela;
   const zel_intensity_fields fields =
       profile ? profile_intensity_fields(params) : user_intensity_fields(params);
   return factor * stated_candela(state, user, fields, zel::kNoCone, 0.0f,

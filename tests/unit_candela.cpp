@@ -562,4 +562,52 @@ TEST_F(Candela, ProfileTurnBuiltAtSetUpIsTheOneEveryRayWouldBuild) {
   }
 }
 
+// The profile's override intensity follows the same rule as the light's
+// own: converted at set-up for an instance without connections (except at
+// the focus), the same to the bit as the conversion on every ray.
+TEST_F(Candela, ProfileOverrideConvertedAtSetUpIsTheOneEveryRayWouldGet) {
+  refhost::Geometry floor;
+  floor.center = {0, 0, -2};
+  refhost::add_instance("floor_i", refhost::add_object("floor", floor), refhost::identity());
+  const struct {
+    int unit;
+    bool fixed;
+  } cases[] = {{0, true}, {1, true}, {2, true},  {4, true},
+               {5, true}, {6, true}, {3, false}, {7, false}};
+  for (const auto& c : cases) {
+    auto configure = [&c](refhost::ShaderInstance& s) {
+      with_profile(graded_profile())(s);
+      s.set_int("override_profile_intensity", 1);
+      s.set_int("profile_intensity_unit", c.unit);
+      s.set_float("profile_intensity", 777);
+      s.set_float("profile_intensity_distance", 1.5f);
+      s.set_float("profile_efficacy", 120);
+      s.set_int("cosine_distribution", 1);  // flux under a cosine law: the exponent counts
+      s.set_float("cosine_exponent", 2.5f);
+    };
+    Light& in_place = make_light(rectangle(miLIGHT_SPOT), configure);
+    Light& connected =
+        make_light(rectangle(miLIGHT_SPOT), [&configure](refhost::ShaderInstance& s) {
+          configure(s);
+          s.connect("visible_multiplier", [](miState*, void* out) {
+            const float one = 1.0f;
+            std::memcpy(out, &one, 4);
+          });
+        });
+    const std::string label = "unit " + std::to_string(c.unit);
+    EXPECT_EQ(in_place.user->override_fixed != 0, c.fixed) << label;
+    EXPECT_EQ(connected.user->override_fixed, 0) << label;
+    for (const double angle : {0.0, 30.0, 50.0}) {
+      const float expected = sample(connected, at_angle(angle));
+      EXPECT_EQ(sample(in_place, at_angle(angle)), expected) << label << ", " << angle << "°";
+      EXPECT_GT(expected, 0.0f) << label << ", " << angle << "°";
+    }
+    miColor seen_in_place{1, 1, 1, 1}, seen_connected{1, 1, 1, 1};
+    zel_visible_area(&seen_in_place, &in_place.state, in_place.user, in_place.params);
+    zel_visible_area(&seen_connected, &connected.state, connected.user, connected.params);
+    EXPECT_EQ(seen_in_place.r, seen_connected.r) << label;
+    EXPECT_GT(seen_connected.r, 0.0f) << label;
+  }
+}
+
 }  // namespace
