@@ -108,7 +108,7 @@ struct lumenfield_user {
   zel_emitter_sizes emitter;
   // The light's stated intensity in candela for its own cone, converted
   // once at set-up when that is possible (candela_fixed 1), see
-  // fix_light_candela.
+  // fix_stated_candela.
   miScalar candela;
   miBoolean candela_fixed;
   // The same intensity over the whole sphere, without cone compensation:
@@ -216,11 +216,7 @@ zel_cos_law_axis cos_law_axis(int area_shape, const miVector* vector_a, const mi
 // ---- candela sampling (lumenfield_candela.cpp) -----------------------------
 
 float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
-// The light's own intensity parameters in candela, over its spot cone if it
-// has one.
-float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
-                    float cos_exponent);
-void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
+void fix_stated_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
 void fix_profile_turn(miState* state, lumenfield_user* user, zel_lumenfield_t* params);
 
 // ---- the three rendering paths ------------------------------------------

@@ -59,6 +59,26 @@ void rotate_ray_into_profile(miState* state, const lumenfield_user* user,
   mi_vector_from_light(state, &state->dir, &state->dir);
 }
 
+// The light's own intensity parameters in candela, over its spot cone if
+// it has one: converted at set-up when that was possible, else now.
+float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
+                    float cos_exponent) {
+  if (user->candela_fixed != 0) return user->candela;
+  const bool spot = user->light_type == miLIGHT_SPOT;
+  return stated_candela(state, user, user_intensity_fields(params),
+                        spot ? user->spread : zel::kNoCone, spot ? user->falloff : 0.0f,
+                        cos_exponent);
+}
+
+// The profile's override intensity in candela, over the whole sphere:
+// converted at set-up when that was possible, else now.
+float override_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
+                       float cos_exponent) {
+  if (user->override_fixed != 0) return user->override_candela;
+  return stated_candela(state, user, profile_intensity_fields(params), zel::kNoCone, 0.0f,
+                        cos_exponent);
+}
+
 // The profile's value toward the ray, times the factors found so far.
 float sample_profile(miState* state, lumenfield_user* user, zel_lumenfield_t* params, float s,
                      float cos_exponent) {
@@ -72,11 +92,7 @@ float sample_profile(miState* state, lumenfield_user* user, zel_lumenfield_t* pa
   // rescaled; it is then used as it stands.
   if (eval(state, &params->override_profile_intensity) != 0 && user->absolute_intensity == 1 &&
       user->profile_candela > 0.0f)
-    s = s *
-        (user->override_fixed != 0 ? user->override_candela
-                                   : stated_candela(state, user, profile_intensity_fields(params),
-                                                    zel::kNoCone, 0.0f, cos_exponent)) /
-        user->profile_candela;
+    s = s * override_candela(state, user, params, cos_exponent) / user->profile_candela;
 
   // Look the profile up from the light's centre rather than from the
   // sampled point of the emitter.
@@ -117,15 +133,6 @@ float zel_candela_sample(miState* state, lumenfield_user* user, zel_lumenfield_t
   return s * light_candela(state, user, params, cos_exponent);
 }
 
-float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params,
-                    float cos_exponent) {
-  if (user->candela_fixed != 0) return user->candela;
-  const bool spot = user->light_type == miLIGHT_SPOT;
-  return stated_candela(state, user, user_intensity_fields(params),
-                        spot ? user->spread : zel::kNoCone, spot ? user->falloff : 0.0f,
-                        cos_exponent);
-}
-
 // A light none of whose parameters is connected states one intensity for the
 // whole render: its conversion to candela (with the cone compensation's
 // trigonometry) is done here once instead of on every ray, for the light's
@@ -133,7 +140,7 @@ float light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* par
 // parameters may change from ray to ray, and the units stated at the spot's
 // focus wait for the focus probe of the first ray that needs it; those are
 // converted per ray.
-void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
+void fix_stated_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* params) {
   user->candela_fixed = 0;
   user->override_fixed = 0;
   if (zel::has_connections(state)) return;
@@ -145,8 +152,7 @@ void fix_light_candela(miState* state, lumenfield_user* user, zel_lumenfield_t* 
     user->candela_fixed = 1;
   }
   if (!unit_at_focus(params->profile_intensity_unit)) {
-    user->override_candela = stated_candela(state, user, profile_intensity_fields(params),
-                                            zel::kNoCone, 0.0f, cos_exponent);
+    user->override_candela = override_candela(state, user, params, cos_exponent);
     user->override_fixed = 1;
   }
 }

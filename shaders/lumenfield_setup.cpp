@@ -296,7 +296,7 @@ ZEL_EXPORT void zel_lumenfield_init(miState* state, zel_lumenfield_t* params,
     user->temperature_color = get_color_from_temp(temperature, mode);
   }
 
-  fix_light_candela(state, user, params);
+  fix_stated_candela(state, user, params);
   fix_profile_turn(state, user, params);
   check_accuracy(state, user, params);
 }

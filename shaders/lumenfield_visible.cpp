@@ -73,49 +73,6 @@ seen_area emitter_area(miState* state, const lumenfield_user* user, zel_lumenfie
   }
 }
 
-}  // namespace
-
-zel_emitter_sizes emitter_sizes(int area_shape, const miVector* vector_a,
-                                const miVector* vector_b) {
-  zel_emitter_sizes e{{0.0f, 0.0f, 0.0f}, 1.0f, 0.0f, 0.0f};
-  if (vector_a != nullptr) e.length_a = length(*vector_a);
-  if (vector_b != nullptr) e.length_b = length(*vector_b);
-  switch (area_shape) {
-    case miLIGHT_RECTANGLE:
-      if (vector_a == nullptr || vector_b == nullptr) break;
-      // The edge vectors reach from the centre to the sides: the rectangle
-      // is 2a by 2b.
-      e.face = zel::cross(*vector_a, *vector_b);
-      e.area = 4.0f * length(e.face);
-      break;
-    case miLIGHT_DISC: {
-      if (vector_a == nullptr || vector_b == nullptr) break;
-      const float r = vector_b->x;
-      e.face = *vector_a;
-      e.area = static_cast<float>(zel::kPi * double(r) * double(r));
-      break;
-    }
-    case miLIGHT_SPHERE: {
-      if (vector_a == nullptr) break;
-      const float r = vector_a->x;
-      e.area = static_cast<float>(zel::k4Pi * double(r) * double(r));
-      break;
-    }
-    case miLIGHT_CYLINDER: {
-      if (vector_a == nullptr || vector_b == nullptr) break;
-      // Side only, caps excluded; the axis reaches |axis| to either side.
-      const float r = vector_b->x;
-      e.area = static_cast<float>(2.0 * zel::k2Pi * double(r) * double(e.length_a));
-      break;
-    }
-    default:
-      break;
-  }
-  return e;
-}
-
-namespace {
-
 // Falloff variable (distance from the centre or viewing angle) and the
 // range over which it runs from full brightness to the edge level.
 struct falloff_span {
@@ -236,4 +193,43 @@ float get_falloff_multiplier(float value, float range, float strength, float fal
   if (f < 0.0f) return 0.0f;
   if (f > 1.0f) return 1.0f;
   return f;
+}
+
+zel_emitter_sizes emitter_sizes(int area_shape, const miVector* vector_a,
+                                const miVector* vector_b) {
+  zel_emitter_sizes e{{0.0f, 0.0f, 0.0f}, 1.0f, 0.0f, 0.0f};
+  if (vector_a != nullptr) e.length_a = length(*vector_a);
+  if (vector_b != nullptr) e.length_b = length(*vector_b);
+  switch (area_shape) {
+    case miLIGHT_RECTANGLE:
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      // The edge vectors reach from the centre to the sides: the rectangle
+      // is 2a by 2b.
+      e.face = zel::cross(*vector_a, *vector_b);
+      e.area = 4.0f * length(e.face);
+      break;
+    case miLIGHT_DISC: {
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      const float r = vector_b->x;
+      e.face = *vector_a;
+      e.area = static_cast<float>(zel::kPi * double(r) * double(r));
+      break;
+    }
+    case miLIGHT_SPHERE: {
+      if (vector_a == nullptr) break;
+      const float r = vector_a->x;
+      e.area = static_cast<float>(zel::k4Pi * double(r) * double(r));
+      break;
+    }
+    case miLIGHT_CYLINDER: {
+      if (vector_a == nullptr || vector_b == nullptr) break;
+      // Side only, caps excluded; the axis reaches |axis| to either side.
+      const float r = vector_b->x;
+      e.area = static_cast<float>(2.0 * zel::k2Pi * double(r) * double(e.length_a));
+      break;
+    }
+    default:
+      break;
+  }
+  return e;
 }
