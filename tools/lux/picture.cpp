@@ -15,10 +15,16 @@ namespace {
 
 struct CairoSurface {
   cairo_surface_t* s;
+  explicit CairoSurface(cairo_surface_t* surface) : s(surface) {}
+  CairoSurface(const CairoSurface&) = delete;
+  CairoSurface& operator=(const CairoSurface&) = delete;
   ~CairoSurface() { cairo_surface_destroy(s); }
 };
 struct CairoContext {
   cairo_t* c;
+  explicit CairoContext(cairo_t* context) : c(context) {}
+  CairoContext(const CairoContext&) = delete;
+  CairoContext& operator=(const CairoContext&) = delete;
   ~CairoContext() { cairo_destroy(c); }
 };
 
@@ -39,6 +45,16 @@ void save_png(cairo_surface_t* surface, const std::filesystem::path& file) {
   if (status != CAIRO_STATUS_SUCCESS)
     throw Error(file.string() + ": cannot write the picture: " + cairo_status_to_string(status));
 }
+
+// The false-colour ramp's colours, linear in sRGB between its stops.
+struct RampStop {
+  double t, r, g, b;
+};
+constexpr RampStop kRampStops[] = {
+    {0.00, 0.06, 0.03, 0.28}, {0.15, 0.12, 0.16, 0.62}, {0.30, 0.07, 0.45, 0.80},
+    {0.45, 0.10, 0.68, 0.62}, {0.60, 0.45, 0.80, 0.28}, {0.75, 0.93, 0.82, 0.18},
+    {0.90, 0.98, 0.52, 0.10}, {1.00, 0.86, 0.16, 0.10},
+};
 
 // A number as a label: no more digits than the step between labels needs.
 std::string label(double v, double step) {
@@ -107,24 +123,16 @@ ColourScale nice_scale(double min, double max) {
 }
 
 std::array<double, 3> ramp(double t) {
-  struct Stop {
-    double t, r, g, b;
-  };
-  static const Stop stops[] = {
-      {0.00, 0.06, 0.03, 0.28}, {0.15, 0.12, 0.16, 0.62}, {0.30, 0.07, 0.45, 0.80},
-      {0.45, 0.10, 0.68, 0.62}, {0.60, 0.45, 0.80, 0.28}, {0.75, 0.93, 0.82, 0.18},
-      {0.90, 0.98, 0.52, 0.10}, {1.00, 0.86, 0.16, 0.10},
-  };
   t = std::clamp(std::isfinite(t) ? t : 0.0, 0.0, 1.0);
-  for (size_t k = 1; k < std::size(stops); ++k)
-    if (t <= stops[k].t) {
-      const Stop& a = stops[k - 1];
-      const Stop& b = stops[k];
+  for (size_t k = 1; k < std::size(kRampStops); ++k)
+    if (t <= kRampStops[k].t) {
+      const RampStop& a = kRampStops[k - 1];
+      const RampStop& b = kRampStops[k];
       const double f = (t - a.t) / (b.t - a.t);
       return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
     }
-  return {stops[std::size(stops) - 1].r, stops[std::size(stops) - 1].g,
-          stops[std::size(stops) - 1].b};
+  const RampStop& last = kRampStops[std::size(kRampStops) - 1];
+  return {last.r, last.g, last.b};
 }
 
 std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level) {
@@ -177,44 +185,93 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
   return out;
 }
 
-void write_false_colour(const SurfaceResult& r, const std::string& unit,
-                        const std::filesystem::path& file, int size) {
-  const int nu = r.grid.nu, nv = r.grid.nv;
-  const double width = nu * r.grid.du, height = nv * r.grid.dv;
-  // Plot area: the longer side `size` pixels, the shorter at least 60.
+namespace {
+
+// Where the parts of the false-colour figure go, in the units of the
+// surface drawn on: the map's plot area, the colour scale beside it and the
+// whole figure's extent.
+struct MapLayout {
+  double left = 64, top = 52, bar_gap = 28, bar_w = 20, right = 88, bottom = 44;
+  double pw = 0, ph = 0;  // the plot area
+  double bar_h = 0;
+  double width = 0, height = 0;
+};
+
+MapLayout map_layout(const Grid& grid, double size) {
+  MapLayout m;
+  const double width = grid.nu * grid.du, height = grid.nv * grid.dv;
+  // Plot area: the longer side `size` wide, the shorter at least 60.
   const double scale = size / std::max(width, height);
-  const int pw = std::max(60, static_cast<int>(std::lround(width * scale)));
-  const int ph = std::max(60, static_cast<int>(std::lround(height * scale)));
-  const double sx = pw / width, sy = ph / height;
-  const int left = 64, top = 52, bar_gap = 28, bar_w = 20, right = 88, bottom = 44;
-  const int bar_h = std::max(ph, 220);
-  const int W = left + pw + bar_gap + bar_w + right;
-  const int H = top + std::max(ph, bar_h) + bottom;
-  const ColourScale scale_of = nice_scale(r.stats.min, r.stats.max);
-  const auto t_of = [&](double e) { return (e - scale_of.lo) / (scale_of.hi - scale_of.lo); };
+  m.pw = std::max(60.0, std::round(width * scale));
+  m.ph = std::max(60.0, std::round(height * scale));
+  m.bar_h = std::max(m.ph, 220.0);
+  m.width = m.left + m.pw + m.bar_gap + m.bar_w + m.right;
+  m.height = m.top + std::max(m.ph, m.bar_h) + m.bottom;
+  return m;
+}
 
-  CairoSurface surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24, W, H)};
-  CairoContext ctx{cairo_create(surface.s)};
-  cairo_t* cr = ctx.c;
-  cairo_set_source_rgb(cr, 1, 1, 1);
-  cairo_paint(cr);
-  release_font_caches_at_exit();
-  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-
-  // The map, pixel by pixel: plot x runs along u, plot y up along v.
-  cairo_surface_flush(surface.s);
-  unsigned char* data = cairo_image_surface_get_data(surface.s);
-  const int stride = cairo_image_surface_get_stride(surface.s);
+// Paints the colour field of the map into `image` (an RGB24 image surface),
+// plot x along u, plot y up along v.
+void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r, const ColourScale& scale) {
+  const int nu = r.grid.nu, nv = r.grid.nv;
+  const int pw = cairo_image_surface_get_width(image), ph = cairo_image_surface_get_height(image);
+  const double sx = pw / (nu * r.grid.du), sy = ph / (nv * r.grid.dv);
+  cairo_surface_flush(image);
+  unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
   for (int py = 0; py < ph; ++py)
     for (int px = 0; px < pw; ++px) {
       const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
       const double e = sample(r.lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
-      const auto c = ramp(t_of(e));
-      auto* pixel = reinterpret_cast<uint32_t*>(data + (top + py) * stride) + left + px;
+      const auto c = ramp((e - scale.lo) / (scale.hi - scale.lo));
+      auto* pixel = reinterpret_cast<uint32_t*>(data + py * stride) + px;
       *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
                uint32_t(std::lround(c[2] * 255));
     }
-  cairo_surface_mark_dirty(surface.s);
+  cairo_surface_mark_dirty(image);
+}
+
+}  // namespace
+
+MapExtent false_colour_extent(const Grid& grid, double size) {
+  const MapLayout m = map_layout(grid, size);
+  return {m.width, m.height};
+}
+
+void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& unit, double size,
+                       double raster_scale) {
+  const int nu = r.grid.nu, nv = r.grid.nv;
+  const double width = nu * r.grid.du, height = nv * r.grid.dv;
+  const MapLayout m = map_layout(r.grid, size);
+  const double left = m.left, top = m.top, bar_gap = m.bar_gap, bar_w = m.bar_w;
+  const double pw = m.pw, ph = m.ph, bar_h = m.bar_h;
+  const double sx = pw / width, sy = ph / height;
+  const ColourScale scale_of = nice_scale(r.stats.min, r.stats.max);
+  const auto t_of = [&](double e) { return (e - scale_of.lo) / (scale_of.hi - scale_of.lo); };
+
+  release_font_caches_at_exit();
+  cairo_save(cr);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+
+  // The colour field, as an image `raster_scale` pixels per unit of the
+  // surface drawn on, placed over the plot area.
+  {
+    const int iw = std::max(1, static_cast<int>(std::lround(pw * raster_scale)));
+    const int ih = std::max(1, static_cast<int>(std::lround(ph * raster_scale)));
+    const CairoSurface field{cairo_image_surface_create(CAIRO_FORMAT_RGB24, iw, ih)};
+    fill_colour_field(field.s, r, scale_of);
+    cairo_save(cr);
+    cairo_rectangle(cr, left, top, pw, ph);
+    cairo_clip(cr);
+    cairo_translate(cr, left, top);
+    cairo_scale(cr, pw / iw, ph / ih);
+    cairo_set_source_surface(cr, field.s, 0, 0);
+    // One image pixel to one picture pixel as it is; finer or coarser, smoothed.
+    cairo_pattern_set_filter(cairo_get_source(cr),
+                             raster_scale == 1.0 ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
 
   // Lattice coordinates to picture coordinates.
   const auto X = [&](double i) { return left + (i + 0.5) * r.grid.du * sx; };
@@ -319,12 +376,15 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
 
   // Colour scale.
   const double bx = left + pw + bar_gap, by = top;
-  for (int row = 0; row < bar_h; ++row) {
-    const auto c = ramp(1.0 - (row + 0.5) / bar_h);
-    cairo_set_source_rgb(cr, c[0], c[1], c[2]);
-    cairo_rectangle(cr, bx, by + row, bar_w, 1);
-    cairo_fill(cr);
-  }
+  // The ramp is linear between its stops, so a linear gradient through the
+  // same stops draws it exactly, as vector graphics where the surface has them.
+  cairo_pattern_t* gradient = cairo_pattern_create_linear(0, by + bar_h, 0, by);
+  for (const RampStop& stop : kRampStops)
+    cairo_pattern_add_color_stop_rgb(gradient, stop.t, stop.r, stop.g, stop.b);
+  cairo_set_source(cr, gradient);
+  cairo_rectangle(cr, bx, by, bar_w, bar_h);
+  cairo_fill(cr);
+  cairo_pattern_destroy(gradient);
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   cairo_rectangle(cr, bx + 0.5, by + 0.5, bar_w - 1, bar_h - 1);
   cairo_stroke(cr);
@@ -339,7 +399,19 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
     text(cr, bx + bar_w + 8, y + 4, label(v, scale_of.step), 11);
   }
   text(cr, bx, by - 8, "lux", 11);
+  cairo_restore(cr);
+}
 
+void write_false_colour(const SurfaceResult& r, const std::string& unit,
+                        const std::filesystem::path& file, int size) {
+  const MapExtent extent = false_colour_extent(r.grid, size);
+  CairoSurface surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24,
+                                                  static_cast<int>(std::lround(extent.width)),
+                                                  static_cast<int>(std::lround(extent.height)))};
+  CairoContext ctx{cairo_create(surface.s)};
+  cairo_set_source_rgb(ctx.c, 1, 1, 1);
+  cairo_paint(ctx.c);
+  draw_false_colour(ctx.c, r, unit, size);
   save_png(surface.s, file);
 }
 

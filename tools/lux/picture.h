@@ -2,6 +2,8 @@
 // colour scale and iso-lux lines, and PNG output of rendered images.
 #pragma once
 
+#include <cairo.h>
+
 #include <array>
 #include <filesystem>
 #include <string>
@@ -31,6 +33,20 @@ struct Segment {
   double x0, y0, x1, y1;
 };
 std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int nv, double level);
+
+// The extent of the false-colour figure of a grid (title, map, axes and
+// colour scale) whose map's longer side is `size` units of the surface it
+// is drawn on (pixels, or points on a page).
+struct MapExtent {
+  double width = 0, height = 0;
+};
+MapExtent false_colour_extent(const Grid& grid, double size);
+
+// Draws that figure with its top left corner at the origin of `cr`'s user
+// space, on any cairo surface: lines, labels and the colour scale as paths
+// and text, the colour field as an image of `raster_scale` pixels per unit.
+void draw_false_colour(cairo_t* cr, const SurfaceResult& result, const std::string& unit,
+                       double size, double raster_scale = 1.0);
 
 // The false-colour picture of a surface's grid as a PNG at `file`, the
 // map's longer side `size` pixels wide. `unit` is the symbol of the scene's
