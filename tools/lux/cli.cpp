@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tools/lux/outputs.h"
+#include "tools/lux/pdf_report.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/progress.h"
 #include "tools/lux/view.h"
@@ -28,6 +29,8 @@ struct Options {
   bool view = false;
   bool no_pictures = false;
   int picture_size = 560;
+  bool pdf = false;
+  std::string paper = "a4";
   bool quiet = false;
   std::string plugin;
   std::string declarations;
@@ -120,6 +123,13 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     info.view_file = "view.png";
   }
   info.messages = host_messages(messages_before);
+  if (o.pdf) {
+    ReportContent content;
+    content.date = report_date();
+    content.paper = *paper_named(o.paper);
+    write_pdf_report(model, results, info, content, files.reserve("report.pdf"));
+    info.pdf_file = "report.pdf";
+  }
   files.write_text("report.json", report_json(model, results, info).dump(2) + "\n");
   files.commit();
 
@@ -153,6 +163,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   app.add_option("--picture-size", o.picture_size,
                  "width of the longer side of a false-colour map, in pixels (default 560)")
       ->check(CLI::Range(60, 8000));
+  app.add_flag("--pdf", o.pdf, "write the report as a PDF document, report.pdf");
+  app.add_option("--paper", o.paper, "paper size of the PDF report: a4 (default) or letter")
+      ->check([](const std::string& name) {
+        return paper_named(name) ? std::string() : "paper is a4 or letter, not " + name;
+      });
   app.add_flag("-q,--quiet", o.quiet, "no progress bar");
   app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)");
   app.add_option("--declarations", o.declarations, "the plug-in's shader declarations");

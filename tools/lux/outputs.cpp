@@ -170,6 +170,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
   }
   report["surfaces"] = surfaces;
   report["view"] = info.view_file ? json(*info.view_file) : json();
+  report["pdf"] = info.pdf_file ? json(*info.pdf_file) : json();
   report["messages"] = info.messages;
   return report;
 }

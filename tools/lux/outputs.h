@@ -52,6 +52,7 @@ struct RunInfo {
   std::vector<FluxResult> flux;            // with --photons
   std::vector<std::string> surface_files;  // per surface: base name of its CSV / PNG
   std::optional<std::string> view_file;
+  std::optional<std::string> pdf_file;  // with --pdf
   bool pictures = true;
   std::vector<std::string> messages;  // host messages during the calculation
 };

@@ -1,0 +1,315 @@
+// The PDF report, read back with poppler's tools as any reader would: its
+// pages and paper, the statistics it prints against the JSON report's, every
+// luminaire in its schedule and every grid point in its point tables.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "tests/lux_fixture.h"
+#include "tools/lux/cli.h"
+#include "tools/lux/pdf_document.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zeltest::LuxTest;
+
+bool poppler_present() {
+  return std::system("pdfinfo -v >/dev/null 2>&1") == 0 &&
+         std::system("pdftotext -v >/dev/null 2>&1") == 0;
+}
+
+// Standard output of a shell command.
+std::string capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+// Text of pages first..last (1-based; 0: to the end), laid out as printed.
+std::string pdf_text(const fs::path& pdf, int first = 1, int last = 0) {
+  std::string command = "pdftotext -layout -f " + std::to_string(first);
+  if (last > 0) command += " -l " + std::to_string(last);
+  return capture(command + " '" + pdf.string() + "' -");
+}
+
+// A field of pdfinfo's report, e.g. "Pages" or "Page size".
+std::string pdf_info(const fs::path& pdf, const std::string& field) {
+  std::istringstream info(capture("pdfinfo '" + pdf.string() + "'"));
+  for (std::string line; std::getline(info, line);)
+    if (line.rfind(field + ":", 0) == 0) {
+      const size_t value = line.find_first_not_of(' ', field.size() + 1);
+      return value == std::string::npos ? "" : line.substr(value);
+    }
+  return "";
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome run_lux(std::vector<std::string> args) {
+  args.insert(args.begin(), "zel-lux");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+// Two luminaire types (three lights), a floor whose point table runs over
+// two pages and a wall whose table fits on one.
+const char* kScene = R"({
+  "title": "Report test room",
+  "samples": 4,
+  "lights": [
+    {"name": "panel north", "shape": "rectangle", "size": [0.6, 0.6],
+     "position": [1, 2, 2.8], "shader": {"intensity": 3000, "intensity_unit": 1,
+                                         "cosine_distribution": true}},
+    {"name": "panel south", "shape": "rectangle", "size": [0.6, 0.6],
+     "position": [3, 2, 2.8], "shader": {"intensity": 3000, "intensity_unit": 1,
+                                         "cosine_distribution": true}},
+    {"name": "wall washer", "shape": "disc", "radius": 0.05, "position": [0.3, 0.5, 2.5],
+     "aim": [1, 0, -1], "shader": {"intensity": 40, "intensity_unit": 4,
+                                   "cosine_distribution": true}}
+  ],
+  "surfaces": [
+    {"name": "floor", "corner": [0, 0, 0], "u": [4, 0, 0], "v": [0, 3, 0], "spacing": 0.2},
+    {"name": "east wall", "corner": [4, 0, 0], "u": [0, 4, 0], "v": [0, 0, 3],
+     "spacing": 0.5, "normal": [-1, 0, 0]}
+  ]
+})";
+
+class LuxPdf : public LuxTest {
+ protected:
+  void SetUp() override {
+    LuxTest::SetUp();
+    if (!poppler_present())
+      GTEST_SKIP() << "poppler-utils (pdfinfo, pdftotext) are not installed; "
+                      "scripts/deps.sh installs them";
+    dir_ = fs::temp_directory_path() / ("lux_pdf_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "room.json") << kScene;
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    LuxTest::TearDown();
+  }
+  // Runs the scene with --pdf and `extra` arguments into `name`.
+  fs::path report(const std::string& name, std::vector<std::string> extra = {}) {
+    const fs::path out = dir_ / name;
+    std::vector<std::string> args{(dir_ / "room.json").string(),
+                                  "-o",
+                                  out.string(),
+                                  "-q",
+                                  "-j",
+                                  "2",
+                                  "--no-pictures",
+                                  "--pdf"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const Outcome r = run_lux(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return out;
+  }
+  fs::path dir_;
+};
+
+// The report has its title page, the schedule, per surface a map page and
+// its point table (the floor's 300 points need two pages at the points per
+// page a table of that font holds), the settings; the PDF is part of the
+// run's files and named in the JSON report.
+TEST_F(LuxPdf, PagesFollowTheReportsStructure) {
+  const fs::path out = report("a4");
+  ASSERT_TRUE(fs::exists(out / "report.pdf"));
+  for (const auto& e : fs::directory_iterator(out))
+    EXPECT_NE(e.path().filename().string()[0], '.') << "temporary left: " << e.path();
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  EXPECT_EQ(json["pdf"], "report.pdf");
+  EXPECT_EQ(pdf_info(out / "report.pdf", "Title"), "Report test room");
+
+  const int pages = std::stoi(pdf_info(out / "report.pdf", "Pages"));
+  const int floor_points = 20 * 15, wall_points = 8 * 6;
+  ASSERT_EQ(json["surfaces"][0]["points"], floor_points);
+  ASSERT_EQ(json["surfaces"][1]["points"], wall_points);
+  // title, schedule, floor map + 2 point pages, wall map + 1, settings
+  EXPECT_EQ(pages, 1 + 1 + 3 + 2 + 1);
+  // Every page says which it is, of how many.
+  for (int p = 1; p <= pages; ++p) {
+    const std::string text = pdf_text(out / "report.pdf", p, p);
+    EXPECT_NE(text.find("page " + std::to_string(p) + " of " + std::to_string(pages)),
+              std::string::npos)
+        << "page " << p;
+  }
+}
+
+// The summary on the title page and each surface's statistics print the
+// JSON report's numbers, to the digits shown.
+TEST_F(LuxPdf, StatisticsPrintedAreTheJsonReports) {
+  const fs::path out = report("stats");
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  const std::string title_page = pdf_text(out / "report.pdf", 1, 1);
+  for (const auto& surface : json["surfaces"]) {
+    const std::string name = surface["name"];
+    const auto& lux = surface["lux"];
+    // Summary row: name, grid "nu x nv", E avg, E min, E max, Emin/Eavg, Emin/Emax.
+    std::istringstream lines(title_page);
+    bool found = false;
+    for (std::string line; std::getline(lines, line);) {
+      const size_t at = line.find_first_not_of(' ');
+      if (at == std::string::npos || line.compare(at, name.size() + 1, name + " ") != 0) continue;
+      // pdftotext may or may not keep the spaces of "nu x nv": the grid is
+      // what comes before the five numbers.
+      auto w = words(line.substr(at + name.size()));
+      ASSERT_GE(w.size(), 6u) << line;
+      std::string grid;
+      while (w.size() > 5) {
+        grid += w.front();
+        w.erase(w.begin());
+      }
+      EXPECT_EQ(grid, std::to_string(surface["grid"]["nu"].get<int>()) + "x" +
+                          std::to_string(surface["grid"]["nv"].get<int>()));
+      const struct {
+        const char* key;
+        double printed, tolerance;
+      } values[] = {{"avg", std::stod(w[0]), 0.05},
+                    {"min", std::stod(w[1]), 0.05},
+                    {"max", std::stod(w[2]), 0.05},
+                    {"min_over_avg", std::stod(w[3]), 0.005},
+                    {"min_over_max", std::stod(w[4]), 0.005}};
+      for (const auto& v : values)
+        EXPECT_NEAR(v.printed, lux[v.key].get<double>(), v.tolerance + 1e-9)
+            << name << " " << v.key;
+      found = true;
+    }
+    EXPECT_TRUE(found) << name << " is not in the summary:\n" << title_page;
+  }
+  // The surface pages' statistics: "E avg  <value>  lx" and so on.
+  const std::string all = pdf_text(out / "report.pdf");
+  for (const auto& surface : json["surfaces"]) {
+    const std::string name = surface["name"];
+    const size_t page = all.find("Surface: " + name);
+    ASSERT_NE(page, std::string::npos) << name;
+    for (const auto& [label, key] :
+         {std::pair{"E avg", "avg"}, std::pair{"E min", "min"}, std::pair{"E max", "max"}}) {
+      // The table's row (to a tenth), not the map's rounded caption.
+      const std::regex pattern(std::string(label) + R"(\s+([0-9]+\.[0-9])\s+lx)");
+      std::smatch m;
+      const std::string rest = all.substr(page);
+      ASSERT_TRUE(std::regex_search(rest, m, pattern)) << name << " " << label;
+      EXPECT_NEAR(std::stod(m[1]), surface["lux"][key].get<double>(), 0.05 + 1e-9)
+          << name << " " << label;
+    }
+  }
+}
+
+// Every luminaire is in the schedule, with the flux its parameters state;
+// luminaires of the same kind are one type counted twice, and the power of
+// the one given in watt is printed.
+TEST_F(LuxPdf, ScheduleListsEveryLuminaire) {
+  const fs::path out = report("schedule");
+  const std::string schedule = pdf_text(out / "report.pdf", 2, 2);
+  ASSERT_NE(schedule.find("Luminaire schedule"), std::string::npos) << schedule;
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  for (const auto& light : json["lights"]) {
+    const std::string name = light["name"];
+    std::istringstream lines(schedule);
+    bool listed = false;
+    for (std::string line; std::getline(lines, line);) {
+      const size_t at = line.find_first_not_of(' ');
+      if (at == std::string::npos || line.compare(at, name.size(), name) != 0) continue;
+      listed = true;
+      // The stated flux closes the row (no photons were measured).
+      const auto w = words(line);
+      ASSERT_GE(w.size(), 2u);
+      EXPECT_NEAR(std::stod(w[w.size() - 2]), light["stated_flux_lm"].get<double>(), 0.5) << line;
+    }
+    EXPECT_TRUE(listed) << name << " is not in the schedule:\n" << schedule;
+  }
+  // Type rows: "T1 2 rectangle ...", and the watt-rated light's 40 W.
+  const std::regex two_panels(R"(T1\s+2\s+rectangle)");
+  EXPECT_TRUE(std::regex_search(schedule, two_panels)) << schedule;
+  const std::regex washer(R"(T2\s+1\s+disc.*\s40\.0\s+40\.0)");
+  EXPECT_TRUE(std::regex_search(schedule, washer)) << schedule;
+}
+
+// The point tables hold every grid point once, with the JSON report's
+// illuminance.
+TEST_F(LuxPdf, PointTablesHoldEveryGridPoint) {
+  const fs::path out = report("points");
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  const std::string all = pdf_text(out / "report.pdf");
+  for (const auto& surface : json["surfaces"]) {
+    const std::string name = surface["name"];
+    const size_t from = all.find(name + ": grid points");
+    ASSERT_NE(from, std::string::npos) << name;
+    size_t to = all.find(": grid points", from + name.size() + 14);
+    const size_t settings = all.find("Calculation settings", from);
+    to = std::min(to, settings);
+    std::istringstream lines(all.substr(from, to - from));
+    const int nu = surface["grid"]["nu"], nv = surface["grid"]["nv"];
+    std::vector<int> seen(size_t(nu) * size_t(nv), 0);
+    for (std::string line; std::getline(lines, line);) {
+      const auto w = words(line);
+      if (w.empty() || w.size() % 6 != 0 || w[0] == "i") continue;
+      for (size_t k = 0; k + 5 < w.size(); k += 6) {
+        if (w[k].find_first_not_of("0123456789") != std::string::npos) break;
+        const int i = std::stoi(w[k]), j = std::stoi(w[k + 1]);
+        ASSERT_TRUE(i >= 0 && i < nu && j >= 0 && j < nv) << line;
+        ++seen[size_t(j) * size_t(nu) + size_t(i)];
+        EXPECT_NEAR(std::stod(w[k + 5]), surface["values"][j][i].get<double>(), 0.05 + 1e-9)
+            << name << " point " << i << ", " << j;
+      }
+    }
+    for (size_t p = 0; p < seen.size(); ++p) EXPECT_EQ(seen[p], 1) << name << " point " << p;
+  }
+}
+
+// A4 by default, Letter on request (in points: 210 × 297 mm and 8.5 × 11 in),
+// and any other paper refused.
+TEST_F(LuxPdf, PaperSizeIsA4OrLetter) {
+  struct Case {
+    std::vector<std::string> args;
+    lux::Paper paper;
+    double width, height;  // points
+  };
+  const Case cases[] = {{{}, lux::Paper::A4, 595.276, 841.89},
+                        {{"--paper", "letter"}, lux::Paper::Letter, 612, 792},
+                        {{"--paper", "A4"}, lux::Paper::A4, 595.276, 841.89}};
+  int k = 0;
+  for (const Case& c : cases) {
+    const fs::path out = report("paper" + std::to_string(k++), c.args);
+    const auto w = words(pdf_info(out / "report.pdf", "Page size"));
+    ASSERT_GE(w.size(), 3u);
+    EXPECT_NEAR(std::stod(w[0]), c.width, 0.01);
+    EXPECT_NEAR(std::stod(w[2]), c.height, 0.01);
+    EXPECT_NEAR(lux::page_size(c.paper).width, c.width, 0.001);
+    EXPECT_NEAR(lux::page_size(c.paper).height, c.height, 0.001);
+  }
+  const Outcome bad = run_lux(
+      {(dir_ / "room.json").string(), "-o", (dir_ / "bad").string(), "--pdf", "--paper", "a3"});
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("a4 or letter"), std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(dir_ / "bad"));
+}
+
+}  // namespace
