@@ -10,7 +10,9 @@
 #include <map>
 #include <memory>
 
+#include "refhost/profiles.h"
 #include "tools/lux/picture.h"
+#include "tools/lux/polar.h"
 
 namespace lux {
 
@@ -214,11 +216,36 @@ void title_page(Document& doc, const Model& model, const std::vector<SurfaceResu
 
 // --- Luminaire schedule ---------------------------------------------------
 
-// The profile's panel in the schedule: its name, file and format.
-void profile_panel(Document& doc, const ProfileDesc& profile) {
-  const char* format = profile.format == 2 ? "EULUMDAT" : "IES LM-63";
-  doc.fields(
-      {{"Profile", profile.name}, {"File", profile.file.filename().string()}, {"Format", format}});
+// The polar diagrams of the profiles the luminaires use, two to a row:
+// each as its file gives it, with the file and its format beneath.
+constexpr double kPolarHeight = 250;  // points, with title and legend
+constexpr double kCaptionHeight = 14;
+
+void profile_diagrams(Document& doc, const std::vector<const ProfileDesc*>& profiles) {
+  const double gap = 20;
+  const double box_w = (doc.width() - gap) / 2;
+  for (size_t k = 0; k < profiles.size(); k += 2) {
+    doc.figure(kPolarHeight + kCaptionHeight + 8, [&](double x, double y) {
+      for (size_t m = k; m < profiles.size() && m < k + 2; ++m) {
+        const ProfileDesc& p = *profiles[m];
+        const double bx = x + double(m - k) * (box_w + gap);
+        const std::string caption =
+            p.file.filename().string() + ", " + (p.format == 2 ? "EULUMDAT" : "IES LM-63");
+        refhost::ProfileTable table;
+        std::string problem;
+        if (refhost::read_profile_file(p.file.string(), p.format, table, problem)) {
+          PolarCurves curves = polar_curves(table, 1.0);
+          curves.unit = "cd";
+          draw_polar(doc.cr(), curves, p.name, {bx, y, box_w, kPolarHeight});
+        } else {
+          cairo_set_source_rgb(doc.cr(), 0, 0, 0);
+          doc.text(bx + box_w / 2, y + kPolarHeight / 2, p.name + ": " + problem, 8, false, 0.5);
+        }
+        cairo_set_source_rgb(doc.cr(), 0.3, 0.3, 0.3);
+        doc.text(bx + box_w / 2, y + kPolarHeight + 10, caption, 8, false, 0.5);
+      }
+    });
+  }
 }
 
 void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) {
@@ -286,11 +313,13 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
              {"Photon lm", 1}},
             rows);
 
-  if (!profiles_used.empty()) {
+  std::vector<const ProfileDesc*> profiles;
+  for (const auto& name : profiles_used)
+    for (const auto& p : scene.profiles)
+      if (p.name == name) profiles.push_back(&p);
+  if (!profiles.empty()) {
     doc.heading("Photometric profiles");
-    for (const auto& name : profiles_used)
-      for (const auto& p : scene.profiles)
-        if (p.name == name) profile_panel(doc, p);
+    profile_diagrams(doc, profiles);
   }
 }
 
@@ -509,6 +538,7 @@ std::string report_date() {
 void write_pdf_report(const Model& model, const std::vector<SurfaceResult>& results,
                       const RunInfo& info, const ReportContent& content,
                       const std::filesystem::path& file) {
+  release_font_caches_at_exit();
   const PageSize size = page_size(content.paper);
   // First pass: count the pages, for "page N of M".
   int pages = 0;
