@@ -39,12 +39,13 @@ std::string point_text(Vec3 p) {
 struct LightSource {
   const ShaderFields* fields = nullptr;
   const LightDesc* luminaire = nullptr;
+  const ObjectLightDesc* object = nullptr;
 };
 LightSource source_of(const Scene& scene, const std::string& name) {
   for (const auto& l : scene.lights)
     if (l.name == name) return {&l.shader, &l};
   for (const auto& o : scene.object_lights)
-    if (o.name == name) return {&o.shader, nullptr};
+    if (o.name == name) return {&o.shader, nullptr, &o};
   return {};
 }
 
@@ -82,6 +83,26 @@ std::optional<double> photon_flux(const RunInfo& info, const std::string& light)
   for (const auto& f : info.flux)
     if (f.light == light) return f.measured;
   return std::nullopt;
+}
+
+// The middle of a solid, where the schedule places an object light.
+Vec3 centre_of(const SolidDesc& solid) {
+  switch (solid.kind) {
+    case SolidDesc::Rectangle:
+      return solid.corner + solid.u * 0.5 + solid.v * 0.5;
+    case SolidDesc::Disc:
+    case SolidDesc::Sphere:
+      return solid.center;
+    case SolidDesc::Box:
+      return (solid.min + solid.max) * 0.5;
+  }
+  return solid.center;
+}
+
+// The flux of one luminaire: stated, else measured, else unknown.
+std::optional<double> flux_of(const Light& light, const RunInfo& info) {
+  if (light.stated_flux) return light.stated_flux;
+  return photon_flux(info, light.name);
 }
 
 // The flux of a luminaire for the schedule: the one its parameters state,
@@ -264,8 +285,13 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
       profiles_used.push_back(*profile);
     const auto power = power_of(source.fields);
     const double count = double(types[t].lights.size());
-    std::string total_flux = "-";
-    if (first.stated_flux) total_flux = number(*first.stated_flux * count, "%.0f");
+    // The type's total flux, when every luminaire of it has one.
+    std::optional<double> total = 0.0;
+    for (const size_t l : types[t].lights) {
+      const auto f = flux_of(model.lights()[l], info);
+      total = total && f ? std::optional<double>(*total + *f) : std::nullopt;
+    }
+    const std::string total_flux = total ? number(*total, "%.0f") : "-";
     type_rows.push_back({type_name(t), std::to_string(types[t].lights.size()),
                          first.shape + (source.luminaire && source.luminaire->spot ? " spot" : ""),
                          size_text(first, source, scene.unit.symbol), profile.value_or("-"),
@@ -297,8 +323,8 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
       if (source.luminaire != nullptr) {
         place = point_text(source.luminaire->position);
         aim = point_text(source.luminaire->aim);
-      } else {
-        place = point_text(light.emitter.frame.origin);
+      } else if (source.object != nullptr) {
+        place = point_text(centre_of(source.object->solid));
       }
       const auto photons = photon_flux(info, light.name);
       rows.push_back({light.name, type_name(t), place, aim,
