@@ -164,6 +164,13 @@ std::string size_text(const Light& light, const LightSource& source, const std::
   return "-";
 }
 
+// The size of a surface's grid for the tables: "nu x nv", or the number
+// of points of a point list.
+std::string grid_text(const Grid& grid) {
+  if (grid.is_point_list()) return std::to_string(grid.points.size()) + " points";
+  return std::to_string(grid.nu) + " x " + std::to_string(grid.nv);
+}
+
 // --- Title page -----------------------------------------------------------
 
 void title_page(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
@@ -192,7 +199,7 @@ void title_page(Document& doc, const Model& model, const std::vector<SurfaceResu
   for (size_t s = 0; s < results.size(); ++s) {
     const SurfaceResult& r = results[s];
     std::vector<std::string> row{r.name,
-                                 std::to_string(r.grid.nu) + " x " + std::to_string(r.grid.nv),
+                                 grid_text(r.grid),
                                  lux_text(r.stats.avg),
                                  lux_text(r.stats.min),
                                  lux_text(r.stats.max),
@@ -381,7 +388,7 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
   if (r.per_light.size() > 1) {
     Rows shares;
     for (size_t l = 0; l < r.per_light.size() && l < model.lights().size(); ++l) {
-      const double avg = stats_of(r.per_light[l]).avg;
+      const double avg = stats_of(counted(r.grid, r.per_light[l])).avg;
       shares.push_back({model.lights()[l].name, lux_text(avg),
                         r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
     }
@@ -398,16 +405,20 @@ int coordinate_decimals(const Grid& grid) {
 }
 
 // The grid points and their illuminance, in blocks side by side, each
-// page's share of the points read down its blocks in turn.
+// page's share of the points read down its blocks in turn. Points outside a
+// polygon area are not part of the surface and are left out.
 void point_table(Document& doc, const SurfaceResult& r, const std::string& unit) {
   constexpr double kSize = 7;
   constexpr size_t kBlocks = 3;
-  const size_t n = r.lux.size();
+  std::vector<size_t> points;
+  for (size_t p = 0; p < r.lux.size(); ++p)
+    if (r.grid.counts(p)) points.push_back(p);
+  const size_t n = points.size();
   doc.new_page();
   doc.heading(r.name + ": grid points");
   doc.paragraph("Coordinates in " + unit +
-                    ", illuminance E in lux; point (i, j) is the i-th "
-                    "along u and the j-th along v, from 0.",
+                    ", illuminance E in lux; point (i, j) is the i-th along u and the j-th along "
+                    "v, from 0.",
                 8);
   char format[16];
   std::snprintf(format, sizeof format, "%%.%df", coordinate_decimals(r.grid));
@@ -429,7 +440,7 @@ void point_table(Document& doc, const SurfaceResult& r, const std::string& unit)
     for (size_t k = 0; k < down; ++k) {
       std::vector<std::string> row;
       for (size_t b = 0; b < kBlocks && b * down + k < count; ++b) {
-        const size_t p = start + b * down + k;
+        const size_t p = points[start + b * down + k];
         const Vec3 x = r.grid.points[p];
         if (b > 0) row.push_back("");
         for (const std::string& s :
@@ -444,13 +455,30 @@ void point_table(Document& doc, const SurfaceResult& r, const std::string& unit)
   }
 }
 
+// A point list's points, each with its name and normal, on the list's page.
+void point_list_table(Document& doc, const SurfaceResult& r, const std::string& unit) {
+  Rows rows;
+  for (size_t p = 0; p < r.grid.points.size() && p < r.lux.size(); ++p)
+    rows.push_back({p < r.grid.labels.size() && !r.grid.labels[p].empty() ? r.grid.labels[p]
+                                                                          : std::to_string(p + 1),
+                    point_text(r.grid.points[p]), point_text(r.grid.normal_at(p)),
+                    lux_text(r.lux[p])});
+  doc.table({{"Point", 0}, {"Position " + unit, 0}, {"Normal", 0}, {"E lx", 1}}, rows);
+}
+
 void surface_pages(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
                    const ReportContent& content) {
   const Scene& scene = model.scene();
   for (size_t s = 0; s < results.size(); ++s) {
     const SurfaceResult& r = results[s];
     doc.new_page();
-    doc.heading("Surface: " + r.name);
+    doc.heading((r.grid.is_point_list() ? "Points: " : "Surface: ") + r.name);
+    if (r.grid.is_point_list()) {
+      doc.fields({{"Points", std::to_string(r.grid.points.size())}});
+      surface_statistics(doc, model, r, content.maintenance_factor);
+      point_list_table(doc, r, scene.unit.symbol);
+      continue;
+    }
     const SurfaceDesc* desc = nullptr;
     for (const auto& d : scene.surfaces)
       if (d.name == r.name) desc = &d;
@@ -463,6 +491,9 @@ void surface_pages(Document& doc, const Model& model, const std::vector<SurfaceR
     geometry.push_back({"Grid", std::to_string(r.grid.nu) + " x " + std::to_string(r.grid.nv) +
                                     " points, cells " + length_text(r.grid.du) + " x " +
                                     length_text(r.grid.dv) + " " + scene.unit.symbol});
+    if (!r.grid.inside.empty())
+      geometry.push_back({"Polygon", std::to_string(counted(r.grid, r.lux).size()) +
+                                         " points inside its outline"});
     doc.fields(geometry);
     surface_map(doc, r, scene.unit.symbol);
     surface_statistics(doc, model, r, content.maintenance_factor);

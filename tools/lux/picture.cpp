@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "tools/lux/polygon.h"
+
 namespace lux {
 
 namespace {
@@ -211,7 +213,10 @@ MapLayout map_layout(const Grid& grid, double size) {
 
 // Paints the colour field of the map into `image` (an RGB24 image surface),
 // plot x along u, plot y up along v.
-void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r, const ColourScale& scale) {
+// Outside a polygon area's outline it stays white.
+void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r,
+                       const std::vector<double>& lux, const ColourScale& scale) {
+  const auto& outline = r.grid.outline;
   const int nu = r.grid.nu, nv = r.grid.nv;
   const int pw = cairo_image_surface_get_width(image), ph = cairo_image_surface_get_height(image);
   const double sx = pw / (nu * r.grid.du), sy = ph / (nv * r.grid.dv);
@@ -221,8 +226,10 @@ void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r, const Col
   for (int py = 0; py < ph; ++py)
     for (int px = 0; px < pw; ++px) {
       const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
-      const double e = sample(r.lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
-      const auto c = ramp((e - scale.lo) / (scale.hi - scale.lo));
+      const double e = sample(lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
+      const bool off = !outline.empty() && !inside(outline, s, t);
+      const auto c =
+          off ? std::array<double, 3>{1, 1, 1} : ramp((e - scale.lo) / (scale.hi - scale.lo));
       auto* pixel = reinterpret_cast<uint32_t*>(data + py * stride) + px;
       *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
                uint32_t(std::lround(c[2] * 255));
@@ -240,6 +247,8 @@ MapExtent false_colour_extent(const Grid& grid, double size) {
 void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& unit, double size,
                        double raster_scale) {
   const int nu = r.grid.nu, nv = r.grid.nv;
+  const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
+  const auto& outline = r.grid.outline;
   const double width = nu * r.grid.du, height = nv * r.grid.dv;
   const MapLayout m = map_layout(r.grid, size);
   const double left = m.left, top = m.top, bar_gap = m.bar_gap, bar_w = m.bar_w;
@@ -258,7 +267,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     const int iw = std::max(1, static_cast<int>(std::lround(pw * raster_scale)));
     const int ih = std::max(1, static_cast<int>(std::lround(ph * raster_scale)));
     const CairoSurface field{cairo_image_surface_create(CAIRO_FORMAT_RGB24, iw, ih)};
-    fill_colour_field(field.s, r, scale_of);
+    fill_colour_field(field.s, r, lux, scale_of);
     cairo_save(cr);
     cairo_rectangle(cr, left, top, pw, ph);
     cairo_clip(cr);
@@ -281,6 +290,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {
+        if (!r.grid.counts(size_t(j) * size_t(nu) + size_t(i))) continue;
         cairo_arc(cr, X(i), Y(j), 1.2, 0, 2 * M_PI);
         cairo_fill(cr);
       }
@@ -294,10 +304,24 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
   std::vector<double> fine(size_t(fu) * size_t(fv));
   for (int j = 0; j < fv; ++j)
     for (int i = 0; i < fu; ++i)
-      fine[size_t(j) * size_t(fu) + size_t(i)] =
-          sample(r.lux, nu, nv, double(i) / k, double(j) / k);
+      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
   std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
   cairo_set_line_width(cr, 1.0);
+  // A polygon area's outline, in picture coordinates (s, t along u and v).
+  const auto outline_path = [&] {
+    for (const auto& ring : outline) {
+      for (size_t q = 0; q < ring.size(); ++q)
+        (q == 0 ? cairo_move_to : cairo_line_to)(cr, left + ring[q][0] * sx,
+                                                 top + ph - ring[q][1] * sy);
+      cairo_close_path(cr);
+    }
+  };
+  cairo_save(cr);
+  if (!outline.empty()) {
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    outline_path();
+    cairo_clip(cr);
+  }
   for (double level : scale_of.levels) {
     const auto segments = iso_segments(fine, fu, fv, level);
     if (segments.empty()) continue;
@@ -322,9 +346,9 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
       const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
       const double mx = X(x), my = Y(y);
       const double gx =
-          (sample(r.lux, nu, nv, x + 0.25, y) - sample(r.lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
+          (sample(lux, nu, nv, x + 0.25, y) - sample(lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
       const double gy =
-          (sample(r.lux, nu, nv, x, y + 0.25) - sample(r.lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
+          (sample(lux, nu, nv, x, y + 0.25) - sample(lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
       const double gradient = std::hypot(gx, gy);
       const double clearance = gradient > 0 ? scale_of.step / gradient : 1e9;
       const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my, clearance});
@@ -348,6 +372,15 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
       text(cr, (box[0] + box[2]) / 2, box[3] - 3, s, 10, 0.5);
       break;
     }
+  }
+
+  cairo_restore(cr);
+  if (!outline.empty()) {
+    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+    cairo_set_line_width(cr, 1.5);
+    outline_path();
+    cairo_stroke(cr);
+    cairo_set_line_width(cr, 1.0);
   }
 
   // Frame and axes.
