@@ -22,15 +22,9 @@ struct CairoContext {
   ~CairoContext() { cairo_destroy(c); }
 };
 
-// Cairo and fontconfig keep their font caches for the life of the process;
-// they are released at exit, so that a leak checker sees a clean exit.
 void release_font_caches() {
   cairo_debug_reset_static_data();
   FcFini();
-}
-void release_font_caches_at_exit() {
-  static const bool registered = std::atexit(release_font_caches) == 0;
-  (void)registered;
 }
 
 void save_png(cairo_surface_t* surface, const std::filesystem::path& file) {
@@ -81,6 +75,11 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, do
 }
 
 }  // namespace
+
+void release_font_caches_at_exit() {
+  static const bool registered = std::atexit(release_font_caches) == 0;
+  (void)registered;
+}
 
 ColourScale nice_scale(double min, double max) {
   ColourScale s;
