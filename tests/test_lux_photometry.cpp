@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "tools/lux/photometry.h"
 #include "tools/lux/polar.h"
 #include "tools/lux/scene.h"
 
@@ -89,6 +91,54 @@ TEST(PolarDiagram, WritesEachFormatAndNamesAFileItCannotWrite) {
     FAIL() << "wrote into a missing directory";
   } catch (const lux::Error& e) {
     EXPECT_NE(std::string(e.what()).find(bad.string()), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The shared test data beside the project root; ZEL_SHARED_DIR in the
+// environment points elsewhere.
+fs::path shared_profiles() {
+  const char* env = std::getenv("ZEL_SHARED_DIR");
+  return fs::path(env != nullptr ? env : ZEL_SHARED_DIR) / "profiles";
+}
+
+// The integrated flux the shared profiles' README gives for each file.
+struct KnownFlux {
+  const char* file;
+  double lumen;
+};
+const KnownFlux kKnownFlux[] = {
+    {"1.IES", 9217.18},
+    {"3.IES", 13359.57},
+    {"8.IES", 828.32},
+    {"2.2.ies", 29972.58},
+    {"ELM2_LED.ies", 80.01},
+    {"WP_2_32.ies", 3317.94},
+    {"test2.ies", 241.96},
+    {"Indoor_60W_120G_5300LM_5000K_OVNI.ies", 5300.87},
+    {"LDP0109501.ies", 1900.01},
+    {"S01.01.02.354_MAXWELL-8-T4 LUXEON 5050 Square with glass-MEASURED_IESNA.ies", 999.93},
+    {"Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w.IES", 1778.61},
+    {"iesna2002_example_typec.ies", 105420.77},
+    {"example.ldt", 5140.40},
+    {"Testlamp_Isym1_007cfb11e343e2f42e3b476be4ab684e.ldt", 321.57},
+    {"Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w.ldt", 1778.62},
+    {"Testlamp_Isym3_symmetryOverC90C270axis.ldt", 6151.00},
+    {"demo_two_lamp_sets.ldt", 7295.67},
+    {"road_luminaire.ldt", 27924.36},
+};
+
+TEST(ProfileSummary, IntegratedFluxOfEverySharedProfileMatchesItsReadme) {
+  const fs::path dir = shared_profiles();
+  if (!fs::exists(dir)) GTEST_SKIP() << "no shared profiles at " << dir;
+  for (const auto& k : kKnownFlux) {
+    const fs::path p = dir / k.file;
+    const lux::PhotometricFile f = lux::read_photometric_file(p, lux::format_of(p));
+    const lux::ProfileSummary s = lux::summarise(f);
+    EXPECT_NEAR(s.flux, k.lumen, 1e-3 * k.lumen) << k.file;
   }
 }
 
