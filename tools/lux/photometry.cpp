@@ -331,6 +331,16 @@ double flux_between(const refhost::ProfileTable& t, double lo, double hi) {
   return flux;
 }
 
+// The intensity at the table's k-th polar angle in the half-plane at C:
+// the stored value where C is a stored plane (or the table has one), the
+// host's interpolation between planes otherwise.
+double plane_value(const refhost::ProfileTable& t, size_t k, double c) {
+  if (t.horizontal.size() == 1) return at(t, 0, k);
+  for (size_t h = 0; h < t.horizontal.size(); ++h)
+    if (std::fabs(std::fmod(t.horizontal[h], kCircle) - c) < 1e-9) return at(t, h, k);
+  return double(refhost::sample_table(t, refhost::profile_direction(t.vertical[k], c)));
+}
+
 }  // namespace
 
 int format_of(const std::filesystem::path& path) {
@@ -384,11 +394,11 @@ std::optional<Spread> plane_spread(const refhost::ProfileTable& t, double c_righ
   for (size_t k = t.vertical.size(); k-- > 0;) {
     if (t.vertical[k] == 0) continue;
     theta.push_back(-t.vertical[k]);
-    value.push_back(refhost::sample_table(t, refhost::profile_direction(t.vertical[k], c_left)));
+    value.push_back(plane_value(t, k, c_left));
   }
-  for (double g : t.vertical) {
-    theta.push_back(g);
-    value.push_back(refhost::sample_table(t, refhost::profile_direction(g, c_right)));
+  for (size_t k = 0; k < t.vertical.size(); ++k) {
+    theta.push_back(t.vertical[k]);
+    value.push_back(plane_value(t, k, c_right));
   }
   const auto peak = std::max_element(value.begin(), value.end());
   if (peak == value.end() || !(*peak > 0)) return std::nullopt;
