@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tests/lux_fixture.h"
+#include "tools/lux/cli.h"
 #include "tools/lux/photometry.h"
 #include "tools/lux/photometry_light.h"
 #include "tools/lux/polar.h"
@@ -398,6 +400,39 @@ TEST(ProfileSummary, InconsistentFilesAreReported) {
   ASSERT_TRUE(wp.lor.has_value());
   EXPECT_NEAR(*wp.lor, 0.572, 0.001);
   EXPECT_TRUE(wp.problems.empty()) << testing::PrintToString(wp.problems);
+}
+
+}  // namespace
+
+namespace {
+
+// The profile command: a good file and a broken one. The good one's JSON
+// carries the figures of its summary, the broken one is named with its
+// line, and the exit status says that one was refused.
+TEST(ProfileCommand, ReportsGoodFilesAndNamesRefusedOnes) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "profile_cmd";
+  fs::create_directories(dir);
+  const fs::path good = dir / "good.ies";
+  std::ofstream(good) << "IESNA:LM-63-2002\n[TEST] cosine\nTILT=NONE\n1 1000 1 4 1 1 2 0 0 0\n"
+                         "1 1 50\n0 30 60 90\n0\n318.3 275.7 159.2 0\n";
+  const fs::path bad = dir / "bad.ies";
+  std::ofstream(bad)
+      << "IESNA:LM-63-2002\nTILT=NONE\n1 1000 1 2 1 1 2 0 0 0\n1 1 50\n0 90\n0\n1 q\n";
+  const std::string polar_dir = (dir / "polar").string();
+  const std::string good_s = good.string(), bad_s = bad.string();
+  const char* argv[] = {"zel-lux", "profile", good_s.c_str(), bad_s.c_str(),    "--json",
+                        "--polar", "svg",     "-o",           polar_dir.c_str()};
+  std::ostringstream out, err;
+  EXPECT_EQ(lux::run(9, argv, out, err), 1);
+  EXPECT_NE(err.str().find(bad_s + ":7:"), std::string::npos) << err.str();
+  const auto j = nlohmann::json::parse(out.str());
+  ASSERT_EQ(j.size(), 2u);
+  const lux::ProfileSummary s = lux::summarise(lux::read_photometric_file(good, 1));
+  EXPECT_DOUBLE_EQ(j[0]["flux"]["integrated_lm"].get<double>(), s.flux);
+  EXPECT_DOUBLE_EQ(j[0]["flux"]["light_output_ratio"].get<double>(), s.flux / 1000);
+  EXPECT_EQ(j[0]["fields"]["TEST"], "cosine");
+  EXPECT_TRUE(fs::exists(j[0]["polar"].get<std::string>()));
+  EXPECT_TRUE(j[1].contains("error"));
 }
 
 }  // namespace
