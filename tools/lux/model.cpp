@@ -333,6 +333,7 @@ void Model::add_light(const LightDesc& d) {
   Light light;
   light.name = d.name;
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
   refhost::LightDesc host;
@@ -418,6 +419,7 @@ void Model::add_mesh(const MeshDesc& d) {
   const miTag object =
       refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
   refhost::add_instance(d.name + "::inst", object, refhost::identity());
+  meshes_.push_back(refhost::object_geometry(object)->mesh);
 }
 
 void Model::add_object_light(const ObjectLightDesc& d) {
@@ -426,6 +428,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.name = d.name;
   light.shape = "object";
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;
 
