@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tools/lux/progress.h"
+#include "tools/lux/radiosity.h"
 
 namespace lux {
 
@@ -77,7 +78,8 @@ double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadCon
   return double(std::max({c.r, c.g, c.b}));
 }
 
-std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options,
+                                     const RadiositySolution* interreflection) {
   const auto& surfaces = model.scene().surfaces;
   const auto& lights = model.lights();
   std::vector<SurfaceResult> results(surfaces.size());
@@ -89,6 +91,8 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
     r.name = surfaces[s].name;
     r.grid = make_grid(surfaces[s]);
     r.lux.assign(r.grid.points.size(), 0.0);
+    r.direct.assign(r.grid.points.size(), 0.0);
+    r.interreflected.assign(r.grid.points.size(), 0.0);
     r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
     for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
     work += r.grid.points.size() * lights.size();
@@ -109,11 +113,18 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
                  r.per_light[l][p] = e;
                  total += e;
                }
-               r.lux[p] = total;
+               r.direct[p] = total;
+               if (interreflection != nullptr)
+                 r.interreflected[p] =
+                     indirect_illuminance(*interreflection, r.grid.points[p], r.grid.normal, thread);
+               r.lux[p] = total + r.interreflected[p];
              }
              progress.add(uint64_t(r.grid.nu) * lights.size());
            });
-  for (auto& r : results) r.stats = stats_of(r.lux);
+  for (auto& r : results) {
+    r.stats = stats_of(r.lux);
+    r.direct_stats = stats_of(r.direct);
+  }
   return results;
 }
 

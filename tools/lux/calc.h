@@ -33,9 +33,12 @@ Stats stats_of(const std::vector<double>& values);
 struct SurfaceResult {
   std::string name;
   Grid grid;
-  std::vector<double> lux;                     // per point, all lights together
-  std::vector<std::vector<double>> per_light;  // [light][point]
-  Stats stats;
+  std::vector<double> lux;                     // per point, total: direct + interreflected
+  std::vector<double> direct;                  // per point, straight from the lights
+  std::vector<double> interreflected;          // per point, from the reflecting surfaces
+  std::vector<std::vector<double>> per_light;  // [light][point], direct
+  Stats stats;                                 // of the total
+  Stats direct_stats;
 };
 
 struct CalcOptions {
@@ -43,10 +46,14 @@ struct CalcOptions {
   bool progress = false;  // draw a progress bar on standard error
 };
 
+struct RadiositySolution;
+
 // Illuminance in lux on every surface of the model's scene, from every
-// light. A point's samples depend only on the point, so the numbers are the
-// same whatever the thread count.
-std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options);
+// light, and when `interreflection` is given the light its reflecting
+// surfaces pass on (radiosity.h). A point's samples depend only on the
+// point, so the numbers are the same whatever the thread count.
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options,
+                                     const RadiositySolution* interreflection = nullptr);
 
 // Illuminance in lux at one point from one light, as the calculation takes
 // it: the strongest colour component of what the light delivers, since the

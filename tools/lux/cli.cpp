@@ -11,6 +11,7 @@
 #include "tools/lux/outputs.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/progress.h"
+#include "tools/lux/radiosity.h"
 #include "tools/lux/view.h"
 
 namespace lux {
@@ -27,6 +28,8 @@ struct Options {
   int photons = 0;
   bool view = false;
   bool no_pictures = false;
+  bool direct_only = false;
+  std::string picture = "total";
   int picture_size = 560;
   bool quiet = false;
   std::string plugin;
@@ -88,7 +91,10 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   calc.progress = !o.quiet && Progress::stderr_is_terminal();
 
   const auto start = std::chrono::steady_clock::now();
-  const auto results = calculate(model, calc);
+  RadiositySolution interreflection;
+  if (!o.direct_only) interreflection = solve_radiosity(model, {calc.threads, calc.progress});
+  const bool reflects = !interreflection.patches.empty();
+  const auto results = calculate(model, calc, reflects ? &interreflection : nullptr);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
   RunInfo info;
@@ -111,11 +117,14 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names));
-    if (info.pictures)
-      write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size);
+    if (info.pictures) {
+      SurfaceResult shown = r;
+      if (o.picture != "total") shown.lux = o.picture == "direct" ? r.direct : r.interreflected;
+      write_false_colour(shown, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size);
+    }
   }
   if (o.view) {
-    const ViewResult v = render_view(model, *scene.view, calc);
+    const ViewResult v = render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
     write_png(v.image, files.reserve("view.png"));
     info.view_file = "view.png";
   }
@@ -150,6 +159,11 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");
   app.add_flag("--no-pictures", o.no_pictures, "write no false-colour pictures");
+  app.add_option("--picture", o.picture,
+                 "what the false-colour pictures show: total (default), direct or interreflected")
+      ->check(CLI::IsMember({"total", "direct", "interreflected"}));
+  app.add_flag("--direct-only", o.direct_only,
+               "leave out interreflected light (reflecting surfaces still cast shadows)");
   app.add_option("--picture-size", o.picture_size,
                  "width of the longer side of a false-colour map, in pixels (default 560)")
       ->check(CLI::Range(60, 8000));

@@ -266,6 +266,7 @@ Model::Model(refhost::Plugin& plugin, const Scene& scene) : plugin_(plugin), sce
     for (const auto& p : scene.profiles) define_profile(p);
     for (const auto& l : scene.lights) add_light(l);
     for (const auto& o : scene.occluders) add_occluder(o);
+    for (const auto& s : scene.surfaces) add_reflecting_surface(s);
     for (const auto& l : scene.object_lights) add_object_light(l);
   } catch (const Error&) {
     throw;
@@ -400,7 +401,24 @@ void Model::add_occluder(const OccluderDesc& d) {
   refhost::Geometry g = to_geometry(d.solid);
   g.transparency = d.transparency;
   const miTag object = refhost::add_object(d.name, g);
-  refhost::add_instance(d.name + "::inst", object, refhost::identity());
+  occluder_instances_.push_back(
+      refhost::add_instance(d.name + "::inst", object, refhost::identity()));
+}
+
+// A reflecting surface is a real one: it is traced, so it casts shadows.
+// A calculation surface is not: light passes through it.
+void Model::add_reflecting_surface(const SurfaceDesc& d) {
+  if (d.role != SurfaceRole::Reflecting) {
+    surface_instances_.push_back(0);
+    return;
+  }
+  SolidDesc rectangle;
+  rectangle.corner = d.corner;
+  rectangle.u = d.u;
+  rectangle.v = d.v;
+  const std::string name = "surface::" + d.name;
+  const miTag object = refhost::add_object(name, to_geometry(rectangle));
+  surface_instances_.push_back(refhost::add_instance(name + "::inst", object, refhost::identity()));
 }
 
 void Model::add_object_light(const ObjectLightDesc& d) {

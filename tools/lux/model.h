@@ -56,17 +56,24 @@ class Model {
   const Scene& scene() const { return scene_; }
   std::vector<Light>& lights() { return lights_; }
   const std::vector<Light>& lights() const { return lights_; }
+  // The host instance that places each occluder, and each surface (0 for a
+  // calculation surface, which is not traced), in scene order.
+  const std::vector<miTag>& occluder_instances() const { return occluder_instances_; }
+  const std::vector<miTag>& surface_instances() const { return surface_instances_; }
 
  private:
   void define_profile(const ProfileDesc& profile);
   void add_light(const LightDesc& desc);
   void add_object_light(const ObjectLightDesc& desc);
   void add_occluder(const OccluderDesc& desc);
+  void add_reflecting_surface(const SurfaceDesc& desc);
   void init_light(Light& light);
 
   refhost::Plugin& plugin_;
   const Scene& scene_;
   std::vector<Light> lights_;
+  std::vector<miTag> occluder_instances_;
+  std::vector<miTag> surface_instances_;
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
   std::vector<std::pair<std::string, int>> profiles_;  // name, format
 };

@@ -212,9 +212,12 @@ miColor transparency(Object& o) {
   return {float(c[0]), float(c[1]), float(c[2]), 0};
 }
 
-double reflectance(Object& o) {
-  const double r = o.number("reflectance", 0.5);
-  if (!(r >= 0 && r <= 1)) o.where().fail("\"reflectance\" must lie between 0 and 1");
+// A luminous reflectance: a surface that reflected all it receives would
+// keep the light bouncing for ever, so 1 is refused with everything above.
+double reflectance(Object& o, double fallback = kOtherReflectance) {
+  const double r = o.number("reflectance", fallback);
+  if (!(r >= 0 && r < 1))
+    o.where().fail("\"reflectance\" must lie in [0, 1): at least 0 and below 1");
   return r;
 }
 
@@ -229,13 +232,16 @@ constexpr std::initializer_list<const char*> kObjectLightKeys = {
 constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
-constexpr std::initializer_list<const char*> kSurfaceKeys = {"name",    "corner", "u",          "v",
-                                                             "spacing", "normal", "reflectance"};
+constexpr std::initializer_list<const char*> kSurfaceKeys = {
+    "name", "corner", "u", "v", "spacing", "normal", "role", "reflectance"};
+constexpr std::initializer_list<const char*> kRoomKeys = {"position", "size", "spacing", "faces"};
+constexpr std::initializer_list<const char*> kRoomFaceKeys = {"reflectance", "spacing"};
+constexpr std::initializer_list<const char*> kInterreflectionKeys = {"patch_size", "residual"};
 constexpr std::initializer_list<const char*> kViewKeys = {
     "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
 constexpr std::initializer_list<const char*> kSceneKeys = {
-    "title",         "scene_unit", "samples",  "profiles", "lights",
-    "light_objects", "occluders",  "surfaces", "view"};
+    "title",     "scene_unit", "samples", "profiles",        "lights", "light_objects",
+    "occluders", "surfaces",   "room",    "interreflection", "view"};
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -338,6 +344,18 @@ OccluderDesc occluder(const json& j, const Where& where, size_t index) {
   return d;
 }
 
+// Grid points are kept in memory a few times over; a surface may have at
+// most this many.
+constexpr double kMostGridPoints = 4e6;
+// Defaults in metres, converted to the scene's unit.
+constexpr double kRoomGridSpacingMetres = 0.5;
+constexpr double kPatchSizeMetres = 0.25;
+
+void check_grid_size(Object& o, const SurfaceDesc& s) {
+  const double cells = std::ceil(length(s.u) / s.spacing) * std::ceil(length(s.v) / s.spacing);
+  if (cells > kMostGridPoints) o.where().fail("\"spacing\" gives more than 4 million grid points");
+}
+
 SurfaceDesc surface(const json& j, const Where& where, size_t index) {
   Object o(j, where.in(label("surface", j, index)), kSurfaceKeys);
   SurfaceDesc s;
@@ -351,11 +369,95 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index) {
   s.normal = direction(o, "normal", normalize(plane_normal));
   if (std::fabs(dot(s.normal, normalize(plane_normal))) < 1e-6)
     o.where().fail("\"normal\" lies in the surface");
-  const double cells = std::ceil(length(s.u) / s.spacing) * std::ceil(length(s.v) / s.spacing);
-  if (cells > 4e6) o.where().fail("\"spacing\" gives more than 4 million grid points");
+  check_grid_size(o, s);
+  const std::string role = o.text("role", "calculation");
+  if (role == "reflecting") {
+    s.role = SurfaceRole::Reflecting;
+  } else if (role != "calculation") {
+    o.where().fail("unknown \"role\" " + in_quotes(role) + " (calculation or reflecting)");
+  }
+  // A calculation surface reflects nothing; its reflectance only says how
+  // bright the camera view would draw it, and is refused there.
+  if (s.role == SurfaceRole::Calculation && o.has("reflectance"))
+    o.where().fail(
+        "\"reflectance\" needs \"role\": \"reflecting\" (a calculation surface lets all light "
+        "through)");
   s.reflectance = reflectance(o);
   o.finish();
   return s;
+}
+
+// The six inward-facing faces of a room, named after their place (north
+// is +y, east +x), each a reflecting surface with a grid.
+std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit& unit) {
+  Object o(j, where.in("room"), kRoomKeys);
+  const Vec3 p = o.vec3("position", Vec3{0, 0, 0});
+  if (!o.has("size")) o.where().fail("missing \"size\" [x, y, z]");
+  const Vec3 size = o.vec3("size");
+  if (!(size.x > 0 && size.y > 0 && size.z > 0))
+    o.where().fail("\"size\" must be [x, y, z], each greater than 0 (got [" +
+                   std::to_string(size.x) + ", " + std::to_string(size.y) + ", " +
+                   std::to_string(size.z) + "])");
+  const double spacing = positive(o, "spacing", kRoomGridSpacingMetres / unit.metres);
+  const Vec3 X{size.x, 0, 0}, Y{0, size.y, 0}, Z{0, 0, size.z};
+  struct Face {
+    const char* name;
+    Vec3 corner, u, v, normal;
+    double reflectance;
+  };
+  const Face faces[] = {
+      {"ceiling", p + Z, X, Y, {0, 0, -1}, kCeilingReflectance},
+      {"floor", p, X, Y, {0, 0, 1}, kFloorReflectance},
+      {"north wall", p + Y, X, Z, {0, -1, 0}, kWallReflectance},
+      {"south wall", p, X, Z, {0, 1, 0}, kWallReflectance},
+      {"east wall", p + X, Y, Z, {-1, 0, 0}, kWallReflectance},
+      {"west wall", p, Y, Z, {1, 0, 0}, kWallReflectance},
+  };
+  json overrides = json::object();
+  if (o.has("faces")) {
+    overrides = o.raw("faces");
+    if (!overrides.is_object()) o.where().fail("\"faces\" must be an object of faces by name");
+    for (const auto& item : overrides.items())
+      if (std::none_of(std::begin(faces), std::end(faces),
+                       [&](const Face& f) { return item.key() == f.name; }))
+        o.where().fail("\"faces\": unknown face " + in_quotes(item.key()) +
+                       " (ceiling, floor, north wall, south wall, east wall, west wall)");
+  }
+  std::vector<SurfaceDesc> out;
+  for (const Face& f : faces) {
+    SurfaceDesc s;
+    s.name = f.name;
+    s.corner = f.corner;
+    s.u = f.u;
+    s.v = f.v;
+    s.normal = f.normal;
+    s.role = SurfaceRole::Reflecting;
+    s.room_face = true;
+    s.spacing = spacing;
+    s.reflectance = f.reflectance;
+    if (overrides.contains(f.name)) {
+      Object face(overrides.at(f.name), o.where().in("face " + in_quotes(f.name)), kRoomFaceKeys);
+      s.spacing = positive(face, "spacing", spacing);
+      s.reflectance = reflectance(face, f.reflectance);
+      face.finish();
+    }
+    check_grid_size(o, s);
+    out.push_back(s);
+  }
+  o.finish();
+  return out;
+}
+
+Interreflection interreflection(const json& j, const Where& where, const SceneUnit& unit) {
+  Interreflection r;
+  r.patch_size = kPatchSizeMetres / unit.metres;
+  if (j.is_null()) return r;
+  Object o(j, where.in("interreflection"), kInterreflectionKeys);
+  r.patch_size = positive(o, "patch_size", r.patch_size);
+  r.residual = positive(o, "residual", r.residual);
+  if (r.residual > 1e-3) o.where().fail("\"residual\" must be at most 0.001");
+  o.finish();
+  return r;
 }
 
 ViewDesc view(const json& j, const Where& where) {
@@ -457,6 +559,13 @@ Scene parse_scene(const std::string& text, const std::string& file,
   scene.samples = count(o, "samples", 64, 1 << 20);
 
   std::vector<std::string> element_names, surface_names, profile_names;
+  if (o.has("room")) {
+    scene.surfaces = room(o.raw("room"), where, scene.unit);
+    for (const auto& f : scene.surfaces) surface_names.push_back(f.name);
+  }
+  scene.interreflection =
+      interreflection(o.has("interreflection") ? o.raw("interreflection") : json(), where,
+                      scene.unit);
   for (const char* key : {"profiles", "lights", "light_objects", "occluders", "surfaces"}) {
     if (!o.has(key)) continue;
     const json& items = list(top, key, where);

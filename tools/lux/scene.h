@@ -77,7 +77,7 @@ struct OccluderDesc {
   std::string name;
   SolidDesc solid;
   miColor transparency{0, 0, 0, 0};  // fraction let through, per channel
-  double reflectance = 0.5;          // for the camera view only
+  double reflectance = 0.5;          // luminous, diffuse, 0 ≤ ρ < 1, on every side
 };
 
 // A light made from an object with the light object shader.
@@ -90,6 +90,14 @@ struct ObjectLightDesc {
   ShaderFields object_shader;  // further zel_light_object fields
 };
 
+// What a surface of the scene file is. A calculation surface (a work
+// plane, a task area) is an imaginary plane: it receives light, but lets it
+// through, casts no shadow and reflects nothing. A reflecting surface is a
+// real one (a wall, a table top): it casts shadows and reflects diffusely,
+// from the side its normal faces, the fraction `reflectance` of what falls
+// on it.
+enum class SurfaceRole { Calculation, Reflecting };
+
 // A rectangle on which illuminance is calculated: grid points at the
 // centres of square-ish cells of about `spacing`, light received on the side
 // `normal` faces.
@@ -98,7 +106,21 @@ struct SurfaceDesc {
   Vec3 corner{}, u{}, v{};
   double spacing = 0;
   Vec3 normal{0, 0, 1};
-  double reflectance = 0.5;  // for the camera view only
+  SurfaceRole role = SurfaceRole::Calculation;
+  double reflectance = 0.5;  // reflecting surfaces; 0 ≤ ρ < 1
+  bool room_face = false;    // made by the scene's "room"
+};
+
+// Defaults a lighting designer expects of a room's faces.
+constexpr double kCeilingReflectance = 0.7;
+constexpr double kWallReflectance = 0.5;
+constexpr double kFloorReflectance = 0.2;
+constexpr double kOtherReflectance = 0.5;
+
+// The interreflection settings of a scene.
+struct Interreflection {
+  double patch_size = 0;  // scene units; edge of the patches reflecting surfaces are cut into
+  double residual = 1e-5;  // stop when the unshot flux is below this fraction of the direct flux
 };
 
 struct ViewDesc {
@@ -121,7 +143,8 @@ struct Scene {
   std::vector<LightDesc> lights;
   std::vector<ObjectLightDesc> object_lights;
   std::vector<OccluderDesc> occluders;
-  std::vector<SurfaceDesc> surfaces;
+  std::vector<SurfaceDesc> surfaces;  // the room's faces first, when it has one
+  Interreflection interreflection;
   std::optional<ViewDesc> view;
 };
 
