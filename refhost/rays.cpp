@@ -41,8 +41,8 @@ Vec3d normal_by(const Vec3d& n, const float* w) {
 
 double crossing(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
   if (p.world_to_local == nullptr) return first_crossing(*p.geometry, o, d, t_min, t_max);
-  return first_crossing(*p.geometry, point_by(o, p.world_to_local),
-                        vector_by(d, p.world_to_local), t_min, t_max);
+  return first_crossing(*p.geometry, point_by(o, p.world_to_local), vector_by(d, p.world_to_local),
+                        t_min, t_max);
 }
 
 double largest_coordinate(const Vec3d& a) {
@@ -70,17 +70,16 @@ RayScene::RayScene() {
       case Geometry::Rectangle: {
         o.flat = true;
         o.point = point_by(widen(g.center), p.local_to_world);
-        const Vec3d n =
-            g.kind == Geometry::Rectangle
-                ? Vec3d{double(g.u.y) * g.v.z - double(g.u.z) * g.v.y,
-                        double(g.u.z) * g.v.x - double(g.u.x) * g.v.z,
-                        double(g.u.x) * g.v.y - double(g.u.y) * g.v.x}
-                : widen(g.normal);
+        const Vec3d n = g.kind == Geometry::Rectangle
+                            ? Vec3d{double(g.u.y) * g.v.z - double(g.u.z) * g.v.y,
+                                    double(g.u.z) * g.v.x - double(g.u.x) * g.v.z,
+                                    double(g.u.x) * g.v.y - double(g.u.y) * g.v.x}
+                            : widen(g.normal);
         o.normal = normal_by(n, p.world_to_local);
-        const double r = g.kind == Geometry::Rectangle
-                             ? std::sqrt(dot(widen(g.u), widen(g.u))) +
-                                   std::sqrt(dot(widen(g.v), widen(g.v)))
-                             : (g.kind == Geometry::Disc ? double(g.radius) : 0.0);
+        const double r =
+            g.kind == Geometry::Rectangle
+                ? std::sqrt(dot(widen(g.u), widen(g.u))) + std::sqrt(dot(widen(g.v), widen(g.v)))
+                : (g.kind == Geometry::Disc ? double(g.radius) : 0.0);
         lo = sub(widen(g.center), {r, r, r});
         hi = {g.center.x + r, g.center.y + r, g.center.z + r};
         o.bounded = g.kind != Geometry::Plane;
@@ -104,13 +103,10 @@ RayScene::RayScene() {
       o.lo = {kNoHit, kNoHit, kNoHit};
       o.hi = {-kNoHit, -kNoHit, -kNoHit};
       for (int c = 0; c < 8; ++c) {
-        const Vec3d corner =
-            point_by({c & 1 ? hi.x : lo.x, c & 2 ? hi.y : lo.y, c & 4 ? hi.z : lo.z},
-                     p.local_to_world);
-        o.lo = {std::min(o.lo.x, corner.x), std::min(o.lo.y, corner.y),
-                std::min(o.lo.z, corner.z)};
-        o.hi = {std::max(o.hi.x, corner.x), std::max(o.hi.y, corner.y),
-                std::max(o.hi.z, corner.z)};
+        const Vec3d corner = point_by(
+            {c & 1 ? hi.x : lo.x, c & 2 ? hi.y : lo.y, c & 4 ? hi.z : lo.z}, p.local_to_world);
+        o.lo = {std::min(o.lo.x, corner.x), std::min(o.lo.y, corner.y), std::min(o.lo.z, corner.z)};
+        o.hi = {std::max(o.hi.x, corner.x), std::max(o.hi.y, corner.y), std::max(o.hi.z, corner.z)};
       }
       extent = std::max({extent, largest_coordinate(o.lo), largest_coordinate(o.hi)});
     } else {
@@ -189,6 +185,29 @@ bool RayScene::first_hit(const Vec3d& origin, const Vec3d& direction, double t_m
     }
   }
   return found;
+}
+
+Vec3d RayScene::normal_at(size_t i, const Vec3d& point) const {
+  const Object& o = objects_[i];
+  const Geometry& g = *o.placement.geometry;
+  Vec3d n = o.normal;
+  if (!o.flat) {
+    const Vec3d p = point_by(point, o.placement.world_to_local);
+    if (g.kind == Geometry::Sphere) {
+      n = sub(p, widen(g.center));
+    } else {
+      // The side of the box whose plane the point is nearest.
+      const double gaps[6] = {std::fabs(p.x - g.min.x), std::fabs(p.x - g.max.x),
+                              std::fabs(p.y - g.min.y), std::fabs(p.y - g.max.y),
+                              std::fabs(p.z - g.min.z), std::fabs(p.z - g.max.z)};
+      const auto side = std::min_element(gaps, gaps + 6) - gaps;
+      const double sign = side % 2 == 0 ? -1.0 : 1.0;
+      n = {side / 2 == 0 ? sign : 0.0, side / 2 == 1 ? sign : 0.0, side / 2 == 2 ? sign : 0.0};
+    }
+    n = normal_by(n, o.placement.world_to_local);
+  }
+  const double l = std::sqrt(dot(n, n));
+  return l > 0 ? Vec3d{n.x / l, n.y / l, n.z / l} : Vec3d{0, 0, 1};
 }
 
 }  // namespace refhost

@@ -50,14 +50,19 @@ class RayScene {
   // the ray meets none.
   bool first_hit(const Vec3d& origin, const Vec3d& direction, double t_max, Hit& hit) const;
 
+  // The unit normal of object i's surface at `point`, a point on it (on a
+  // box, of the side nearest the point), in the world; its sign is not
+  // meaningful for flat objects.
+  Vec3d normal_at(size_t i, const Vec3d& point) const;
+
  private:
   struct Object {
     Placement placement;
-    bool flat = false;               // rectangle, disc or plane
-    Vec3d point{}, normal{};         // a point of a flat object's plane, its normal (world)
-    Vec3d lo{}, hi{};                // world bounds of a solid object
-    bool bounded = false;            // lo and hi hold
-    double clear = 0;                // mean transparency
+    bool flat = false;        // rectangle, disc or plane
+    Vec3d point{}, normal{};  // a point of a flat object's plane, its normal (world)
+    Vec3d lo{}, hi{};         // world bounds of a solid object
+    bool bounded = false;     // lo and hi hold
+    double clear = 0;         // mean transparency
   };
   std::vector<Object> objects_;
   double margin_ = 0;

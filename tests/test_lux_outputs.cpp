@@ -183,7 +183,7 @@ TEST_F(LuxRun, WritesEveryFileAndTheReportAgreesWithTheGrid) {
   std::ifstream csv(out / "work-plane.csv");
   std::string line;
   std::getline(csv, line);
-  EXPECT_EQ(line, "i,j,x,y,z,E_lux,E_lamp");
+  EXPECT_EQ(line, "i,j,x,y,z,E_lux,E_direct_lux,E_interreflected_lux,E_lamp");
   std::vector<double> e;
   while (std::getline(csv, line)) {
     std::stringstream row(line);

@@ -11,6 +11,7 @@
 #include "tools/lux/outputs.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/progress.h"
+#include "tools/lux/photon_trace.h"
 #include "tools/lux/radiosity.h"
 #include "tools/lux/view.h"
 
@@ -104,6 +105,14 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   if (o.photons > 0)
     for (size_t l = 0; l < model.lights().size(); ++l)
       info.flux.push_back(measure_flux(model, l, o.photons, calc));
+  PhotonBalance photon_balance;
+  if (reflects) {
+    info.interreflection = &interreflection;
+    if (o.photons > 0) {
+      photon_balance = trace_photons(model, interreflection, o.photons, calc);
+      info.photon_balance = &photon_balance;
+    }
+  }
 
   const fs::path dir =
       o.output.empty() ? fs::path("out") / fs::path(o.scene).stem() : fs::path(o.output);
@@ -155,7 +164,8 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   app.add_option("-s,--samples", o.samples,
                  "emitter points per light and grid point, for every light")
       ->check(CLI::Range(1, 1 << 20));
-  app.add_option("--photons", o.photons, "measure each light's flux with this many photons")
+  app.add_option("--photons", o.photons, "measure each light's flux with this many photons, and trace as many "
+                 "through the reflecting surfaces as a second opinion on the interreflections")
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");
   app.add_flag("--no-pictures", o.no_pictures, "write no false-colour pictures");

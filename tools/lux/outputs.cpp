@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include "tools/lux/radiosity_report.h"
+
 namespace lux {
 
 namespace fs = std::filesystem;
@@ -94,7 +96,7 @@ nlohmann::ordered_json optional_number(const std::optional<double>& v) {
 
 std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
   std::ostringstream out;
-  out << "i,j,x,y,z,E_lux";
+  out << "i,j,x,y,z,E_lux,E_direct_lux,E_interreflected_lux";
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
   out << "\n";
   for (int j = 0; j < r.grid.nv; ++j)
@@ -102,7 +104,8 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
       const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
       const Vec3 x = r.grid.points[p];
       out << i << "," << j << "," << number(x.x, "%.9g") << "," << number(x.y, "%.9g") << ","
-          << number(x.z, "%.9g") << "," << number(r.lux[p], "%.9g");
+          << number(x.z, "%.9g") << "," << number(r.lux[p], "%.9g") << ","
+          << number(r.direct[p], "%.9g") << "," << number(r.interreflected[p], "%.9g");
       for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
       out << "\n";
     }
@@ -152,6 +155,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
                 {"max", r.stats.max},
                 {"min_over_avg", r.stats.u0},
                 {"min_over_max", r.stats.ud}};
+    add_interreflection_stats(j, model, r, s);
     json shares = json::object();
     for (size_t l = 0; l < r.per_light.size(); ++l)
       shares[model.lights()[l].name] = stats_of(r.per_light[l]).avg;
@@ -169,6 +173,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     surfaces.push_back(j);
   }
   report["surfaces"] = surfaces;
+  report["interreflection"] = interreflection_json(model, info);
   report["view"] = info.view_file ? json(*info.view_file) : json();
   report["messages"] = info.messages;
   return report;
@@ -214,6 +219,7 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
       }
     }
   }
+  print_interreflection(out, model, results, info);
   for (const auto& light : model.lights())
     for (const auto& c : light.caveats)
       out << "note: light \"" << light.name << "\": " << c << "\n";

@@ -43,8 +43,12 @@ class OutputSet {
 // A file-name-safe form of a name: lower case letters, digits and '-'.
 std::string slug(const std::string& name);
 
-// The grid as CSV: i, j, x, y, z, E, then each light's share, in lux.
+// The grid as CSV: i, j, x, y, z, the total E, its direct and
+// interreflected parts, then each light's direct share, in lux.
 std::string grid_csv(const SurfaceResult& result, const std::vector<std::string>& light_names);
+
+struct RadiositySolution;
+struct PhotonBalance;
 
 struct RunInfo {
   int threads = 1;
@@ -54,6 +58,8 @@ struct RunInfo {
   std::optional<std::string> view_file;
   bool pictures = true;
   std::vector<std::string> messages;  // host messages during the calculation
+  const RadiositySolution* interreflection = nullptr;  // when it was worked out
+  const PhotonBalance* photon_balance = nullptr;       // with --photons and interreflection
 };
 
 // Everything a script may want, as JSON.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 #include "tools/lux/progress.h"
 
@@ -35,7 +36,18 @@ struct Quadrature {
   double closer_than;
   int points;
 };
-constexpr Quadrature kQuadrature[] = {{1.5, 4}, {3.0, 2}};
+constexpr Quadrature kQuadrature[] = {{1.2, 8}, {2.0, 4}, {4.0, 2}};
+constexpr int kMostQuadraturePoints = 64;
+// The symmetric balancing of the exchanges stops when every row's sum is
+// this close to its target, or after so many rounds.
+constexpr double kBalancedRows = 1e-12;
+constexpr int kMostBalancingRounds = 200;
+// Direct light is taken at m × m points of a patch, m the patch's size over
+// this fraction of its distance to the nearest light (at most
+// kMostDirectPoints): the light on a patch near a luminaire changes across
+// it, and the flux it receives is the mean over it.
+constexpr double kDirectPointSpacing = 0.1;
+constexpr int kMostDirectPoints = 4;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -48,8 +60,7 @@ double seconds_since(Clock::time_point start) {
 // does not shade its own pieces.
 Vec3 ray_end(const Face& f, Vec3 p) {
   if (!f.surface.on_sphere) return p;
-  return f.surface.sphere_center +
-         normalize(p - f.surface.sphere_center) * f.surface.sphere_radius;
+  return f.surface.sphere_center + normalize(p - f.surface.sphere_center) * f.surface.sphere_radius;
 }
 
 // The objects that may stand between the point sets a and b, written to
@@ -99,7 +110,7 @@ int quadrature_points(const Patch& p, int m, Vec3* out) {
 // The form factor from patch `from` to patch `to`, unobstructed: the
 // point-to-polygon factor averaged over points of `from`.
 double patch_factor(const Patch& from, const Patch& to, int m) {
-  Vec3 points[16];
+  Vec3 points[kMostQuadraturePoints];
   const int n = quadrature_points(from, m, points);
   double sum = 0;
   for (int k = 0; k < n; ++k)
@@ -115,27 +126,141 @@ int quadrature_for(const Patch& a, const Patch& b) {
   return 1;
 }
 
+// Where a light sits and how far its emitter reaches from there.
+struct LightBounds {
+  Vec3 center;
+  double reach = 0;
+};
+
+LightBounds bounds_of(const Light& light) {
+  const Emitter& e = light.emitter;
+  LightBounds b{e.frame.origin, 0};
+  switch (e.kind) {
+    case Emitter::None:
+      break;
+    case Emitter::Rectangle:
+      b.reach = std::sqrt(e.half_u * e.half_u + e.half_v * e.half_v);
+      break;
+    case Emitter::Disc:
+    case Emitter::Sphere:
+      b.reach = e.radius;
+      break;
+    case Emitter::Cylinder:
+      b.reach = std::sqrt(e.radius * e.radius + e.half_length * e.half_length);
+      break;
+    case Emitter::Solid: {
+      const SolidDesc& g = e.solid;
+      if (g.kind == SolidDesc::Rectangle) {
+        b.center = g.corner + (g.u + g.v) * 0.5;
+        b.reach = 0.5 * length(g.u + g.v) + 0.5 * length(g.u - g.v);
+      } else if (g.kind == SolidDesc::Box) {
+        b.center = (g.min + g.max) * 0.5;
+        b.reach = 0.5 * length(g.max - g.min);
+      } else {
+        b.center = g.center;
+        b.reach = g.radius;
+      }
+      break;
+    }
+  }
+  return b;
+}
+
+int direct_points_for(const Patch& p, const std::vector<LightBounds>& lights) {
+  double nearest = std::numeric_limits<double>::infinity();
+  for (const LightBounds& b : lights)
+    nearest = std::min(nearest, length(p.center - b.center) - b.reach);
+  if (!(nearest > 0)) return kMostDirectPoints;
+  const double m = std::ceil(std::sqrt(p.area) / (kDirectPointSpacing * nearest));
+  return static_cast<int>(std::clamp(m, 1.0, double(kMostDirectPoints)));
+}
+
 void direct_light(const Model& model, RadiositySolution& s, const RadiosityOptions& options) {
   const auto& lights = model.lights();
   const int n = static_cast<int>(s.patches.size());
   s.direct.assign(s.patches.size(), 0.0);
+  std::vector<LightBounds> bounds;
+  for (const Light& l : lights) bounds.push_back(bounds_of(l));
   Progress progress("direct light on patches", uint64_t(n), options.progress);
   for_rows((n + kPatchChunk - 1) / kPatchChunk, options.threads,
            [&](int chunk, refhost::ThreadContext& thread) {
              const int end = std::min(n, (chunk + 1) * kPatchChunk);
              for (int i = chunk * kPatchChunk; i < end; ++i) {
                const Patch& p = s.patches[size_t(i)];
-               const Vec3 at = ray_end(s.faces[size_t(p.face)], p.center);
+               Vec3 points[kMostDirectPoints * kMostDirectPoints];
+               const int count = quadrature_points(p, direct_points_for(p, bounds), points);
                double e = 0;
-               for (size_t l = 0; l < lights.size(); ++l) {
-                 thread.rng = sample_seed(0x7061746368, uint64_t(i), l);
-                 thread.sample_index = 0;
-                 e += point_lux(lights[l], at, p.normal, thread);
+               for (int k = 0; k < count; ++k) {
+                 const Vec3 at = ray_end(s.faces[size_t(p.face)], points[k]);
+                 for (size_t l = 0; l < lights.size(); ++l) {
+                   thread.rng = sample_seed(0x7061746368, uint64_t(i) * 64 + uint64_t(k), l);
+                   thread.sample_index = 0;
+                   e += point_lux(lights[l], at, p.normal, thread);
+                 }
                }
-               s.direct[size_t(i)] = e;
+               s.direct[size_t(i)] = e / count;
              }
              progress.add(uint64_t(end - chunk * kPatchChunk));
            });
+}
+
+// Makes the one-sided exchanges K[i·n + j] = A_i F_ij symmetric while
+// keeping every row's sum. A row's sum is the more exact quantity: it adds
+// point-to-polygon factors that are exact for each quadrature point, so in
+// a closed room every row adds up to A_i to rounding, and no light is made
+// or lost between patches. The mean of K_ij and K_ji is scaled to those
+// sums symmetrically, K_ij·d_i·d_j (a symmetric Sinkhorn balancing), which
+// changes the exchanges by about their quadrature error only.
+void balance_exchanges(const RadiositySolution& s, std::vector<double>& K,
+                       const RadiosityOptions& options) {
+  const size_t n = s.patches.size();
+  std::vector<double> target(n, 0.0), scale(n, 1.0), sums(n, 0.0);
+  // Each row's sum from the patch's centre alone: the factors of one point
+  // to polygons that cover its view add up exactly. (Near pairs were
+  // worked out over more points; their visibility is kept.)
+  for_rows(static_cast<int>(n), options.threads, [&](int row, refhost::ThreadContext&) {
+    const size_t i = size_t(row);
+    const Patch& a = s.patches[i];
+    double sum = 0;
+    for (size_t j = 0; j < n; ++j) {
+      const double k = K[i * n + j];
+      if (k <= 0) continue;
+      const Patch& b = s.patches[j];
+      const int m = quadrature_for(a, b);
+      if (m == 1) {
+        sum += k;
+        continue;
+      }
+      const double centre =
+          point_to_polygon_factor(a.center, a.normal, b.corner.data(), b.corners, b.normal);
+      sum += k * centre / patch_factor(a, b, m);
+    }
+    target[i] = sum;
+  });
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i + 1; j < n; ++j)
+      K[i * n + j] = K[j * n + i] = 0.5 * (K[i * n + j] + K[j * n + i]);
+  const int chunks = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
+  for (int round = 0; round < kMostBalancingRounds; ++round) {
+    for_rows(chunks, options.threads, [&](int chunk, refhost::ThreadContext&) {
+      const size_t end = std::min(n, size_t(chunk + 1) * kPatchChunk);
+      for (size_t i = size_t(chunk) * kPatchChunk; i < end; ++i) {
+        double sum = 0;
+        for (size_t j = 0; j < n; ++j) sum += K[i * n + j] * (scale[i] * scale[j]);
+        sums[i] = sum;
+      }
+    });
+    double worst = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (!(sums[i] > 0) || !(target[i] > 0)) continue;
+      worst = std::max(worst, std::fabs(sums[i] / target[i] - 1));
+      scale[i] *= std::sqrt(target[i] / sums[i]);
+    }
+    if (worst < kBalancedRows) break;
+  }
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = i + 1; j < n; ++j)
+      K[i * n + j] = K[j * n + i] = K[i * n + j] * (scale[i] * scale[j]);
 }
 
 // K[i·n + j] = A_i F_ij = A_j F_ji: the symmetric exchange between two
@@ -157,25 +282,24 @@ std::vector<double> exchange_matrix(const RadiositySolution& s, const RadiosityO
     for (size_t j = i + 1; j < n; ++j) {
       const Patch& b = s.patches[j];
       if (b.face == a.face) continue;
-      if (!in_front(a, b, s.plane_tolerance) || !in_front(b, a, s.plane_tolerance)) continue;
+      double ab = 0, ba = 0;
+      one_sided_exchanges(a, b, s.plane_tolerance, ab, ba);
+      if (ab <= 0 && ba <= 0) continue;
       const Face& fb = s.faces[size_t(b.face)];
       if (b.face != listed_face) {
         blocking = blockers(s, fa.corners.data(), fa.corners.size(), fb.corners.data(),
                             fb.corners.size(), list, count);
         listed_face = b.face;
       }
-      const int m = quadrature_for(a, b);
-      const double k = 0.5 * (a.area * patch_factor(a, b, m) + b.area * patch_factor(b, a, m));
-      if (k <= 0) continue;
       const double v =
           count == 0 ? 1.0
                      : s.rays->transmission(a_end, to_d(ray_end(fb, b.center)), blocking, count);
-      K[i * n + j] = k * v;
+      K[i * n + j] = ab * v;
+      K[j * n + i] = ba * v;  // this row's pair alone writes it
     }
     progress.add(1);
   });
-  for (size_t i = 0; i < n; ++i)
-    for (size_t j = i + 1; j < n; ++j) K[j * n + i] = K[i * n + j];
+  balance_exchanges(s, K, options);
   return K;
 }
 
@@ -246,6 +370,21 @@ void shoot(const Model& model, RadiositySolution& s, const std::vector<double>& 
 
 }  // namespace
 
+void one_sided_exchanges(const Patch& a, const Patch& b, double plane_tolerance, double& ab,
+                         double& ba) {
+  ab = ba = 0;
+  if (!in_front(a, b, plane_tolerance) || !in_front(b, a, plane_tolerance)) return;
+  const int m = quadrature_for(a, b);
+  ab = a.area * patch_factor(a, b, m);
+  ba = b.area * patch_factor(b, a, m);
+}
+
+double patch_exchange(const Patch& a, const Patch& b, double plane_tolerance) {
+  double ab = 0, ba = 0;
+  one_sided_exchanges(a, b, plane_tolerance, ab, ba);
+  return 0.5 * (ab + ba);
+}
+
 RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& options) {
   RadiositySolution s;
   const Scene& scene = model.scene();
@@ -257,9 +396,10 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
     for (const Vec3& c : surfaces[f].polygon) s.faces.back().corners.push_back(to_d(c));
     if (s.patches.size() > size_t(kMostPatches))
       throw Error(scene.file + ": \"interreflection\": \"patch_size\" " +
-                  std::to_string(scene.interreflection.patch_size) + " cuts the reflecting "
-                  "surfaces into more than " + std::to_string(kMostPatches) +
-                  " patches; choose a larger one");
+                  std::to_string(scene.interreflection.patch_size) +
+                  " cuts the reflecting "
+                  "surfaces into more than " +
+                  std::to_string(kMostPatches) + " patches; choose a larger one");
   }
   s.balance.absorbed.assign(s.elements.size(), 0.0);
   auto rays = std::make_shared<refhost::RayScene>();
@@ -336,8 +476,7 @@ double patch_indirect_at(const RadiositySolution& s, int face, Vec3 point) {
   return -1;
 }
 
-double indirect_on_surface(const RadiositySolution& s, Vec3 point, Vec3 normal,
-                           double tolerance) {
+double indirect_on_surface(const RadiositySolution& s, Vec3 point, Vec3 normal, double tolerance) {
   for (size_t f = 0; f < s.faces.size(); ++f) {
     const ReflectingSurface& sf = s.faces[f].surface;
     if (dot(sf.normal, normal) <= 0) continue;

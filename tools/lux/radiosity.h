@@ -22,11 +22,11 @@ namespace lux {
 // clockwise seen from the front.
 struct ReflectingSurface {
   std::vector<Vec3> polygon;
-  Vec3 normal;                // unit, towards the front
-  double reflectance = 0;     // luminous, 0 ≤ ρ < 1
-  int element = 0;            // index of the scene element it belongs to
-  bool on_sphere = false;     // a flat piece standing in for part of a sphere
-  Vec3 sphere_center{};       // the sphere, when on_sphere
+  Vec3 normal;             // unit, towards the front
+  double reflectance = 0;  // luminous, 0 ≤ ρ < 1
+  int element = 0;         // index of the scene element it belongs to
+  bool on_sphere = false;  // a flat piece standing in for part of a sphere
+  Vec3 sphere_center{};    // the sphere, when on_sphere
   double sphere_radius = 0;
 };
 
@@ -42,19 +42,19 @@ struct Patch {
 // A scene element that reflects: a surface, a room face or an occluder.
 struct ReflectingElement {
   std::string name;
-  std::string kind;             // "surface", "room face", "occluder"
+  std::string kind;  // "surface", "room face", "occluder"
   double reflectance = 0;
-  miTag instance = 0;           // the host instance that traces it
-  int surface = -1;             // index in the scene's surfaces, or −1
-  double area = 0;              // square scene units, of its patches
+  miTag instance = 0;  // the host instance that traces it
+  int surface = -1;    // index in the scene's surfaces, or −1
+  double area = 0;     // square scene units, of its patches
 };
 
 // How a reflecting surface was cut: a parallelogram into nu × nv patches
 // (patch (a, b) at first + b·nu + a), other polygons into triangles.
 struct Face {
   ReflectingSurface surface;
-  int first = 0, count = 0;  // its patches
-  int nu = 0, nv = 0;        // 0 unless a parallelogram
+  int first = 0, count = 0;             // its patches
+  int nu = 0, nv = 0;                   // 0 unless a parallelogram
   std::vector<refhost::Vec3d> corners;  // the polygon's corners, for visibility culling
 };
 
@@ -78,6 +78,17 @@ Face cut_into_patches(const ReflectingSurface& surface, int face, double size,
 double point_to_polygon_factor(Vec3 point, Vec3 normal, const Vec3* polygon, int count,
                                Vec3 polygon_normal);
 
+// A_a·F_ab = A_b·F_ba: the exchange between two patches with nothing in
+// between (square scene units), the two directions' factors each averaged
+// over points of the sending patch and then with each other, so that
+// reciprocity holds to rounding. 0 for patches that do not face each other.
+// (The solver balances these so that the rows keep their exact sums.)
+double patch_exchange(const Patch& a, const Patch& b, double plane_tolerance);
+// The two one-sided exchanges behind it: A_a·F_ab from points of a, and
+// A_b·F_ba from points of b.
+void one_sided_exchanges(const Patch& a, const Patch& b, double plane_tolerance, double& ab,
+                         double& ba);
+
 struct RadiosityOptions {
   int threads = 1;
   bool progress = false;
@@ -85,26 +96,26 @@ struct RadiosityOptions {
 
 // Flux bookkeeping of a solution, in lumen.
 struct FluxBalance {
-  double direct = 0;                  // reaching the reflecting surfaces directly
-  std::vector<double> absorbed;       // per element
-  double reflected_lost = 0;          // reflected light that meets no reflecting surface
-  double unshot = 0;                  // left unshot when the iteration stopped
+  double direct = 0;             // reaching the reflecting surfaces directly
+  std::vector<double> absorbed;  // per element
+  double reflected_lost = 0;     // reflected light that meets no reflecting surface
+  double unshot = 0;             // left unshot when the iteration stopped
 };
 
 struct RadiositySolution {
   std::vector<ReflectingElement> elements;
   std::vector<Face> faces;
   std::vector<Patch> patches;
-  std::vector<double> direct;      // lux per patch, from the lights
-  std::vector<double> indirect;    // lux per patch, from other patches
-  std::vector<double> exitance;    // lm/m² per patch: reflectance × (direct + indirect)
+  std::vector<double> direct;    // lux per patch, from the lights
+  std::vector<double> indirect;  // lux per patch, from other patches
+  std::vector<double> exitance;  // lm/m² per patch: reflectance × (direct + indirect)
   FluxBalance balance;
-  int sweeps = 0;                  // shooting sweeps of the iteration
+  int sweeps = 0;  // shooting sweeps of the iteration
   double direct_seconds = 0, form_factor_seconds = 0, solve_seconds = 0;
   std::shared_ptr<const refhost::RayScene> rays;
   std::vector<uint32_t> all_objects;  // 0 .. rays->size() − 1
-  double plane_tolerance = 0;          // points closer to a plane lie on it
-  double lumen_per_unit = 1;           // lux × square scene unit → lumen
+  double plane_tolerance = 0;         // points closer to a plane lie on it
+  double lumen_per_unit = 1;          // lux × square scene unit → lumen
 };
 
 // Solves the interreflections of the model's scene. The numbers are the

@@ -63,14 +63,14 @@ std::vector<Vec3> disc_polygon(Vec3 center, Vec3 normal, double radius, int corn
 // a planar trapezoid (a triangle at the poles), facing outwards.
 void sphere_faces(Vec3 c, double r, double size, int element, double reflectance,
                   std::vector<ReflectingSurface>& out) {
-  const int bands = std::clamp(static_cast<int>(std::ceil(zel::kPi * r / size)),
-                               kFewestSphereBands, kMostSphereBands);
+  const int bands = std::clamp(static_cast<int>(std::ceil(zel::kPi * r / size)), kFewestSphereBands,
+                               kMostSphereBands);
   const int sectors = 2 * bands;
   const auto at = [&](int band, int sector) {
     const double theta = zel::kPi * band / bands, phi = zel::k2Pi * sector / sectors;
-    return c + Vec3{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi),
-                    std::cos(theta)} *
-                   r;
+    return c +
+           Vec3{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)} *
+               r;
   };
   for (int i = 0; i < bands; ++i)
     for (int k = 0; k < sectors; ++k) {
@@ -148,7 +148,8 @@ std::vector<ReflectingSurface> scene_reflectors(const Model& model,
                 model.surface_instances().at(s), static_cast<int>(s));
     const Vec3 plane = normalize(cross(d.u, d.v));
     const Vec3 front = dot(plane, d.normal) >= 0 ? plane : -plane;
-    out.push_back(flat(rectangle_polygon(d.corner, d.u, d.v, front), front, d.reflectance, element));
+    out.push_back(
+        flat(rectangle_polygon(d.corner, d.u, d.v, front), front, d.reflectance, element));
   }
   for (size_t o = 0; o < scene.occluders.size(); ++o) {
     const OccluderDesc& d = scene.occluders[o];
@@ -165,12 +166,11 @@ std::vector<ReflectingSurface> scene_reflectors(const Model& model,
         break;
       }
       case SolidDesc::Disc: {
-        const int corners =
-            std::clamp(static_cast<int>(std::ceil(zel::k2Pi * g.radius / size)),
-                       kFewestDiscCorners, kMostDiscCorners);
+        const int corners = std::clamp(static_cast<int>(std::ceil(zel::k2Pi * g.radius / size)),
+                                       kFewestDiscCorners, kMostDiscCorners);
         for (const Vec3 n : {g.normal, -g.normal})
-          out.push_back(flat(disc_polygon(g.center, g.normal, g.radius, corners, n), n, rho,
-                             element));
+          out.push_back(
+              flat(disc_polygon(g.center, g.normal, g.radius, corners, n), n, rho, element));
         break;
       }
       case SolidDesc::Sphere:
@@ -181,9 +181,9 @@ std::vector<ReflectingSurface> scene_reflectors(const Model& model,
         const Vec3 X{e.x, 0, 0}, Y{0, e.y, 0}, Z{0, 0, e.z};
         const struct {
           Vec3 corner, u, v, n;
-        } sides[] = {{lo, X, Y, {0, 0, -1}},          {lo + Z, X, Y, {0, 0, 1}},
-                     {lo, X, Z, {0, -1, 0}},          {lo + Y, X, Z, {0, 1, 0}},
-                     {lo, Y, Z, {-1, 0, 0}},          {lo + X, Y, Z, {1, 0, 0}}};
+        } sides[] = {{lo, X, Y, {0, 0, -1}}, {lo + Z, X, Y, {0, 0, 1}},
+                     {lo, X, Z, {0, -1, 0}}, {lo + Y, X, Z, {0, 1, 0}},
+                     {lo, Y, Z, {-1, 0, 0}}, {lo + X, Y, Z, {1, 0, 0}}};
         for (const auto& f : sides)
           out.push_back(flat(rectangle_polygon(f.corner, f.u, f.v, f.n), f.n, rho, element));
         break;
@@ -215,8 +215,9 @@ Face cut_into_patches(const ReflectingSurface& surface, int face, double size,
       const Vec3 a = p[0], b = p[k], c = p[k + 1];
       const double longest = std::max({length(b - a), length(c - b), length(a - c)});
       const int m = std::max(1, static_cast<int>(std::ceil(longest / size - 1e-9)));
-      split_triangle(a, b, c, m,
-                     [&](Vec3 x, Vec3 y, Vec3 z) { patches.push_back(make_patch({x, y, z}, n, face)); });
+      split_triangle(a, b, c, m, [&](Vec3 x, Vec3 y, Vec3 z) {
+        patches.push_back(make_patch({x, y, z}, n, face));
+      });
     }
   }
   f.count = static_cast<int>(patches.size()) - f.first;
