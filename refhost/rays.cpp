@@ -2,6 +2,8 @@
 // same intersection code as the shadow and probe rays.
 #include "refhost/rays.h"
 
+#include "refhost/embree.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -97,6 +99,19 @@ RayScene::RayScene() {
         hi = widen(g.max);
         o.bounded = true;
         break;
+      case Geometry::Mesh: {
+        lo = {kNoHit, kNoHit, kNoHit};
+        hi = {-kNoHit, -kNoHit, -kNoHit};
+        const std::vector<float>& v = g.mesh ? g.mesh->vertices : std::vector<float>();
+        for (size_t k = 0; k + 2 < v.size(); k += 3) {
+          lo = {std::min(lo.x, double(v[k])), std::min(lo.y, double(v[k + 1])),
+                std::min(lo.z, double(v[k + 2]))};
+          hi = {std::max(hi.x, double(v[k])), std::max(hi.y, double(v[k + 1])),
+                std::max(hi.z, double(v[k + 2]))};
+        }
+        o.bounded = v.size() >= 3;
+        break;
+      }
     }
     if (o.bounded) {
       // The world bounds of the local box's eight corners.
@@ -195,6 +210,8 @@ Vec3d RayScene::normal_at(size_t i, const Vec3d& point) const {
     const Vec3d p = point_by(point, o.placement.world_to_local);
     if (g.kind == Geometry::Sphere) {
       n = sub(p, widen(g.center));
+    } else if (g.kind == Geometry::Mesh) {
+      return {0, 0, 1};  // which triangle was met is not known here
     } else {
       // The side of the box whose plane the point is nearest.
       const double gaps[6] = {std::fabs(p.x - g.min.x), std::fabs(p.x - g.max.x),

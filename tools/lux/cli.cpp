@@ -126,7 +126,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names));
-    if (info.pictures) {
+    if (info.pictures && !r.grid.is_point_list()) {
       SurfaceResult shown = r;
       if (o.picture != "total") shown.lux = o.picture == "direct" ? r.direct : r.interreflected;
       write_false_colour(shown, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size);

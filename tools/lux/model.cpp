@@ -267,6 +267,7 @@ Model::Model(refhost::Plugin& plugin, const Scene& scene) : plugin_(plugin), sce
     for (const auto& l : scene.lights) add_light(l);
     for (const auto& o : scene.occluders) add_occluder(o);
     for (const auto& s : scene.surfaces) add_reflecting_surface(s);
+    for (const auto& m : scene.meshes) add_mesh(m);
     for (const auto& l : scene.object_lights) add_object_light(l);
   } catch (const Error&) {
     throw;
@@ -419,6 +420,19 @@ void Model::add_reflecting_surface(const SurfaceDesc& d) {
   const std::string name = "surface::" + d.name;
   const miTag object = refhost::add_object(name, to_geometry(rectangle));
   surface_instances_.push_back(refhost::add_instance(name + "::inst", object, refhost::identity()));
+}
+
+void Model::add_mesh(const MeshDesc& d) {
+  std::vector<float> vertices;
+  vertices.reserve(d.mesh.vertices.size() * 3);
+  for (const Vec3& p : d.mesh.vertices)
+    vertices.insert(vertices.end(), {float(p.x), float(p.y), float(p.z)});
+  std::vector<uint32_t> triangles;
+  triangles.reserve(d.mesh.triangles.size() * 3);
+  for (const auto& t : d.mesh.triangles) triangles.insert(triangles.end(), t.begin(), t.end());
+  const miTag object =
+      refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
+  refhost::add_instance(d.name + "::inst", object, refhost::identity());
 }
 
 void Model::add_object_light(const ObjectLightDesc& d) {

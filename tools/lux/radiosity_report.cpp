@@ -69,7 +69,12 @@ std::vector<std::string> unlit_notes(const std::vector<SurfaceResult>& results) 
 
 void add_interreflection_stats(json& entry, const Model& model, const SurfaceResult& r,
                                size_t index) {
-  const SurfaceDesc& d = model.scene().surfaces.at(index);
+  if (index >= model.scene().surfaces.size()) {  // a point list
+    entry["direct_lux"] = stats_json(r.direct_stats);
+    entry["interreflected_avg_lux"] = mean(r.interreflected);
+    return;
+  }
+  const SurfaceDesc& d = model.scene().surfaces[index];
   const bool reflecting = d.role == SurfaceRole::Reflecting;
   entry["role"] = reflecting ? "reflecting" : "calculation";
   entry["direct_lux"] = stats_json(r.direct_stats);

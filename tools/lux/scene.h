@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/mesh.h"
+#include "tools/lux/points.h"
+#include "tools/lux/polygon.h"
 #include "tools/lux/vec.h"
 
 namespace lux {
@@ -109,6 +112,11 @@ struct SurfaceDesc {
   SurfaceRole role = SurfaceRole::Calculation;
   double reflectance = 0.5;  // reflecting surfaces; 0 ≤ ρ < 1
   bool room_face = false;    // made by the scene's "room"
+  // A polygon area: its outline and holes in the surface's own coordinates
+  // (distances along u and v from the corner of the rectangle around it);
+  // grid points outside it are not part of the surface. Empty: the whole
+  // rectangle.
+  std::vector<Ring> outline;
 };
 
 // Defaults a lighting designer expects of a room's faces.
@@ -121,6 +129,22 @@ constexpr double kOtherReflectance = 0.5;
 struct Interreflection {
   double patch_size = 0;  // scene units; edge of the patches reflecting surfaces are cut into
   double residual = 1e-5;  // stop when the unshot flux is below this fraction of the direct flux
+};
+
+// A mesh read from an OBJ file and placed in the scene; it casts shadows.
+struct MeshDesc {
+  std::string name;
+  std::filesystem::path file;
+  MeshPlacement placement;
+  miColor transparency{0, 0, 0, 0};
+  MeshData mesh;  // the file's triangles, placed, with their reflectances
+};
+
+// Measuring points read from a CSV file, reported in the order given.
+struct PointListDesc {
+  std::string name;
+  std::filesystem::path file;
+  std::vector<MeasurePoint> points;
 };
 
 struct ViewDesc {
@@ -144,6 +168,8 @@ struct Scene {
   std::vector<ObjectLightDesc> object_lights;
   std::vector<OccluderDesc> occluders;
   std::vector<SurfaceDesc> surfaces;  // the room's faces first, when it has one
+  std::vector<MeshDesc> meshes;
+  std::vector<PointListDesc> point_lists;
   Interreflection interreflection;
   std::optional<ViewDesc> view;
 };
