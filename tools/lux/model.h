@@ -60,6 +60,10 @@ class Model {
   // calculation surface, which is not traced), in scene order.
   const std::vector<miTag>& occluder_instances() const { return occluder_instances_; }
   const std::vector<miTag>& surface_instances() const { return surface_instances_; }
+  // The host's traced form of each of the scene's meshes, in scene order.
+  const std::vector<std::shared_ptr<const refhost::TriangleMesh>>& meshes() const {
+    return meshes_;
+  }
 
  private:
   void define_profile(const ProfileDesc& profile);
@@ -77,6 +81,7 @@ class Model {
   std::vector<miTag> surface_instances_;
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
   std::vector<std::pair<std::string, int>> profiles_;  // name, format
+  std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;
 };
 
 // The frame of a light: its −z axis along the aim, turned by `spin` degrees

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "refhost/embree.h"
 #include "shaders/constants.h"
 #include "tools/lux/progress.h"
 #include "tools/lux/radiosity.h"
@@ -176,10 +177,29 @@ std::optional<Hit> first_hit(const Model& model, Vec3 o, Vec3 d, double near) {
     consider(best, hit_emitter(lights[l].emitter, o, d, near), o, d, static_cast<int>(l), 0);
   for (const auto& occ : model.scene().occluders)
     consider(best, hit_solid(occ.solid, o, d, near), o, d, -1, occ.reflectance);
+  // Calculation surfaces are imaginary planes: in a scene with real
+  // reflecting surfaces they are not drawn; in an open scene without any
+  // they are, as a grey stand-in for what they mark.
+  bool reflecting = false;
+  for (const auto& s : model.scene().surfaces)
+    reflecting = reflecting || s.role == SurfaceRole::Reflecting;
   for (const auto& s : model.scene().surfaces) {
-    if (s.role != SurfaceRole::Reflecting) continue;
-    if (auto t = hit_parallelogram(o, d, s.corner, s.u, s.v, near))
+    if (reflecting && s.role != SurfaceRole::Reflecting) continue;
+    if (auto t = hit_parallelogram(o, d, s.corner, s.u, s.v, near)) {
+      const Vec3 p = o + d * *t - s.corner;  // a polygon area's own coordinates:
+      if (!s.outline.empty() && !inside(s.outline, dot(p, normalize(s.u)), dot(p, normalize(s.v))))
+        continue;
       consider(best, Candidate{*t, s.normal}, o, d, -1, s.reflectance);
+    }
+  }
+  for (size_t m = 0; m < model.meshes().size(); ++m) {
+    refhost::MeshHit h;
+    if (!refhost::mesh_first_hit(*model.meshes()[m], {o.x, o.y, o.z}, {d.x, d.y, d.z}, near,
+                                 best ? best->t : 1e300, h))
+      continue;
+    const refhost::Vec3d n = refhost::triangle_normal(*model.meshes()[m], h.triangle);
+    consider(best, Candidate{h.t, {n.x, n.y, n.z}}, o, d, -1,
+             model.scene().meshes[m].mesh.reflectance[h.triangle]);
   }
   return best;
 }

@@ -1,7 +1,7 @@
 // A picture of the scene from a camera: emitters show the radiance the
 // light shader gives a camera ray that hits them (its visible-surface path),
 // diffuse surfaces the light they reflect. Calculation surfaces are
-// imaginary planes and are not drawn.
+// imaginary planes, drawn only in scenes without reflecting surfaces.
 #pragma once
 
 #include <optional>
