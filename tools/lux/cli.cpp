@@ -9,9 +9,10 @@
 #include <thread>
 
 #include "tools/lux/outputs.h"
-#include "tools/lux/picture.h"
-#include "tools/lux/progress.h"
 #include "tools/lux/photon_trace.h"
+#include "tools/lux/picture.h"
+#include "tools/lux/profile_cmd.h"
+#include "tools/lux/progress.h"
 #include "tools/lux/radiosity.h"
 #include "tools/lux/view.h"
 
@@ -26,6 +27,7 @@ struct Options {
   std::string output;
   int threads = 0;
   int samples = 0;
+  double accuracy = 0;
   int photons = 0;
   bool view = false;
   bool no_pictures = false;
@@ -83,6 +85,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
       err << "zel-lux: light \"" << light.name << "\": " << m << "\n";
   if (o.samples > 0)
     for (auto& light : model.lights()) light.samples = o.samples;
+  if (o.accuracy > 0)
+    for (auto& light : model.lights()) {
+      light.samples = 0;
+      light.accuracy = o.accuracy;
+    }
   const size_t messages_before = refhost::messages().size();
 
   CalcOptions calc;
@@ -133,7 +140,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     }
   }
   if (o.view) {
-    const ViewResult v = render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
+    const ViewResult v =
+        render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
     write_png(v.image, files.reserve("view.png"));
     info.view_file = "view.png";
   }
@@ -152,6 +160,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  if (argc > 1 && std::string(argv[1]) == "profile")
+    return run_profile(argc - 1, argv + 1, out, err);
   CLI::App app{
       "zel-lux: illuminance on work planes, flux of lights and a view of the emitters, "
       "calculated with the zel_lumenfield plug-in",
@@ -161,10 +171,17 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   app.add_option("-o,--output", o.output, "directory for the results (default out/<scene name>)");
   app.add_option("-j,--threads", o.threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
-  app.add_option("-s,--samples", o.samples,
-                 "emitter points per light and grid point, for every light")
-      ->check(CLI::Range(1, 1 << 20));
-  app.add_option("--photons", o.photons, "measure each light's flux with this many photons, and trace as many "
+  auto* samples = app.add_option("-s,--samples", o.samples,
+                                 "a fixed count of emitter points per light and grid point, for "
+                                 "every light")
+                      ->check(CLI::Range(1, 1 << 20));
+  app.add_option("-a,--accuracy", o.accuracy,
+                 "relative error aimed at per light and grid point, for every light (default "
+                 "the scene's, 0.001)")
+      ->check(CLI::Range(kFinestAccuracy, kCoarsestAccuracy))
+      ->excludes(samples);
+  app.add_option("--photons", o.photons,
+                 "measure each light's flux with this many photons, and trace as many "
                  "through the reflecting surfaces as a second opinion on the interreflections")
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");

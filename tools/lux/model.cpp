@@ -11,6 +11,7 @@
 
 #include "refhost/profiles.h"
 #include "shaders/constants.h"
+#include "tools/lux/photometry_light.h"
 
 namespace lux {
 
@@ -333,6 +334,7 @@ void Model::add_light(const LightDesc& d) {
   Light light;
   light.name = d.name;
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
   refhost::LightDesc host;
@@ -394,7 +396,9 @@ void Model::add_light(const LightDesc& d) {
   area_light_defaults(w, scene_, d.shader, d.cone_angle);
   w.set_all(d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
+  use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
+  scale_to_flux(light, d, scene_, light_tag);
   lights_.push_back(std::move(light));
 }
 
@@ -442,6 +446,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.name = d.name;
   light.shape = "object";
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;
 

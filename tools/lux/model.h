@@ -32,7 +32,8 @@ struct Light {
   std::string name;
   std::string shape;  // "rectangle", "object", ... for reports
   refhost::SceneLight scene;
-  int samples = 0;
+  int samples = 0;         // fixed emitter points per receiver; 0: by `accuracy`
+  double accuracy = 1e-3;  // relative error aimed at per receiver
   std::unique_ptr<refhost::ShaderInstance> shader;
   Emitter emitter;
   // The flux the parameters state, in lumen, when the intensity is given as
@@ -40,6 +41,11 @@ struct Light {
   std::optional<double> stated_flux;
   // Why the numbers from this light are not plain lux, if they are not.
   std::vector<std::string> caveats;
+  // How the calculator set the light's absolute scale (numbers from its
+  // EULUMDAT file, the factor of a stated flux); null when it did not. The
+  // same in words in `notes`.
+  nlohmann::ordered_json photometry;
+  std::vector<std::string> notes;
   // Host messages during the light's set-up.
   std::vector<std::string> messages;
 };

@@ -148,7 +148,10 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     json j;
     j["name"] = light.name;
     j["shape"] = light.shape;
-    j["samples"] = light.samples;
+    j["samples"] =
+        light.samples > 0 ? nlohmann::ordered_json(light.samples) : nlohmann::ordered_json();
+    j["accuracy"] =
+        light.samples > 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(light.accuracy);
     j["stated_flux_lm"] = optional_number(light.stated_flux);
     j["photon_flux_lm"] = json();
     j["photons"] = 0;
@@ -158,6 +161,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
         j["photons"] = f.photons;
       }
     j["caveats"] = light.caveats;
+    j["photometry"] = light.photometry;
     j["messages"] = light.messages;
     lights.push_back(j);
   }
@@ -249,9 +253,11 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
     }
   }
   print_interreflection(out, model, results, info);
-  for (const auto& light : model.lights())
+  for (const auto& light : model.lights()) {
+    for (const auto& n : light.notes) out << "light \"" << light.name << "\": " << n << "\n";
     for (const auto& c : light.caveats)
       out << "note: light \"" << light.name << "\": " << c << "\n";
+  }
 }
 
 }  // namespace lux

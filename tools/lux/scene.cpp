@@ -225,8 +225,8 @@ double reflectance(Object& o, double fallback = kOtherReflectance) {
 // The keys each kind of object of the scene file may have.
 constexpr std::initializer_list<const char*> kProfileKeys = {"name", "file", "format", "shader"};
 constexpr std::initializer_list<const char*> kLightKeys = {
-    "name", "type", "shape", "size",           "radius",     "length",  "position",
-    "aim",  "spin", "decay", "spot_direction", "cone_angle", "samples", "shader"};
+    "name", "type",  "shape",          "size",       "radius",  "length", "position", "aim",
+    "spin", "decay", "spot_direction", "cone_angle", "samples", "shader", "flux"};
 constexpr std::initializer_list<const char*> kObjectLightKeys = {
     "name",   "shape", "corner", "u",     "v",       "center", "normal",
     "radius", "min",   "max",    "decay", "samples", "shader", "object_shader"};
@@ -245,8 +245,8 @@ constexpr std::initializer_list<const char*> kPointListKeys = {"name", "file"};
 constexpr std::initializer_list<const char*> kViewKeys = {
     "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
 constexpr std::initializer_list<const char*> kSceneKeys = {
-    "title",    "scene_unit", "samples", "profiles", "lights", "light_objects",  "occluders",
-    "surfaces", "view",       "meshes",  "points",   "room",   "interreflection"};
+    "title",     "scene_unit", "samples", "accuracy", "profiles", "lights", "light_objects",
+    "occluders", "surfaces",   "view",    "meshes",   "points",   "room",   "interreflection"};
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -320,6 +320,7 @@ LightDesc light(const json& j, const Where& where, size_t index) {
     o.where().fail("a cone needs \"type\": \"spot\"");
   }
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
+  if (o.has("flux")) l.flux = positive(o, "flux");
   l.shader = shader_fields(o, "shader");
   o.finish();
   return l;
@@ -659,7 +660,10 @@ Scene parse_scene(const std::string& text, const std::string& file,
     where.fail("unknown \"scene_unit\" " + in_quotes(unit) +
                " (metre, decimetre, centimetre, millimetre, foot or inch)");
   scene.unit = *u;
-  scene.samples = count(o, "samples", 64, 1 << 20);
+  if (o.has("samples")) scene.samples = count(o, "samples", 1, 1 << 20);
+  scene.accuracy = o.number("accuracy", kDefaultAccuracy);
+  if (!(scene.accuracy >= kFinestAccuracy && scene.accuracy <= kCoarsestAccuracy))
+    where.fail("\"accuracy\" must lie between 1e-6 and 0.1 (0.001 is 0.1 %)");
 
   std::vector<std::string> element_names, surface_names, profile_names;
   if (o.has("room")) {
