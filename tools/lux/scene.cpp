@@ -8,8 +8,13 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <iostream>
+#include <limits>
 #include <set>
 #include <sstream>
+
+#include "tools/lux/input_file.h"
+#include "tools/lux/scene_syntax.h"
 
 namespace lux {
 
@@ -64,11 +69,24 @@ class Object {
     return d;
   }
 
-  int integer(const std::string& key, std::optional<int> fallback = std::nullopt) {
+  // A whole number within [least, most]; the range is checked before the
+  // value is converted, so that no value of the file wraps round.
+  int integer(const std::string& key, std::optional<int> fallback = std::nullopt,
+              int least = std::numeric_limits<int>::min(),
+              int most = std::numeric_limits<int>::max()) {
     if (!has(key)) return static_cast<int>(require(key, fallback));
     const json& v = raw(key);
     if (!v.is_number_integer()) where_.fail(in_quotes(key) + " must be a whole number");
-    return v.get<int>();
+    // Values above the signed range come as unsigned; compare in the type
+    // that holds them.
+    const bool inside = v.is_number_unsigned()
+                            ? v.get<uint64_t>() <= static_cast<uint64_t>(std::max(most, 0)) &&
+                                  (least <= 0 || v.get<uint64_t>() >= static_cast<uint64_t>(least))
+                            : v.get<int64_t>() >= least && v.get<int64_t>() <= most;
+    if (!inside)
+      where_.fail(in_quotes(key) + " must lie between " + std::to_string(least) + " and " +
+                  std::to_string(most));
+    return static_cast<int>(v.get<int64_t>());
   }
 
   std::string text(const std::string& key, std::optional<std::string> fallback = std::nullopt) {
@@ -122,10 +140,7 @@ double positive(Object& o, const std::string& key, std::optional<double> fallbac
 }
 
 int count(Object& o, const std::string& key, int fallback, int most) {
-  const int v = o.integer(key, fallback);
-  if (v < 1 || v > most)
-    o.where().fail(in_quotes(key) + " must lie between 1 and " + std::to_string(most));
-  return v;
+  return o.integer(key, fallback, 1, most);
 }
 
 Vec3 direction(Object& o, const std::string& key, std::optional<Vec3> fallback = {}) {
@@ -378,20 +393,6 @@ ViewDesc view(const json& j, const Where& where) {
   return v;
 }
 
-// 1-based line and column of a byte offset.
-std::pair<size_t, size_t> line_column(const std::string& text, size_t byte) {
-  size_t line = 1, column = 1;
-  for (size_t i = 0; i < byte && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else {
-      ++column;
-    }
-  }
-  return {line, column};
-}
-
 // The reason of a parser message, without the library's prefix and position.
 std::string parse_reason(const std::string& what) {
   const auto at = what.find("column ");
@@ -434,13 +435,16 @@ std::optional<SceneUnit> scene_unit_named(const std::string& name) {
 
 Scene parse_scene(const std::string& text, const std::string& file,
                   const std::filesystem::path& dir) {
+  check_scene_syntax(text, file);
   json top;
   try {
     top = json::parse(text, nullptr, true, /*ignore_comments=*/true);
   } catch (const json::parse_error& e) {
-    const auto [line, column] = line_column(text, e.byte > 0 ? e.byte - 1 : 0);
-    throw Error(file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
+    const TextPlace at = place_of(text, e.byte > 0 ? e.byte - 1 : 0);
+    throw Error(file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": " +
                 parse_reason(e.what()));
+  } catch (const json::exception& e) {
+    throw Error(file + ": " + parse_reason(e.what()));
   }
   Scene scene;
   scene.file = file;
@@ -493,13 +497,11 @@ Scene parse_scene(const std::string& text, const std::string& file,
 }
 
 Scene load_scene(const std::filesystem::path& path) {
+  if (path == kStandardInput)
+    return parse_scene(read_bounded(std::cin, "standard input", "the scene"), "standard input",
+                       std::filesystem::current_path());
   const std::string file = path.string();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error(file + ": cannot read the scene file: " + std::strerror(errno));
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw Error(file + ": cannot read the scene file");
-  return parse_scene(text.str(), file, path.parent_path());
+  return parse_scene(read_input_file(path, "the scene file"), file, path.parent_path());
 }
 
 }  // namespace lux
