@@ -1,7 +1,5 @@
 #include "tools/lux/outputs.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -11,51 +9,6 @@
 namespace lux {
 
 namespace fs = std::filesystem;
-
-OutputSet::OutputSet(fs::path dir) : dir_(std::move(dir)) {}
-
-OutputSet::~OutputSet() {
-  if (committed_) return;
-  std::error_code ignored;
-  for (const auto& [temp, final_path] : files_) fs::remove(temp, ignored);
-  if (made_dir_ && fs::is_empty(dir_, ignored)) fs::remove(dir_, ignored);
-}
-
-fs::path OutputSet::reserve(const std::string& name) {
-  if (!fs::exists(dir_)) {
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    if (ec) throw Error(dir_.string() + ": cannot make the output directory: " + ec.message());
-    made_dir_ = true;
-  }
-  const fs::path final_path = dir_ / name;
-  const fs::path temp = dir_ / ("." + name + ".tmp" + std::to_string(getpid()));
-  files_.emplace_back(temp, final_path);
-  return temp;
-}
-
-void OutputSet::write_text(const std::string& name, const std::string& text) {
-  const fs::path temp = reserve(name);
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) throw Error((dir_ / name).string() + ": cannot write the file");
-}
-
-void OutputSet::commit() {
-  for (const auto& [temp, final_path] : files_) {
-    std::error_code ec;
-    fs::rename(temp, final_path, ec);
-    if (ec) throw Error(final_path.string() + ": cannot write the file: " + ec.message());
-  }
-  committed_ = true;
-}
-
-std::vector<fs::path> OutputSet::files() const {
-  std::vector<fs::path> out;
-  for (const auto& f : files_) out.push_back(f.second);
-  return out;
-}
 
 std::string slug(const std::string& name) {
   std::string s;
@@ -94,6 +47,12 @@ nlohmann::ordered_json optional_number(const std::optional<double>& v) {
 
 std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
   std::ostringstream out;
+  write_grid_csv(out, r, light_names);
+  return out.str();
+}
+
+void write_grid_csv(std::ostream& out, const SurfaceResult& r,
+                    const std::vector<std::string>& light_names) {
   out << "i,j,x,y,z,E_lux";
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
   out << "\n";
@@ -106,7 +65,6 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
       for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
       out << "\n";
     }
-  return out.str();
 }
 
 nlohmann::ordered_json report_json(const Model& model, const std::vector<SurfaceResult>& results,
