@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -9,6 +10,27 @@
 #include "tools/lux/progress.h"
 
 namespace lux {
+
+Grid make_point_grid(const PointListDesc& list) {
+  Grid g;
+  g.nu = static_cast<int>(list.points.size());
+  g.nv = 1;
+  for (const auto& p : list.points) {
+    g.points.push_back(p.position);
+    g.normals.push_back(p.normal);
+    g.labels.push_back(p.name);
+  }
+  g.normal = g.normals.front();
+  return g;
+}
+
+std::vector<double> counted(const Grid& grid, const std::vector<double>& values) {
+  if (grid.inside.empty()) return values;
+  std::vector<double> out;
+  for (size_t p = 0; p < values.size(); ++p)
+    if (grid.counts(p)) out.push_back(values[p]);
+  return out;
+}
 
 Grid make_grid(const SurfaceDesc& s) {
   Grid g;
@@ -22,6 +44,13 @@ Grid make_grid(const SurfaceDesc& s) {
   for (int j = 0; j < g.nv; ++j)
     for (int i = 0; i < g.nu; ++i)
       g.points.push_back(s.corner + s.u * ((i + 0.5) / g.nu) + s.v * ((j + 0.5) / g.nv));
+  if (!s.outline.empty()) {
+    g.outline = s.outline;
+    g.inside.reserve(g.points.size());
+    for (int j = 0; j < g.nv; ++j)
+      for (int i = 0; i < g.nu; ++i)
+        g.inside.push_back(inside(s.outline, (i + 0.5) * g.du, (j + 0.5) * g.dv) ? 1 : 0);
+  }
   return g;
 }
 
@@ -45,6 +74,18 @@ uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
+}
+
+uint64_t point_seed(Vec3 point, Vec3 normal, size_t light) {
+  const auto bits = [](double v) {
+    uint64_t b = 0;
+    v = v == 0.0 ? 0.0 : v;  // −0 and +0 are the same place
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+  };
+  const uint64_t where = sample_seed(bits(point.x), bits(point.y), bits(point.z));
+  const uint64_t facing = sample_seed(bits(normal.x), bits(normal.y), bits(normal.z));
+  return sample_seed(where, facing, light);
 }
 
 void for_rows(int rows, int threads,
@@ -79,15 +120,17 @@ double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadCon
 
 std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
   const auto& surfaces = model.scene().surfaces;
+  const auto& point_lists = model.scene().point_lists;
   const auto& lights = model.lights();
-  std::vector<SurfaceResult> results(surfaces.size());
+  std::vector<SurfaceResult> results(surfaces.size() + point_lists.size());
   // Every row of every surface, in order: the unit of work.
   std::vector<std::pair<size_t, int>> rows;
   uint64_t work = 0;
-  for (size_t s = 0; s < surfaces.size(); ++s) {
+  for (size_t s = 0; s < results.size(); ++s) {
     SurfaceResult& r = results[s];
-    r.name = surfaces[s].name;
-    r.grid = make_grid(surfaces[s]);
+    const bool listed = s >= surfaces.size();
+    r.name = listed ? point_lists[s - surfaces.size()].name : surfaces[s].name;
+    r.grid = listed ? make_point_grid(point_lists[s - surfaces.size()]) : make_grid(surfaces[s]);
     r.lux.assign(r.grid.points.size(), 0.0);
     r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
     for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
@@ -101,11 +144,13 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
              SurfaceResult& r = results[s];
              for (int i = 0; i < r.grid.nu; ++i) {
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
+               if (!r.grid.counts(p)) continue;
+               const Vec3 normal = r.grid.normal_at(p);
                double total = 0;
                for (size_t l = 0; l < lights.size(); ++l) {
-                 thread.rng = sample_seed(s, p, l);
+                 thread.rng = point_seed(r.grid.points[p], normal, l);
                  thread.sample_index = 0;
-                 const double e = point_lux(lights[l], r.grid.points[p], r.grid.normal, thread);
+                 const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
                  r.per_light[l][p] = e;
                  total += e;
                }
@@ -113,7 +158,7 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
              }
              progress.add(uint64_t(r.grid.nu) * lights.size());
            });
-  for (auto& r : results) r.stats = stats_of(r.lux);
+  for (auto& r : results) r.stats = stats_of(counted(r.grid, r.lux));
   return results;
 }
 

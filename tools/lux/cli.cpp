@@ -127,7 +127,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
       csv.close();
       if (!csv) throw Error(temp.string() + ": cannot write the file");
     });
-    if (info.pictures)
+    if (info.pictures && !r.grid.is_point_list())
       files.write_file(base + ".png", [&](const fs::path& temp) {
         write_false_colour(r, scene.unit.symbol, temp, o.picture_size);
       });

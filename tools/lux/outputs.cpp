@@ -45,6 +45,24 @@ nlohmann::ordered_json optional_number(const std::optional<double>& v) {
 
 }  // namespace
 
+// A point list's table: its points in the order given, with their normals
+// and names.
+std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
+  std::ostringstream out;
+  out << "index,name,x,y,z,nx,ny,nz,E_lux";
+  for (const auto& n : light_names) out << "," << csv_field("E_" + n);
+  out << "\n";
+  for (size_t p = 0; p < r.grid.points.size(); ++p) {
+    const Vec3 x = r.grid.points[p], n = r.grid.normals[p];
+    out << p + 1 << "," << csv_field(r.grid.labels[p]);
+    for (double c : {x.x, x.y, x.z, n.x, n.y, n.z}) out << "," << number(c, "%.9g");
+    out << "," << number(r.lux[p], "%.9g");
+    for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
+    out << "\n";
+  }
+  return out.str();
+}
+
 std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
   std::ostringstream out;
   write_grid_csv(out, r, light_names);
@@ -53,12 +71,17 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
 
 void write_grid_csv(std::ostream& out, const SurfaceResult& r,
                     const std::vector<std::string>& light_names) {
+  if (r.grid.is_point_list()) {
+    out << point_list_csv(r, light_names);
+    return;
+  }
   out << "i,j,x,y,z,E_lux";
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
   out << "\n";
   for (int j = 0; j < r.grid.nv; ++j)
     for (int i = 0; i < r.grid.nu; ++i) {
       const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
+      if (!r.grid.counts(p)) continue;  // outside a polygon area
       const Vec3 x = r.grid.points[p];
       out << i << "," << j << "," << number(x.x, "%.9g") << "," << number(x.y, "%.9g") << ","
           << number(x.z, "%.9g") << "," << number(r.lux[p], "%.9g");
@@ -104,7 +127,8 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     j["name"] = r.name;
     j["grid"] = {{"nu", r.grid.nu}, {"nv", r.grid.nv}, {"du", r.grid.du}, {"dv", r.grid.dv}};
     j["normal"] = {r.grid.normal.x, r.grid.normal.y, r.grid.normal.z};
-    j["points"] = r.grid.points.size();
+    j["kind"] = r.grid.is_point_list() ? "points" : (r.grid.outline.empty() ? "grid" : "polygon");
+    j["points"] = counted(r.grid, r.lux).size();
     j["lux"] = {{"min", r.stats.min},
                 {"avg", r.stats.avg},
                 {"max", r.stats.max},
@@ -112,18 +136,24 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
                 {"min_over_max", r.stats.ud}};
     json shares = json::object();
     for (size_t l = 0; l < r.per_light.size(); ++l)
-      shares[model.lights()[l].name] = stats_of(r.per_light[l]).avg;
+      shares[model.lights()[l].name] = stats_of(counted(r.grid, r.per_light[l])).avg;
     j["avg_lux_by_light"] = shares;
     if (s < info.surface_files.size()) {
       j["csv"] = info.surface_files[s] + ".csv";
-      j["png"] = info.pictures ? json(info.surface_files[s] + ".png") : json();
+      j["png"] =
+          info.pictures && !r.grid.is_point_list() ? json(info.surface_files[s] + ".png") : json();
     }
     json rows = json::array();
     for (int row = 0; row < r.grid.nv; ++row) {
-      const auto begin = r.lux.begin() + std::ptrdiff_t(row) * r.grid.nu;
-      rows.push_back(std::vector<double>(begin, begin + r.grid.nu));
+      json values = json::array();
+      for (int i = 0; i < r.grid.nu; ++i) {
+        const size_t p = size_t(row) * size_t(r.grid.nu) + size_t(i);
+        values.push_back(r.grid.counts(p) ? json(r.lux[p]) : json());  // null: outside
+      }
+      rows.push_back(values);
     }
-    j["values"] = rows;
+    j["values"] = r.grid.is_point_list() ? rows[0] : rows;
+    if (r.grid.is_point_list()) j["point_names"] = r.grid.labels;
     surfaces.push_back(j);
   }
   report["surfaces"] = surfaces;
@@ -145,7 +175,9 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
                   "E min lx", "E avg lx", "E max lx", "Emin/Eavg", "Emin/Emax");
     out << line;
     for (const auto& r : results) {
-      const std::string grid = std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
+      const std::string grid = r.grid.is_point_list() || !r.grid.outline.empty()
+                                   ? std::to_string(counted(r.grid, r.lux).size())
+                                   : std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
       std::snprintf(line, sizeof line, "%-24.24s %9s %9.1f %9.1f %9.1f %10.2f %10.2f\n",
                     r.name.c_str(), grid.c_str(), r.stats.min, r.stats.avg, r.stats.max, r.stats.u0,
                     r.stats.ud);

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "tools/lux/polygon.h"
+
 namespace lux {
 
 namespace {
@@ -22,15 +24,9 @@ struct CairoContext {
   ~CairoContext() { cairo_destroy(c); }
 };
 
-// Cairo and fontconfig keep their font caches for the life of the process;
-// they are released at exit, so that a leak checker sees a clean exit.
 void release_font_caches() {
   cairo_debug_reset_static_data();
   FcFini();
-}
-void release_font_caches_at_exit() {
-  static const bool registered = std::atexit(release_font_caches) == 0;
-  (void)registered;
 }
 
 void save_png(cairo_surface_t* surface, const std::filesystem::path& file) {
@@ -81,6 +77,11 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, do
 }
 
 }  // namespace
+
+void release_font_caches_at_exit() {
+  static const bool registered = std::atexit(release_font_caches) == 0;
+  (void)registered;
+}
 
 ColourScale nice_scale(double min, double max) {
   ColourScale s;
@@ -180,6 +181,8 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
 void write_false_colour(const SurfaceResult& r, const std::string& unit,
                         const std::filesystem::path& file, int size) {
   const int nu = r.grid.nu, nv = r.grid.nv;
+  const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
+  const auto& outline = r.grid.outline;
   const double width = nu * r.grid.du, height = nv * r.grid.dv;
   // Plot area: the longer side `size` pixels, the shorter at least 60.
   const double scale = size / std::max(width, height);
@@ -208,8 +211,9 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
   for (int py = 0; py < ph; ++py)
     for (int px = 0; px < pw; ++px) {
       const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
-      const double e = sample(r.lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
-      const auto c = ramp(t_of(e));
+      const double e = sample(lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
+      const bool off = !outline.empty() && !inside(outline, s, t);
+      const auto c = off ? std::array<double, 3>{1, 1, 1} : ramp(t_of(e));
       auto* pixel = reinterpret_cast<uint32_t*>(data + (top + py) * stride) + left + px;
       *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
                uint32_t(std::lround(c[2] * 255));
@@ -225,6 +229,7 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
     cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {
+        if (!r.grid.counts(size_t(j) * size_t(nu) + size_t(i))) continue;
         cairo_arc(cr, X(i), Y(j), 1.2, 0, 2 * M_PI);
         cairo_fill(cr);
       }
@@ -238,10 +243,24 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
   std::vector<double> fine(size_t(fu) * size_t(fv));
   for (int j = 0; j < fv; ++j)
     for (int i = 0; i < fu; ++i)
-      fine[size_t(j) * size_t(fu) + size_t(i)] =
-          sample(r.lux, nu, nv, double(i) / k, double(j) / k);
+      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
   std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
   cairo_set_line_width(cr, 1.0);
+  // A polygon area's outline, in picture coordinates (s, t along u and v).
+  const auto outline_path = [&] {
+    for (const auto& ring : outline) {
+      for (size_t q = 0; q < ring.size(); ++q)
+        (q == 0 ? cairo_move_to : cairo_line_to)(cr, left + ring[q][0] * sx,
+                                                 top + ph - ring[q][1] * sy);
+      cairo_close_path(cr);
+    }
+  };
+  cairo_save(cr);
+  if (!outline.empty()) {
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    outline_path();
+    cairo_clip(cr);
+  }
   for (double level : scale_of.levels) {
     const auto segments = iso_segments(fine, fu, fv, level);
     if (segments.empty()) continue;
@@ -266,9 +285,9 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
       const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
       const double mx = X(x), my = Y(y);
       const double gx =
-          (sample(r.lux, nu, nv, x + 0.25, y) - sample(r.lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
+          (sample(lux, nu, nv, x + 0.25, y) - sample(lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
       const double gy =
-          (sample(r.lux, nu, nv, x, y + 0.25) - sample(r.lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
+          (sample(lux, nu, nv, x, y + 0.25) - sample(lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
       const double gradient = std::hypot(gx, gy);
       const double clearance = gradient > 0 ? scale_of.step / gradient : 1e9;
       const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my, clearance});
@@ -292,6 +311,15 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
       text(cr, (box[0] + box[2]) / 2, box[3] - 3, s, 10, 0.5);
       break;
     }
+  }
+
+  cairo_restore(cr);
+  if (!outline.empty()) {
+    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+    cairo_set_line_width(cr, 1.5);
+    outline_path();
+    cairo_stroke(cr);
+    cairo_set_line_width(cr, 1.0);
   }
 
   // Frame and axes.

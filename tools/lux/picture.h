@@ -38,6 +38,11 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
 void write_false_colour(const SurfaceResult& result, const std::string& unit,
                         const std::filesystem::path& file, int size = 560);
 
+// Cairo and fontconfig keep their font caches for the life of the process;
+// whoever draws text calls this first, so that the caches are released at
+// exit and a leak checker sees a clean exit.
+void release_font_caches_at_exit();
+
 // An sRGB image, 8 bits per channel, rows top to bottom.
 struct Image {
   int width = 0, height = 0;

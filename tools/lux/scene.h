@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/mesh.h"
+#include "tools/lux/points.h"
+#include "tools/lux/polygon.h"
 #include "tools/lux/vec.h"
 
 namespace lux {
@@ -99,6 +102,27 @@ struct SurfaceDesc {
   double spacing = 0;
   Vec3 normal{0, 0, 1};
   double reflectance = 0.5;  // for the camera view only
+  // A polygon area: its outline and holes in the surface's own coordinates
+  // (distances along u and v from the corner of the rectangle around it);
+  // grid points outside it are not part of the surface. Empty: the whole
+  // rectangle.
+  std::vector<Ring> outline;
+};
+
+// A mesh read from an OBJ file and placed in the scene; it casts shadows.
+struct MeshDesc {
+  std::string name;
+  std::filesystem::path file;
+  MeshPlacement placement;
+  miColor transparency{0, 0, 0, 0};
+  MeshData mesh;  // the file's triangles, placed, with their reflectances
+};
+
+// Measuring points read from a CSV file, reported in the order given.
+struct PointListDesc {
+  std::string name;
+  std::filesystem::path file;
+  std::vector<MeasurePoint> points;
 };
 
 struct ViewDesc {
@@ -122,6 +146,8 @@ struct Scene {
   std::vector<ObjectLightDesc> object_lights;
   std::vector<OccluderDesc> occluders;
   std::vector<SurfaceDesc> surfaces;
+  std::vector<MeshDesc> meshes;
+  std::vector<PointListDesc> point_lists;
   std::optional<ViewDesc> view;
 };
 
