@@ -40,7 +40,8 @@ WorkEstimate estimate_work(const Scene& scene, int samples, bool view) {
   };
   for (const auto& l : scene.lights) add(l.samples);
   for (const auto& l : scene.object_lights) add(l.samples);
-  for (const auto& s : scene.surfaces) w.points += points_of(s);
+  for (const auto& s : scene.surfaces) w.points += points_of(s);  // a polygon's: its rectangle's
+  for (const auto& p : scene.point_lists) w.points += p.points.size();
   w.bytes = w.points * (kBytesPerPoint + kBytesPerPointAndLight * w.lights);
   w.samples = double(w.points) * samples_per_point;
   if (view && scene.view) {

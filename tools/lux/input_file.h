@@ -12,6 +12,8 @@ namespace lux {
 // Larger than any scene or declaration file a person writes; the same bound
 // as the host's reader of photometric files.
 constexpr size_t kMaxInputBytes = size_t(16) << 20;
+// Meshes of furnished rooms run larger; still far below what exhausts memory.
+constexpr size_t kMaxMeshBytes = size_t(256) << 20;
 
 // The path that names standard input on the command line.
 inline const std::filesystem::path kStandardInput = "-";
