@@ -379,6 +379,7 @@ void Model::add_light(const LightDesc& d) {
   Light light;
   light.name = d.name;
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
   refhost::LightDesc host;
@@ -472,6 +473,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.name = d.name;
   light.shape = "object";
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.accuracy = scene_.accuracy;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;
 
