@@ -35,8 +35,14 @@ WorkEstimate estimate_work(const Scene& scene, int samples, bool view) {
   WorkEstimate w;
   w.lights = scene.lights.size() + scene.object_lights.size();
   double samples_per_point = 0;
+  // With no fixed count the points follow the accuracy asked for and are
+  // not known in advance; the estimate then takes a typical count.
+  constexpr int kTypicalAdaptiveSamples = 64;
   const auto add = [&](int own) {
-    samples_per_point += samples > 0 ? samples : own > 0 ? own : scene.samples;
+    samples_per_point += samples > 0         ? samples
+                         : own > 0           ? own
+                         : scene.samples > 0 ? scene.samples
+                                             : kTypicalAdaptiveSamples;
   };
   for (const auto& l : scene.lights) add(l.samples);
   for (const auto& l : scene.object_lights) add(l.samples);
