@@ -11,6 +11,7 @@
 
 #include "refhost/profiles.h"
 #include "shaders/constants.h"
+#include "tools/lux/photometry_light.h"
 
 namespace lux {
 
@@ -442,7 +443,9 @@ void Model::add_light(const LightDesc& d) {
   w.set_all(d.shader, profiles_);
   require_profile(w, d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
+  use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
+  scale_to_flux(light, d, scene_, light_tag);
   lights_.push_back(std::move(light));
 }
 
