@@ -222,8 +222,8 @@ double reflectance(Object& o) {
 // The keys each kind of object of the scene file may have.
 constexpr std::initializer_list<const char*> kProfileKeys = {"name", "file", "format", "shader"};
 constexpr std::initializer_list<const char*> kLightKeys = {
-    "name", "type", "shape", "size",           "radius",     "length",  "position",
-    "aim",  "spin", "decay", "spot_direction", "cone_angle", "samples", "shader"};
+    "name", "type",  "shape",          "size",       "radius",  "length", "position", "aim",
+    "spin", "decay", "spot_direction", "cone_angle", "samples", "shader", "flux"};
 constexpr std::initializer_list<const char*> kObjectLightKeys = {
     "name",   "shape", "corner", "u",     "v",       "center", "normal",
     "radius", "min",   "max",    "decay", "samples", "shader", "object_shader"};
@@ -314,6 +314,7 @@ LightDesc light(const json& j, const Where& where, size_t index) {
     o.where().fail("a cone needs \"type\": \"spot\"");
   }
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
+  if (o.has("flux")) l.flux = positive(o, "flux");
   l.shader = shader_fields(o, "shader");
   o.finish();
   return l;

@@ -63,6 +63,7 @@ struct LightDesc {
   std::optional<Vec3> spot_direction;  // world; the aim when absent
   double cone_angle = 0;               // full apex angle of the spot cone, degrees
   int samples = 0;                     // emitter points per receiver; 0: the scene's
+  std::optional<double> flux;          // lumen the light is scaled to emit
   ShaderFields shader;
 };
 
