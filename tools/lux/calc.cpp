@@ -10,32 +10,23 @@
 
 namespace lux {
 
-Grid make_grid(const SurfaceDesc& s) {
+Grid grid_of(const GridArea& a) {
   Grid g;
-  const double lu = length(s.u), lv = length(s.v);
-  g.nu = std::max(1, static_cast<int>(std::ceil(lu / s.spacing - 1e-9)));
-  g.nv = std::max(1, static_cast<int>(std::ceil(lv / s.spacing - 1e-9)));
-  g.du = lu / g.nu;
-  g.dv = lv / g.nv;
-  g.normal = s.normal;
-  g.points.reserve(size_t(g.nu) * size_t(g.nv));
-  for (int j = 0; j < g.nv; ++j)
-    for (int i = 0; i < g.nu; ++i)
-      g.points.push_back(s.corner + s.u * ((i + 0.5) / g.nu) + s.v * ((j + 0.5) / g.nv));
+  g.nu = a.nu;
+  g.nv = a.nv;
+  g.du = length(a.u) / a.nu;
+  g.dv = length(a.v) / a.nv;
+  g.normal = a.normal;
+  g.points = a.points;
+  g.state = a.state;
   return g;
 }
 
-Stats stats_of(const std::vector<double>& values) {
-  Stats st;
-  if (values.empty()) return st;
-  st.min = *std::min_element(values.begin(), values.end());
-  st.max = *std::max_element(values.begin(), values.end());
-  double sum = 0;
-  for (double v : values) sum += v;
-  st.avg = sum / double(values.size());
-  st.u0 = st.avg > 0 ? st.min / st.avg : 0;
-  st.ud = st.max > 0 ? st.min / st.max : 0;
-  return st;
+Grid make_grid(const SurfaceDesc& s) {
+  GridArea a = lattice(s.corner, s.u, s.v, cells_for(length(s.u), s.spacing),
+                       cells_for(length(s.v), s.spacing));
+  a.normal = s.normal;
+  return grid_of(a);
 }
 
 uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
@@ -78,17 +69,24 @@ double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadCon
 }
 
 std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
-  const auto& surfaces = model.scene().surfaces;
   const auto& lights = model.lights();
-  std::vector<SurfaceResult> results(surfaces.size());
-  // Every row of every surface, in order: the unit of work.
+  std::vector<SurfaceResult> results;
+  for (const auto& surface : model.scene().surfaces)
+    for (const auto& area : surface_areas(model.scene(), surface)) {
+      SurfaceResult r;
+      r.name = area.name;
+      r.surface = area.surface;
+      r.role = area.role;
+      r.grid = grid_of(area);
+      results.push_back(std::move(r));
+    }
+  // Every row of every area, in order: the unit of work.
   std::vector<std::pair<size_t, int>> rows;
   uint64_t work = 0;
-  for (size_t s = 0; s < surfaces.size(); ++s) {
+  for (size_t s = 0; s < results.size(); ++s) {
     SurfaceResult& r = results[s];
-    r.name = surfaces[s].name;
-    r.grid = make_grid(surfaces[s]);
     r.lux.assign(r.grid.points.size(), 0.0);
+    r.lux_new.assign(r.grid.points.size(), 0.0);
     r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
     for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
     work += r.grid.points.size() * lights.size();
@@ -101,19 +99,25 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
              SurfaceResult& r = results[s];
              for (int i = 0; i < r.grid.nu; ++i) {
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
-               double total = 0;
+               if (r.grid.state[p] != PointState::Counted) continue;
+               double total = 0, total_new = 0;
                for (size_t l = 0; l < lights.size(); ++l) {
                  thread.rng = sample_seed(s, p, l);
                  thread.sample_index = 0;
                  const double e = point_lux(lights[l], r.grid.points[p], r.grid.normal, thread);
-                 r.per_light[l][p] = e;
-                 total += e;
+                 r.per_light[l][p] = lights[l].maintenance_factor * e;
+                 total += r.per_light[l][p];
+                 total_new += e;
                }
                r.lux[p] = total;
+               r.lux_new[p] = total_new;
              }
              progress.add(uint64_t(r.grid.nu) * lights.size());
            });
-  for (auto& r : results) r.stats = stats_of(r.lux);
+  for (auto& r : results) {
+    r.stats = stats_of(r.lux, r.grid.state);
+    r.stats_new = stats_of(r.lux_new, r.grid.state);
+  }
   return results;
 }
 

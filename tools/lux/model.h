@@ -33,6 +33,7 @@ struct Light {
   std::string shape;  // "rectangle", "object", ... for reports
   refhost::SceneLight scene;
   int samples = 0;
+  double maintenance_factor = 1.0;  // maintained values are this fraction of new ones
   std::unique_ptr<refhost::ShaderInstance> shader;
   Emitter emitter;
   // The flux the parameters state, in lumen, when the intensity is given as
