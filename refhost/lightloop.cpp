@@ -259,6 +259,8 @@ double placed_area(const Placement& p) {
       const auto f = box_face_areas(g, m);
       return 2.0 * (f[0] + f[1] + f[2]);
     }
+    case Geometry::Mesh:  // not an emitting shape of object lights
+      return 0.0;
   }
   return 0.0;
 }
@@ -271,6 +273,7 @@ Vec3d surface_point(const Placement& p, const Cell& c) {
   const Vec3d center = widen(g.center);
   switch (g.kind) {
     case Geometry::Plane:
+    case Geometry::Mesh:
       return center;
     case Geometry::Rectangle:
       return add(center,

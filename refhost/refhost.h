@@ -150,10 +150,15 @@ constexpr size_t kDefinitionGlobalToLocal = 72;
 miTag add_instance(const std::string& name, miTag item, const Matrix& local_to_world);
 Matrix instance_local_to_world(miTag instance);
 
+// A triangle mesh, ready to be traced (refhost/embree.h); shared by every
+// object that holds it and freed with the last.
+struct TriangleMesh;
+
 // Scene geometry for tracing. Rectangles span center ± u ± v; discs have a
-// centre, normal and radius; spheres a centre and radius; boxes min and max.
+// centre, normal and radius; spheres a centre and radius; boxes min and max;
+// meshes their triangles.
 struct Geometry {
-  enum Kind { Plane, Rectangle, Disc, Sphere, Box } kind = Plane;
+  enum Kind { Plane, Rectangle, Disc, Sphere, Box, Mesh } kind = Plane;
   miVector center{0, 0, 0};
   miVector u{1, 0, 0}, v{0, 1, 0};
   miVector normal{0, 0, 1};
@@ -161,8 +166,15 @@ struct Geometry {
   miVector min{0, 0, 0}, max{0, 0, 0};
   miColor transparency{0, 0, 0, 0};  // fraction let through, per channel
   bool casts_shadow = true;
+  std::shared_ptr<const TriangleMesh> mesh;  // meshes
 };
 miTag add_object(const std::string& name, const Geometry& geometry);
+// An object made of triangles: `vertices` holds x, y, z of each vertex,
+// `triangles` three vertex indices per triangle. The mesh is prepared for
+// tracing once, here; it is traced from any number of threads afterwards.
+// Throws std::invalid_argument for an empty mesh or an index out of range.
+miTag add_mesh(const std::string& name, std::vector<float> vertices,
+               std::vector<uint32_t> triangles, const miColor& transparency = {0, 0, 0, 0});
 miTag add_group(const std::string& name, const std::vector<miTag>& members);
 // Gives an existing group new members, as an incremental change of the scene
 // would; nothing stops a group from then holding an instance of itself.

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 
+#include "refhost/embree.h"
 #include "refhost/internal.h"
 
 namespace refhost {
@@ -143,6 +144,16 @@ double crossing(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min
                         transform_vector(d, p.world_to_local), t_min, t_max);
 }
 
+// Whether the object crosses the ray at all: for a mesh the cheaper
+// question, since a shadow needs no nearest hit.
+bool crosses(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const Geometry& g = *p.geometry;
+  if (g.kind != Geometry::Mesh || !g.mesh) return crossing(p, o, d, t_min, t_max) != kNoHit;
+  if (p.world_to_local == nullptr) return mesh_crossed(*g.mesh, o, d, t_min, t_max);
+  return mesh_crossed(*g.mesh, transform_point(o, p.world_to_local),
+                      transform_vector(d, p.world_to_local), t_min, t_max);
+}
+
 miTag instance_item(const detail::Element& e) {
   miTag item = 0;
   std::memcpy(&item, e.bytes() + kInstanceItemOffset, sizeof item);
@@ -209,6 +220,8 @@ double first_crossing(const Geometry& g, const Vec3d& o, const Vec3d& d, double 
       return hit_sphere(g, o, d, t_min, t_max);
     case Geometry::Box:
       return hit_box(g, o, d, t_min, t_max);
+    case Geometry::Mesh:
+      return g.mesh ? mesh_first_crossing(*g.mesh, o, d, t_min, t_max) : kNoHit;
   }
   return kNoHit;
 }
@@ -261,7 +274,7 @@ miBoolean mi_trace_shadow(miColor* colour, miState* state) {
   bool blocked = false;
   for_each_placed_object([&](const Placement& p) {
     if (!p.geometry->casts_shadow) return true;
-    if (crossing(p, origin, direction, t_min, t_max) == kNoHit) return true;
+    if (!crosses(p, origin, direction, t_min, t_max)) return true;
     const miColor& t = p.geometry->transparency;
     through[0] *= std::clamp(double(t.r), 0.0, 1.0);
     through[1] *= std::clamp(double(t.g), 0.0, 1.0);

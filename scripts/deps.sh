@@ -5,7 +5,8 @@
 #              and wine to run its programs
 set -euo pipefail
 packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libcli11-dev libcairo2-dev valgrind python3)
+          nlohmann-json3-dev libcli11-dev libcairo2-dev libembree-dev libtinyobjloader-dev
+          valgrind python3)
 for arg in "$@"; do
   case "$arg" in
     --windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;

@@ -218,6 +218,7 @@ Geometry object_of(Geometry::Kind kind) {
       g.max = {0, 1, 2};
       break;
     case Geometry::Plane:
+    case Geometry::Mesh:
       break;
   }
   return g;
@@ -244,6 +245,7 @@ double off_surface(const Geometry& g, const miVector& q) {
       return std::fabs(outside);
     }
     case Geometry::Plane:
+    case Geometry::Mesh:
       break;
   }
   return 0.0;

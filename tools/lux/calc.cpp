@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -19,13 +20,41 @@ Grid grid_of(const GridArea& a) {
   g.normal = a.normal;
   g.points = a.points;
   g.state = a.state;
+  if (!a.outline.empty()) {
+    g.outline = a.outline;
+    g.inside.reserve(g.state.size());
+    for (const PointState st : g.state) g.inside.push_back(st == PointState::Outside ? 0 : 1);
+  }
   return g;
+}
+
+Grid make_point_grid(const PointListDesc& list) {
+  Grid g;
+  g.nu = static_cast<int>(list.points.size());
+  g.nv = 1;
+  for (const auto& p : list.points) {
+    g.points.push_back(p.position);
+    g.normals.push_back(p.normal);
+    g.labels.push_back(p.name);
+  }
+  g.normal = g.normals.front();
+  g.state.assign(g.points.size(), PointState::Counted);
+  return g;
+}
+
+std::vector<double> counted(const Grid& grid, const std::vector<double>& values) {
+  if (grid.inside.empty() && grid.state.empty()) return values;
+  std::vector<double> out;
+  for (size_t p = 0; p < values.size(); ++p)
+    if (grid.counts(p)) out.push_back(values[p]);
+  return out;
 }
 
 Grid make_grid(const SurfaceDesc& s) {
   GridArea a = lattice(s.corner, s.u, s.v, cells_for(length(s.u), s.spacing),
                        cells_for(length(s.v), s.spacing));
   a.normal = s.normal;
+  clip_to_outline(a, s);
   return grid_of(a);
 }
 
@@ -36,6 +65,18 @@ uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
+}
+
+uint64_t point_seed(Vec3 point, Vec3 normal, size_t light) {
+  const auto bits = [](double v) {
+    uint64_t b = 0;
+    v = v == 0.0 ? 0.0 : v;  // −0 and +0 are the same place
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+  };
+  const uint64_t where = sample_seed(bits(point.x), bits(point.y), bits(point.z));
+  const uint64_t facing = sample_seed(bits(normal.x), bits(normal.y), bits(normal.z));
+  return sample_seed(where, facing, light);
 }
 
 void for_rows(int rows, int threads,
@@ -69,6 +110,7 @@ double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadCon
 }
 
 std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
+  const auto& point_lists = model.scene().point_lists;
   const auto& lights = model.lights();
   std::vector<SurfaceResult> results;
   for (const auto& surface : model.scene().surfaces)
@@ -80,6 +122,14 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
       r.grid = grid_of(area);
       results.push_back(std::move(r));
     }
+  for (const auto& list : point_lists) {
+    SurfaceResult r;
+    r.name = list.name;
+    r.surface = list.name;
+    r.role = "points";
+    r.grid = make_point_grid(list);
+    results.push_back(std::move(r));
+  }
   // Every row of every area, in order: the unit of work.
   std::vector<std::pair<size_t, int>> rows;
   uint64_t work = 0;
@@ -99,12 +149,13 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
              SurfaceResult& r = results[s];
              for (int i = 0; i < r.grid.nu; ++i) {
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
-               if (r.grid.state[p] != PointState::Counted) continue;
+               if (!r.grid.counts(p)) continue;
+               const Vec3 normal = r.grid.normal_at(p);
                double total = 0, total_new = 0;
                for (size_t l = 0; l < lights.size(); ++l) {
-                 thread.rng = sample_seed(s, p, l);
+                 thread.rng = point_seed(r.grid.points[p], normal, l);
                  thread.sample_index = 0;
-                 const double e = point_lux(lights[l], r.grid.points[p], r.grid.normal, thread);
+                 const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
                  r.per_light[l][p] = lights[l].maintenance_factor * e;
                  total += r.per_light[l][p];
                  total_new += e;

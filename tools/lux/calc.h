@@ -22,11 +22,30 @@ struct Grid {
   Vec3 normal;
   std::vector<Vec3> points;
   std::vector<PointState> state;  // counted, masked, or outside the area
+  // Polygon areas: 1 for the points inside the polygon, which alone make
+  // up the surface. Empty: every point.
+  std::vector<unsigned char> inside;
+  std::vector<Ring> outline;  // polygon areas, as in SurfaceDesc
+  // Point lists (one row of nu points): each point's own normal and name.
+  std::vector<Vec3> normals;
+  std::vector<std::string> labels;
+
+  bool is_point_list() const { return !normals.empty(); }
+  // Whether point p enters the figures: inside a polygon area, and neither
+  // masked nor outside a band.
+  bool counts(size_t p) const {
+    return (inside.empty() || inside[p] != 0) && (state.empty() || state[p] == PointState::Counted);
+  }
+  Vec3 normal_at(size_t p) const { return normals.empty() ? normal : normals[p]; }
 };
 // The grid of a surface as a whole (without masking).
 Grid make_grid(const SurfaceDesc& surface);
 // The grid of a calculation area.
 Grid grid_of(const GridArea& area);
+// A point list as a grid of one row.
+Grid make_point_grid(const PointListDesc& list);
+// The values of the points that make up the surface, in order.
+std::vector<double> counted(const Grid& grid, const std::vector<double>& values);
 
 // Illuminance on one area: a surface, or a task area, its immediate
 // surrounding or its background. Values are maintained values (each light's
@@ -49,9 +68,10 @@ struct CalcOptions {
   bool progress = false;  // draw a progress bar on standard error
 };
 
-// Illuminance in lux on every surface of the model's scene, from every
-// light. A point's samples depend only on the point, so the numbers are the
-// same whatever the thread count.
+// Illuminance in lux on every surface of the model's scene, then at every
+// point list, from every light. A point's samples depend only on where it is
+// and which way it faces, so the numbers are the same whatever the thread
+// count, and the same wherever else the point is asked for.
 std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options);
 
 // Illuminance in lux at one point from one light, as the calculation takes
@@ -80,5 +100,7 @@ void for_rows(int rows, int threads,
 // A seed of a light's samples at one place in the work, independent of the
 // thread that does it.
 uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c);
+// The seed of a light's samples at a point facing `normal`.
+uint64_t point_seed(Vec3 point, Vec3 normal, size_t light);
 
 }  // namespace lux

@@ -134,7 +134,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names, info.units));
-    if (info.pictures)
+    if (info.pictures && !r.grid.is_point_list())
       write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size,
                          info.units, maintenance_note(model));
   }

@@ -118,6 +118,19 @@ void mask_points(GridArea& area, const std::vector<OccluderDesc>& occluders, dou
   }
 }
 
+void clip_to_outline(GridArea& area, const SurfaceDesc& surface) {
+  if (surface.outline.empty()) return;
+  for (size_t k = 0; k < area.points.size(); ++k) {
+    const auto [a, b] = surface_coordinates(surface, area.points[k]);
+    if (!inside(surface.outline, a, b)) area.state[k] = PointState::Outside;
+  }
+  const double tol = 1e-9 * (length(surface.u) + length(surface.v));
+  if (length(area.corner - surface.corner) <= tol &&
+      std::fabs(length(area.u) - length(surface.u)) <= tol &&
+      std::fabs(length(area.v) - length(surface.v)) <= tol)
+    area.outline = surface.outline;
+}
+
 double masking_tolerance(const SceneUnit& unit) { return 1e-3 / unit.metres; }
 
 std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface) {
@@ -152,7 +165,10 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
     band(near, task, "surrounding");
     band(far, near, "background");
   }
-  for (auto& g : out) mask_points(g, scene.occluders, masking_tolerance(scene.unit));
+  for (auto& g : out) {
+    clip_to_outline(g, surface);
+    mask_points(g, scene.occluders, masking_tolerance(scene.unit));
+  }
   return out;
 }
 

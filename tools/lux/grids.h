@@ -45,6 +45,10 @@ struct GridArea {
   int nu = 1, nv = 1;
   std::vector<Vec3> points;
   std::vector<PointState> state;
+  // A polygon surface's outline in the lattice's own coordinates (distances
+  // along u and v from its corner), when the lattice spans the surface's
+  // whole rectangle; empty otherwise.
+  std::vector<Ring> outline;
 };
 
 // The lattice of a rectangle: nu × nv cell centres, every point counted.
@@ -55,6 +59,11 @@ GridArea lattice(Vec3 corner, Vec3 u, Vec3 v, int nu, int nv);
 // its immediate surrounding band and its background band, each clipped to
 // the surface. Points masked by the scene's occluders are marked.
 std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface);
+
+// Marks the points of `area` outside a polygon surface's outline (and in its
+// holes) as outside the area; keeps the outline for pictures when the area
+// spans the surface's whole rectangle.
+void clip_to_outline(GridArea& area, const SurfaceDesc& surface);
 
 // True when `point` lies inside a solid with a volume (a sphere or box) or
 // on its boundary (within `tolerance`), as a point of the floor under a

@@ -266,6 +266,7 @@ Model::Model(refhost::Plugin& plugin, const Scene& scene) : plugin_(plugin), sce
     for (const auto& p : scene.profiles) define_profile(p);
     for (const auto& l : scene.lights) add_light(l);
     for (const auto& o : scene.occluders) add_occluder(o);
+    for (const auto& m : scene.meshes) add_mesh(m);
     for (const auto& l : scene.object_lights) add_object_light(l);
   } catch (const Error&) {
     throw;
@@ -401,6 +402,19 @@ void Model::add_occluder(const OccluderDesc& d) {
   refhost::Geometry g = to_geometry(d.solid);
   g.transparency = d.transparency;
   const miTag object = refhost::add_object(d.name, g);
+  refhost::add_instance(d.name + "::inst", object, refhost::identity());
+}
+
+void Model::add_mesh(const MeshDesc& d) {
+  std::vector<float> vertices;
+  vertices.reserve(d.mesh.vertices.size() * 3);
+  for (const Vec3& p : d.mesh.vertices)
+    vertices.insert(vertices.end(), {float(p.x), float(p.y), float(p.z)});
+  std::vector<uint32_t> triangles;
+  triangles.reserve(d.mesh.triangles.size() * 3);
+  for (const auto& t : d.mesh.triangles) triangles.insert(triangles.end(), t.begin(), t.end());
+  const miTag object =
+      refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
   refhost::add_instance(d.name + "::inst", object, refhost::identity());
 }
 

@@ -1,7 +1,7 @@
 // The scene built in the reference host: the plug-in's profile shader run
 // for each profile, every light with its area light shader instance (and
-// object lights through the light object shader), occluders as traceable
-// geometry. Shader fields come from the scene file by name and are checked
+// object lights through the light object shader), occluders and meshes as
+// traceable geometry. Shader fields come from the scene file by name and are checked
 // against the shaders' declarations.
 #pragma once
 
@@ -63,6 +63,7 @@ class Model {
   void add_light(const LightDesc& desc);
   void add_object_light(const ObjectLightDesc& desc);
   void add_occluder(const OccluderDesc& desc);
+  void add_mesh(const MeshDesc& desc);
   void init_light(Light& light);
 
   refhost::Plugin& plugin_;

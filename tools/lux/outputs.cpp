@@ -93,8 +93,27 @@ nlohmann::ordered_json optional_number(const std::optional<double>& v) {
 
 }  // namespace
 
+// A point list's table: its points in the order given, with their normals
+// and names.
+std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
+  std::ostringstream out;
+  out << "index,name,x,y,z,nx,ny,nz,E_lux";
+  for (const auto& n : light_names) out << "," << csv_field("E_" + n);
+  out << "\n";
+  for (size_t p = 0; p < r.grid.points.size(); ++p) {
+    const Vec3 x = r.grid.points[p], n = r.grid.normals[p];
+    out << p + 1 << "," << csv_field(r.grid.labels[p]);
+    for (double c : {x.x, x.y, x.z, n.x, n.y, n.z}) out << "," << number(c, "%.9g");
+    out << "," << number(r.lux[p], "%.9g");
+    for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
+    out << "\n";
+  }
+  return out.str();
+}
+
 std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names,
                      const OutputUnits& units) {
+  if (r.grid.is_point_list()) return point_list_csv(r, light_names);
   std::ostringstream out;
   const std::string suffix = units.footcandles ? "_fc" : "_lux";
   out << "i,j,x,y,z,E" << suffix;
@@ -104,7 +123,8 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
     for (int i = 0; i < r.grid.nu; ++i) {
       const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
       const PointState state = p < r.grid.state.size() ? r.grid.state[p] : PointState::Counted;
-      if (state == PointState::Outside) continue;
+      if (state == PointState::Outside || (!r.grid.inside.empty() && r.grid.inside[p] == 0))
+        continue;  // outside the area (a band's hole, or outside a polygon)
       const Vec3 x = r.grid.points[p];
       out << i << "," << j << "," << number(units.length_of(x.x), "%.9g") << ","
           << number(units.length_of(x.y), "%.9g") << "," << number(units.length_of(x.z), "%.9g");
@@ -254,29 +274,33 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
                  {"du", u.length_of(r.grid.du)},
                  {"dv", u.length_of(r.grid.dv)}};
     j["normal"] = {r.grid.normal.x, r.grid.normal.y, r.grid.normal.z};
-    j["points"] = r.grid.points.size();
+    j["kind"] = r.grid.is_point_list() ? "points" : (r.grid.outline.empty() ? "grid" : "polygon");
+    j["points"] = r.stats.counted;
     j["masked_points"] = r.stats.masked;
     j[illuminance_key(u)] = stats_json(r.stats, u);
     j[std::string(illuminance_key(u)) + "_new"] = stats_json(r.stats_new, u);
     json shares = json::object();
     for (size_t l = 0; l < r.per_light.size(); ++l)
-      shares[model.lights()[l].name] = u.illuminance_of(stats_of(r.per_light[l], r.grid.state).avg);
+      shares[model.lights()[l].name] =
+          u.illuminance_of(stats_of(counted(r.grid, r.per_light[l])).avg);
     j[std::string("avg_") + illuminance_key(u) + "_by_light"] = shares;
     if (s < info.surface_files.size()) {
       j["csv"] = info.surface_files[s] + ".csv";
-      j["png"] = info.pictures ? json(info.surface_files[s] + ".png") : json();
+      j["png"] =
+          info.pictures && !r.grid.is_point_list() ? json(info.surface_files[s] + ".png") : json();
     }
     json rows = json::array();
     for (int row = 0; row < r.grid.nv; ++row) {
       json values = json::array();
       for (int i = 0; i < r.grid.nu; ++i) {
         const size_t p = size_t(row) * size_t(r.grid.nu) + size_t(i);
-        const bool counted = p >= r.grid.state.size() || r.grid.state[p] == PointState::Counted;
-        values.push_back(counted ? json(u.illuminance_of(r.lux[p])) : json());
+        values.push_back(r.grid.counts(p) ? json(u.illuminance_of(r.lux[p]))
+                                          : json());  // null: left out
       }
       rows.push_back(values);
     }
-    j["values"] = rows;
+    j["values"] = r.grid.is_point_list() ? rows[0] : rows;
+    if (r.grid.is_point_list()) j["point_names"] = r.grid.labels;
     surfaces.push_back(j);
   }
   report["surfaces"] = surfaces;
@@ -369,7 +393,9 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
                   ("(new) " + e).c_str(), ("E max " + e).c_str(), "U0", "Emin/Emax");
     out << line;
     for (const auto& r : results) {
-      const std::string grid = std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
+      const std::string grid = r.grid.is_point_list() || !r.grid.outline.empty()
+                                   ? std::to_string(r.stats.counted)
+                                   : std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
       const std::string fresh = "(" + number(u.illuminance_of(r.stats_new.avg), "%.1f") + ")";
       std::snprintf(line, sizeof line, "%-34.34s %9s %7zu %9.1f %9.1f %9s %9.1f %6.2f %10.2f\n",
                     r.name.c_str(), grid.c_str(), r.stats.masked, u.illuminance_of(r.stats.min),

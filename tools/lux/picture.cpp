@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "tools/lux/polygon.h"
+
 namespace lux {
 
 namespace {
@@ -22,15 +24,9 @@ struct CairoContext {
   ~CairoContext() { cairo_destroy(c); }
 };
 
-// Cairo and fontconfig keep their font caches for the life of the process;
-// they are released at exit, so that a leak checker sees a clean exit.
 void release_font_caches() {
   cairo_debug_reset_static_data();
   FcFini();
-}
-void release_font_caches_at_exit() {
-  static const bool registered = std::atexit(release_font_caches) == 0;
-  (void)registered;
 }
 
 void save_png(cairo_surface_t* surface, const std::filesystem::path& file) {
@@ -81,6 +77,11 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, do
 }
 
 }  // namespace
+
+void release_font_caches_at_exit() {
+  static const bool registered = std::atexit(release_font_caches) == 0;
+  (void)registered;
+}
 
 ColourScale nice_scale(double min, double max) {
   ColourScale s;
@@ -223,6 +224,8 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
   r.stats.avg = units.illuminance_of(r.stats.avg);
   r.stats.max = units.illuminance_of(r.stats.max);
   const int nu = r.grid.nu, nv = r.grid.nv;
+  const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
+  const auto& outline = r.grid.outline;
   const double width = nu * r.grid.du, height = nv * r.grid.dv;
   // Plot area: the longer side `size` pixels, the shorter at least 60.
   const double scale = size / std::max(width, height);
@@ -251,8 +254,9 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
   for (int py = 0; py < ph; ++py)
     for (int px = 0; px < pw; ++px) {
       const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
-      const double e = sample(r.lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
-      const auto c = ramp(t_of(e));
+      const double e = sample(lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
+      const bool off = !outline.empty() && !inside(outline, s, t);
+      const auto c = off ? std::array<double, 3>{1, 1, 1} : ramp(t_of(e));
       auto* pixel = reinterpret_cast<uint32_t*>(data + (top + py) * stride) + left + px;
       *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
                uint32_t(std::lround(c[2] * 255));
@@ -263,39 +267,12 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
   const auto X = [&](double i) { return left + (i + 0.5) * r.grid.du * sx; };
   const auto Y = [&](double j) { return top + ph - (j + 0.5) * r.grid.dv * sy; };
 
-  // Cells that are not part of the figures: masked ones grey and hatched,
-  // ones outside the area white.
-  for (int j = 0; j < nv && r.grid.state.size() == r.lux.size(); ++j)
-    for (int i = 0; i < nu; ++i) {
-      const PointState st = r.grid.state[size_t(j) * size_t(nu) + size_t(i)];
-      if (st == PointState::Counted) continue;
-      const double x0 = left + i * r.grid.du * sx, y1 = top + ph - j * r.grid.dv * sy;
-      const double cw = r.grid.du * sx, ch = r.grid.dv * sy;
-      cairo_rectangle(cr, x0, y1 - ch, cw, ch);
-      if (st == PointState::Outside) {
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_fill(cr);
-        continue;
-      }
-      cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
-      cairo_fill_preserve(cr);
-      cairo_save(cr);
-      cairo_clip(cr);
-      cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
-      cairo_set_line_width(cr, 1.0);
-      for (double d = -ch; d < cw + ch; d += 6) {
-        cairo_move_to(cr, x0 + d, y1);
-        cairo_line_to(cr, x0 + d + ch, y1 - ch);
-      }
-      cairo_stroke(cr);
-      cairo_restore(cr);
-    }
-
   // Grid points, when the cells are large enough to show them.
   if (r.grid.du * sx >= 14 && r.grid.dv * sy >= 14) {
     cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {
+        if (!r.grid.counts(size_t(j) * size_t(nu) + size_t(i))) continue;
         cairo_arc(cr, X(i), Y(j), 1.2, 0, 2 * M_PI);
         cairo_fill(cr);
       }
@@ -309,10 +286,24 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
   std::vector<double> fine(size_t(fu) * size_t(fv));
   for (int j = 0; j < fv; ++j)
     for (int i = 0; i < fu; ++i)
-      fine[size_t(j) * size_t(fu) + size_t(i)] =
-          sample(r.lux, nu, nv, double(i) / k, double(j) / k);
+      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
   std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
   cairo_set_line_width(cr, 1.0);
+  // A polygon area's outline, in picture coordinates (s, t along u and v).
+  const auto outline_path = [&] {
+    for (const auto& ring : outline) {
+      for (size_t q = 0; q < ring.size(); ++q)
+        (q == 0 ? cairo_move_to : cairo_line_to)(cr, left + ring[q][0] * sx,
+                                                 top + ph - ring[q][1] * sy);
+      cairo_close_path(cr);
+    }
+  };
+  cairo_save(cr);
+  if (!outline.empty()) {
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    outline_path();
+    cairo_clip(cr);
+  }
   for (double level : scale_of.levels) {
     const auto segments = iso_segments(fine, fu, fv, level);
     if (segments.empty()) continue;
@@ -337,9 +328,9 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
       const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
       const double mx = X(x), my = Y(y);
       const double gx =
-          (sample(r.lux, nu, nv, x + 0.25, y) - sample(r.lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
+          (sample(lux, nu, nv, x + 0.25, y) - sample(lux, nu, nv, x - 0.25, y)) / (0.5 * px_u);
       const double gy =
-          (sample(r.lux, nu, nv, x, y + 0.25) - sample(r.lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
+          (sample(lux, nu, nv, x, y + 0.25) - sample(lux, nu, nv, x, y - 0.25)) / (0.5 * px_v);
       const double gradient = std::hypot(gx, gy);
       const double clearance = gradient > 0 ? scale_of.step / gradient : 1e9;
       const double room = std::min({mx - left, left + pw - mx, my - top, top + ph - my, clearance});
@@ -364,6 +355,44 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
       break;
     }
   }
+
+  cairo_restore(cr);
+  if (!outline.empty()) {
+    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+    cairo_set_line_width(cr, 1.5);
+    outline_path();
+    cairo_stroke(cr);
+    cairo_set_line_width(cr, 1.0);
+  }
+
+  // Cells that are not part of the figures: masked ones grey and hatched,
+  // ones outside the area white.
+  for (int j = 0; j < nv && r.grid.state.size() == r.lux.size(); ++j)
+    for (int i = 0; i < nu; ++i) {
+      const PointState st = r.grid.state[size_t(j) * size_t(nu) + size_t(i)];
+      if (st == PointState::Counted) continue;
+      const double x0 = left + i * r.grid.du * sx, y1 = top + ph - j * r.grid.dv * sy;
+      const double cw = r.grid.du * sx, ch = r.grid.dv * sy;
+      cairo_rectangle(cr, x0, y1 - ch, cw, ch);
+      if (st == PointState::Outside) {
+        if (!r.grid.outline.empty()) continue;  // the polygon's own white
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_fill(cr);
+        continue;
+      }
+      cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
+      cairo_fill_preserve(cr);
+      cairo_save(cr);
+      cairo_clip(cr);
+      cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
+      cairo_set_line_width(cr, 1.0);
+      for (double d = -ch; d < cw + ch; d += 6) {
+        cairo_move_to(cr, x0 + d, y1);
+        cairo_line_to(cr, x0 + d + ch, y1 - ch);
+      }
+      cairo_stroke(cr);
+      cairo_restore(cr);
+    }
 
   // Frame and axes.
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);

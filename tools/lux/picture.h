@@ -47,6 +47,11 @@ void write_false_colour(const SurfaceResult& result, const std::string& unit,
 std::vector<double> filled_for_display(const std::vector<double>& values,
                                        const std::vector<PointState>& state, int nu, int nv);
 
+// Cairo and fontconfig keep their font caches for the life of the process;
+// whoever draws text calls this first, so that the caches are released at
+// exit and a leak checker sees a clean exit.
+void release_font_caches_at_exit();
+
 // An sRGB image, 8 bits per channel, rows top to bottom.
 struct Image {
   int width = 0, height = 0;

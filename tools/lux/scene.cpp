@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -274,19 +275,24 @@ constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
 constexpr std::initializer_list<const char*> kSurfaceKeys = {
-    "name", "corner", "u", "v", "spacing", "normal", "reflectance", "margin", "task_areas"};
+    "name",        "corner",  "u",     "v",      "spacing",   "normal",
+    "reflectance", "polygon", "holes", "margin", "task_areas"};
 constexpr std::initializer_list<const char*> kTaskKeys = {"name", "corner", "size", "surrounding",
                                                           "background"};
 constexpr std::initializer_list<const char*> kObserverKeys = {"name", "position", "directions"};
 constexpr std::initializer_list<const char*> kCylindricalKeys = {"name",    "corner", "u",      "v",
                                                                  "spacing", "margin", "heights"};
 constexpr std::initializer_list<const char*> kGlareKeys = {"default_observers", "eye_height"};
+constexpr std::initializer_list<const char*> kMeshKeys = {
+    "name", "file",        "position",  "rotation",    "scale",
+    "unit", "reflectance", "materials", "transparency"};
+constexpr std::initializer_list<const char*> kPointListKeys = {"name", "file"};
 constexpr std::initializer_list<const char*> kViewKeys = {
     "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
 constexpr std::initializer_list<const char*> kSceneKeys = {
-    "title",         "scene_unit",  "samples",  "profiles", "lights",
-    "light_objects", "occluders",   "surfaces", "view",     "maintenance_factor",
-    "observers",     "cylindrical", "ugr"};
+    "title",         "scene_unit",         "samples",   "profiles",    "lights",
+    "light_objects", "occluders",          "surfaces",  "view",        "meshes",
+    "points",        "maintenance_factor", "observers", "cylindrical", "ugr"};
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -475,13 +481,53 @@ TaskAreaDesc task_area(const json& j, const Where& where, size_t index, const Su
   return t;
 }
 
+// A list of corners [[x, y, z], ...].
+std::vector<Vec3> corners(const json& v, const Where& where, const std::string& what) {
+  if (!v.is_array()) where.fail(what + " must be a list of corners [[x, y, z], ...]");
+  std::vector<Vec3> out;
+  for (const auto& c : v) {
+    if (!c.is_array() || c.size() != 3 || !c[0].is_number() || !c[1].is_number() ||
+        !c[2].is_number())
+      where.fail(what + " must be a list of corners [[x, y, z], ...]");
+    out.push_back({c[0].get<double>(), c[1].get<double>(), c[2].get<double>()});
+  }
+  return out;
+}
+
+// A polygon area: the rectangle around it takes the place of corner, u, v.
+void polygon(Object& o, SurfaceDesc& s) {
+  if (o.has("corner") || o.has("u") || o.has("v"))
+    o.where().fail("a surface has either \"polygon\" or \"corner\", \"u\" and \"v\"");
+  const auto outline = corners(o.raw("polygon"), o.where(), "\"polygon\"");
+  std::vector<std::vector<Vec3>> holes;
+  if (o.has("holes")) {
+    const json& h = o.raw("holes");
+    if (!h.is_array()) o.where().fail("\"holes\" must be a list of polygons");
+    for (const auto& ring : h) holes.push_back(corners(ring, o.where(), "each hole"));
+  }
+  try {
+    const PolygonArea a = polygon_area(outline, holes);
+    s.corner = a.corner;
+    s.u = a.u;
+    s.v = a.v;
+    s.outline = a.rings;
+  } catch (const std::invalid_argument& e) {
+    o.where().fail(std::string("polygon refused: ") + e.what());
+  }
+}
+
 SurfaceDesc surface(const json& j, const Where& where, size_t index, const SceneUnit& unit) {
   Object o(j, where.in(label("surface", j, index)), kSurfaceKeys);
   SurfaceDesc s;
   s.name = name_of(o);
-  s.corner = o.vec3("corner");
-  s.u = o.vec3("u");
-  s.v = o.vec3("v");
+  if (o.has("polygon")) {
+    polygon(o, s);
+  } else {
+    if (o.has("holes")) o.where().fail("\"holes\" belong to a \"polygon\"");
+    s.corner = o.vec3("corner");
+    s.u = o.vec3("u");
+    s.v = o.vec3("v");
+  }
   const Vec3 plane_normal = cross(s.u, s.v);
   if (length(plane_normal) == 0) o.where().fail("\"u\" and \"v\" span no area");
   spacing(o, s.spacing, s.standard_spacing);
@@ -578,6 +624,62 @@ GlareDesc glare(const json& j, const Where& where, const SceneUnit& unit) {
   if (!(g.eye_height > 0)) o.where().fail("\"eye_height\" must be greater than 0");
   o.finish();
   return g;
+}
+
+std::filesystem::path file_of(Object& o, const std::filesystem::path& dir) {
+  const std::string file = o.text("file");
+  if (file.empty()) o.where().fail("\"file\" is empty");
+  return std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : dir / file;
+}
+
+MeshDesc mesh(const json& j, const Where& where, const std::filesystem::path& dir,
+              const SceneUnit& scene_unit, size_t index) {
+  Object o(j, where.in(label("mesh", j, index)), kMeshKeys);
+  MeshDesc m;
+  m.name = name_of(o);
+  m.file = file_of(o, dir);
+  m.placement.position = o.vec3("position", Vec3{});
+  m.placement.rotation = o.vec3("rotation", Vec3{});
+  m.placement.scale = positive(o, "scale", 1.0);
+  const std::string unit = o.text("unit", scene_unit.name);
+  const auto u = scene_unit_named(unit);
+  if (!u) o.where().fail("unknown \"unit\" " + in_quotes(unit));
+  m.placement.unit = u->metres / scene_unit.metres;
+  const double fallback = reflectance(o);
+  std::map<std::string, double> overrides;
+  if (o.has("materials")) {
+    const json& v = o.raw("materials");
+    if (!v.is_object()) o.where().fail("\"materials\" must be an object {name: reflectance}");
+    for (const auto& [name, r] : v.items()) {
+      if (!r.is_number() || !(r.get<double>() >= 0 && r.get<double>() <= 1))
+        o.where().fail("the reflectance of material " + in_quotes(name) +
+                       " must be a number between 0 and 1");
+      overrides[name] = r.get<double>();
+    }
+  }
+  m.transparency = transparency(o);
+  o.finish();
+  try {
+    m.mesh = load_obj(m.file, m.placement, overrides, fallback);
+  } catch (const Error& e) {
+    o.where().fail(e.what());
+  }
+  return m;
+}
+
+PointListDesc point_list(const json& j, const Where& where, const std::filesystem::path& dir,
+                         size_t index) {
+  Object o(j, where.in(label("point list", j, index)), kPointListKeys);
+  PointListDesc p;
+  p.name = name_of(o);
+  p.file = file_of(o, dir);
+  o.finish();
+  try {
+    p.points = read_points(p.file);
+  } catch (const Error& e) {
+    o.where().fail(e.what());
+  }
+  return p;
 }
 
 ViewDesc view(const json& j, const Where& where) {
@@ -679,7 +781,8 @@ Scene parse_scene(const std::string& text, const std::string& file,
   scene.samples = count(o, "samples", 64, 1 << 20);
 
   std::vector<std::string> element_names, surface_names, profile_names;
-  for (const char* key : {"profiles", "lights", "light_objects", "occluders", "surfaces"}) {
+  for (const char* key :
+       {"profiles", "lights", "light_objects", "occluders", "surfaces", "meshes", "points"}) {
     if (!o.has(key)) continue;
     const json& items = list(top, key, where);
     o.raw(key);
@@ -699,6 +802,12 @@ Scene parse_scene(const std::string& text, const std::string& file,
       } else if (k == "occluders") {
         scene.occluders.push_back(occluder(items[i], where, i));
         element_names.push_back(scene.occluders.back().name);
+      } else if (k == "meshes") {
+        scene.meshes.push_back(mesh(items[i], where, dir, scene.unit, i));
+        element_names.push_back(scene.meshes.back().name);
+      } else if (k == "points") {
+        scene.point_lists.push_back(point_list(items[i], where, dir, i));
+        surface_names.push_back(scene.point_lists.back().name);
       } else {
         scene.surfaces.push_back(surface(items[i], where, i, scene.unit));
         surface_names.push_back(scene.surfaces.back().name);
@@ -734,12 +843,13 @@ Scene parse_scene(const std::string& text, const std::string& file,
         where.fail("observer " + in_quotes(ob.name) + ": \"position\" lies inside occluder " +
                    in_quotes(oc.name));
 
-  check_unique(element_names, "lights, light objects or occluders", where);
-  check_unique(surface_names, "surfaces", where);
+  check_unique(element_names, "lights, light objects, occluders or meshes", where);
+  check_unique(surface_names, "surfaces or point lists", where);
   check_unique(profile_names, "profiles", where);
   if (scene.lights.empty() && scene.object_lights.empty()) where.fail("the scene has no lights");
-  if (scene.surfaces.empty() && !scene.view && scene.cylindrical.empty() && !scene.glare)
-    where.fail("the scene has no surfaces and no view");
+  if (scene.surfaces.empty() && scene.point_lists.empty() && !scene.view &&
+      scene.cylindrical.empty() && !scene.glare)
+    where.fail("the scene has no surfaces, no point lists and no view");
   return scene;
 }
 

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/mesh.h"
+#include "tools/lux/points.h"
+#include "tools/lux/polygon.h"
 #include "tools/lux/vec.h"
 
 namespace lux {
@@ -94,9 +97,6 @@ struct ObjectLightDesc {
   ShaderFields object_shader;                // further zel_light_object fields
 };
 
-// A rectangle on which illuminance is calculated: grid points at the
-// centres of square-ish cells of about `spacing`, light received on the side
-// `normal` faces.
 // A task area on a surface: a rectangle in the surface's plane along its
 // edges, with the band of its immediate surrounding and a background band
 // beyond, both clipped to the surface. Lengths in scene units.
@@ -109,6 +109,9 @@ struct TaskAreaDesc {
   double background = 0;   // width of the background band beyond it
 };
 
+// A rectangle on which illuminance is calculated: grid points at the
+// centres of square-ish cells of about `spacing`, light received on the side
+// `normal` faces.
 struct SurfaceDesc {
   std::string name;
   Vec3 corner{}, u{}, v{};
@@ -117,7 +120,28 @@ struct SurfaceDesc {
   double margin = 0;              // band along the edges left without points
   Vec3 normal{0, 0, 1};
   double reflectance = 0.5;  // for the camera view only
+  // A polygon area: its outline and holes in the surface's own coordinates
+  // (distances along u and v from the corner of the rectangle around it);
+  // grid points outside it are not part of the surface. Empty: the whole
+  // rectangle.
+  std::vector<Ring> outline;
   std::vector<TaskAreaDesc> task_areas;
+};
+
+// A mesh read from an OBJ file and placed in the scene; it casts shadows.
+struct MeshDesc {
+  std::string name;
+  std::filesystem::path file;
+  MeshPlacement placement;
+  miColor transparency{0, 0, 0, 0};
+  MeshData mesh;  // the file's triangles, placed, with their reflectances
+};
+
+// Measuring points read from a CSV file, reported in the order given.
+struct PointListDesc {
+  std::string name;
+  std::filesystem::path file;
+  std::vector<MeasurePoint> points;
 };
 
 // Where a person's eye is and where it looks, for the glare rating. The
@@ -167,6 +191,8 @@ struct Scene {
   std::vector<ObjectLightDesc> object_lights;
   std::vector<OccluderDesc> occluders;
   std::vector<SurfaceDesc> surfaces;
+  std::vector<MeshDesc> meshes;
+  std::vector<PointListDesc> point_lists;
   std::optional<ViewDesc> view;
   double maintenance_factor = 1.0;  // of every light that states none
   std::vector<ObserverDesc> observers;

@@ -1,0 +1,46 @@
+// Meshes from Wavefront OBJ files: their triangles placed in the scene, each
+// with the luminous reflectance of its material.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/lux/vec.h"
+
+namespace lux {
+
+struct MeshData {
+  std::vector<Vec3> vertices;  // in scene units, placed
+  std::vector<std::array<uint32_t, 3>> triangles;
+  std::vector<double> reflectance;  // per triangle
+};
+
+// Where a mesh file's own coordinates go: scaled by `scale` times the
+// length of one file unit in scene units, turned by `rotation` (degrees
+// about x, then y, then z) and moved to `position`.
+struct MeshPlacement {
+  Vec3 position{};
+  Vec3 rotation{};
+  double scale = 1;
+  double unit = 1;  // scene units per file unit
+};
+
+// The luminous reflectance of a diffuse colour given in linear RGB with
+// the sRGB primaries: the Y of that colour.
+double luminous_reflectance(double r, double g, double b);
+
+// A point of the file placed in the scene.
+Vec3 place(const MeshPlacement& placement, Vec3 p);
+
+// Reads an OBJ file and the material libraries it names. `overrides` gives
+// the reflectance of materials by name, `fallback` that of faces without a
+// material. Throws Error naming the file and the line at fault; a file
+// without faces is refused.
+MeshData load_obj(const std::filesystem::path& file, const MeshPlacement& placement,
+                  const std::map<std::string, double>& overrides, double fallback);
+
+}  // namespace lux
