@@ -102,7 +102,7 @@ void BM_MeshEveryTriangle(benchmark::State& state) {
   size_t k = 0;
   for (auto _ : state) {
     const auto& [from, to] = g.segments[k++ % g.segments.size()];
-    const refhost::Vec3d o{from.x, from.y, from.z};
+    const refhost::Vec3d o{double(from.x), double(from.y), double(from.z)};
     const refhost::Vec3d d{double(to.x) - o.x, double(to.y) - o.y, double(to.z) - o.z};
     benchmark::DoNotOptimize(refhost::mesh_first_crossing_exhaustive(*g.mesh, o, d, 1e-5, 1));
   }

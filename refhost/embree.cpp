@@ -21,7 +21,7 @@ constexpr double kNoHit = std::numeric_limits<double>::infinity();
 
 Vec3d vertex(const TriangleMesh& m, uint32_t index) {
   const float* p = &m.vertices[size_t(index) * 3];
-  return {p[0], p[1], p[2]};
+  return {double(p[0]), double(p[1]), double(p[2])};
 }
 Vec3d minus(const Vec3d& a, const Vec3d& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 Vec3d cross_of(const Vec3d& a, const Vec3d& b) {

@@ -137,6 +137,60 @@ TEST_F(LuxTest, MeshPlacementAndMaterials) {
   EXPECT_NEAR(scene_->meshes.at(0).mesh.reflectance[12], 0.5, 1e-7);
 }
 
+// A mesh's surface for light transport: the faces of a box (each cut in
+// two triangles) merge into its six sides, facing out; a lattice of
+// triangles merges into the square it tiles; pieces that do not make up a
+// convex polygon, or differ in material, stay apart; area is kept.
+TEST_F(LuxTest, MeshFacesMergeIntoConvexPieces) {
+  const Files files("faces");
+  json scene = {{"lights", json::array({rectangle_light()})},
+                {"surfaces", json::array({floor_surface(1.0)})}};
+  scene["meshes"] = json::array(
+      {{{"name", "box"}, {"file", files.write("box.obj", obj_box(0, 2, 0, 1, 0, 0.5))}}});
+  build(scene.dump());
+  const auto sides = lux::mesh_faces(scene_->meshes.at(0).mesh);
+  ASSERT_EQ(sides.size(), 6u);
+  double area = 0;
+  for (const auto& f : sides) {
+    EXPECT_EQ(f.polygon.size(), 4u);
+    lux::Vec3 centre{};
+    for (const auto& p : f.polygon) centre = centre + p * 0.25;
+    EXPECT_GT(lux::dot(f.normal, centre - lux::Vec3{1, 0.5, 0.25}), 0) << "faces outwards";
+    area += f.area;
+  }
+  EXPECT_NEAR(area, 2 * (2 * 1 + 2 * 0.5 + 1 * 0.5), 1e-12);
+
+  // A 2 × 2 lattice of unit squares at z = 0, each cut in two.
+  lux::MeshData lattice;
+  for (int j = 0; j <= 2; ++j)
+    for (int i = 0; i <= 2; ++i) lattice.vertices.push_back({double(i), double(j), 0});
+  for (uint32_t j = 0; j < 2; ++j)
+    for (uint32_t i = 0; i < 2; ++i) {
+      const uint32_t a = j * 3 + i;
+      lattice.triangles.push_back({a, a + 1, a + 4});
+      lattice.triangles.push_back({a, a + 4, a + 3});
+    }
+  lattice.reflectance.assign(8, 0.5);
+  const auto whole = lux::mesh_faces(lattice);
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(whole[0].polygon.size(), 4u) << "the corners in line along the edges are dropped";
+  EXPECT_NEAR(whole[0].area, 4, 1e-12);
+  EXPECT_NEAR(whole[0].normal.z, 1, 1e-12);
+
+  lux::MeshData l_shape = lattice;  // without the top right square: not convex
+  l_shape.triangles.resize(6);
+  l_shape.reflectance.resize(6);
+  EXPECT_EQ(lux::mesh_faces(l_shape).size(), 6u);
+
+  lux::MeshData two_materials = lattice;
+  two_materials.reflectance[7] = 0.2;
+  const auto parts = lux::mesh_faces(two_materials);
+  double parts_area = 0;
+  for (const auto& f : parts) parts_area += f.area;
+  EXPECT_GT(parts.size(), 1u);
+  EXPECT_NEAR(parts_area, 4, 1e-12);
+}
+
 // Malformed mesh files are refused with the file and the line at fault.
 TEST_F(LuxTest, BadMeshFilesAreNamedWithTheirLine) {
   const Files files("bad");

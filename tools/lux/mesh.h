@@ -44,3 +44,24 @@ MeshData load_obj(const std::filesystem::path& file, const MeshPlacement& placem
                   const std::map<std::string, double>& overrides, double fallback);
 
 }  // namespace lux
+
+namespace lux {
+
+// A flat convex piece of a mesh's surface: a triangle of the file, or
+// triangles of one material that together make up a convex polygon in one
+// plane (the faces of a box cut into a lattice become its six sides).
+// Corners run counter-clockwise about `normal`, which follows the winding
+// of the file's faces.
+struct MeshFace {
+  std::vector<Vec3> polygon;
+  Vec3 normal;
+  double reflectance = 0;
+  double area = 0;
+};
+
+// The mesh's surface as flat convex pieces, coplanar neighbours merged, so
+// that a reflecting-surface model can cut them again to its own patch
+// size. Degenerate triangles (no area) are left out.
+std::vector<MeshFace> mesh_faces(const MeshData& mesh);
+
+}  // namespace lux
