@@ -60,16 +60,35 @@ void check_mesh(const std::vector<float>& vertices, const std::vector<uint32_t>&
 
 }  // namespace
 
-double mesh_first_crossing_exhaustive(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d,
-                                      double t_min, double t_max) {
-  double nearest = kNoHit;
+namespace {
+
+// The nearest triangle crossed within (t_min, t_max), tested one by one.
+MeshHit nearest_of_all(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
+                       double t_max) {
+  MeshHit nearest{kNoHit, 0};
   for (size_t k = 0; k + 2 < mesh.triangles.size(); k += 3) {
     const double t =
         triangle_crossing(vertex(mesh, mesh.triangles[k]), vertex(mesh, mesh.triangles[k + 1]),
                           vertex(mesh, mesh.triangles[k + 2]), o, d);
-    if (t > t_min && t < t_max && t < nearest) nearest = t;
+    if (t > t_min && t < t_max && t < nearest.t) nearest = {t, uint32_t(k / 3)};
   }
   return nearest;
+}
+
+}  // namespace
+
+double mesh_first_crossing_exhaustive(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d,
+                                      double t_min, double t_max) {
+  return nearest_of_all(mesh, o, d, t_min, t_max).t;
+}
+
+Vec3d triangle_normal(const TriangleMesh& mesh, uint32_t triangle) {
+  const size_t k = size_t(triangle) * 3;
+  const Vec3d a = vertex(mesh, mesh.triangles[k]), b = vertex(mesh, mesh.triangles[k + 1]),
+              c = vertex(mesh, mesh.triangles[k + 2]);
+  const Vec3d n = cross_of(minus(b, a), minus(c, a));
+  const double l = std::sqrt(dot_of(n, n));
+  return l > 0 ? Vec3d{n.x / l, n.y / l, n.z / l} : Vec3d{0, 0, 1};
 }
 
 #ifdef ZEL_HAVE_EMBREE
@@ -143,8 +162,8 @@ TriangleMesh::~TriangleMesh() = default;
 
 bool meshes_traced_by_embree() { return true; }
 
-double mesh_first_crossing(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
-                           double t_max) {
+bool mesh_first_hit(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
+                    double t_max, MeshHit& found) {
   RTCIntersectContext context;
   rtcInitIntersectContext(&context);
   RTCRayHit hit{};
@@ -152,8 +171,15 @@ double mesh_first_crossing(const TriangleMesh& mesh, const Vec3d& o, const Vec3d
   hit.hit.geomID = RTC_INVALID_GEOMETRY_ID;
   hit.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
   rtcIntersect1(mesh.traced->scene, &context, &hit);
-  if (hit.hit.geomID == RTC_INVALID_GEOMETRY_ID) return kNoHit;
-  return double(hit.ray.tfar);
+  if (hit.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
+  found = {double(hit.ray.tfar), hit.hit.primID};
+  return true;
+}
+
+double mesh_first_crossing(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
+                           double t_max) {
+  MeshHit hit;
+  return mesh_first_hit(mesh, o, d, t_min, t_max, hit) ? hit.t : kNoHit;
 }
 
 bool mesh_crossed(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
@@ -178,6 +204,12 @@ TriangleMesh::TriangleMesh(std::vector<float> v, std::vector<uint32_t> t)
 TriangleMesh::~TriangleMesh() = default;
 
 bool meshes_traced_by_embree() { return false; }
+
+bool mesh_first_hit(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
+                    double t_max, MeshHit& hit) {
+  hit = nearest_of_all(mesh, o, d, t_min, t_max);
+  return hit.t < kNoHit;
+}
 
 double mesh_first_crossing(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
                            double t_max) {

@@ -37,6 +37,16 @@ double mesh_first_crossing(const TriangleMesh& mesh, const Vec3d& o, const Vec3d
 // question of a shadow ray.
 bool mesh_crossed(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
                   double t_max);
+// The first crossing and the triangle it meets (index into the mesh's
+// triangles); false when there is none.
+struct MeshHit {
+  double t = 0;
+  uint32_t triangle = 0;
+};
+bool mesh_first_hit(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d, double t_min,
+                    double t_max, MeshHit& hit);
+// The unit normal of a triangle, by the winding of its corners.
+Vec3d triangle_normal(const TriangleMesh& mesh, uint32_t triangle);
 // The same first crossing found by testing every triangle in double
 // precision: the answer without an acceleration structure.
 double mesh_first_crossing_exhaustive(const TriangleMesh& mesh, const Vec3d& o, const Vec3d& d,

@@ -146,6 +146,14 @@ TEST_F(Mesh, AcceleratedCrossingsEqualTheExhaustiveOnes) {
     if (!std::isfinite(exact)) continue;
     ++hits;
     EXPECT_NEAR(fast, exact, 1e-5 * (1 + exact)) << "ray " << k;
+    // The triangle met lies where the ray crosses.
+    refhost::MeshHit hit;
+    ASSERT_TRUE(refhost::mesh_first_hit(mesh, o, d, 1e-6, 1e30, hit)) << "ray " << k;
+    const refhost::Vec3d n = refhost::triangle_normal(mesh, hit.triangle);
+    const float* a = &t.vertices[size_t(t.triangles[size_t(hit.triangle) * 3]) * 3];
+    const refhost::Vec3d at{o.x + hit.t * d.x - double(a[0]), o.y + hit.t * d.y - double(a[1]),
+                            o.z + hit.t * d.z - double(a[2])};
+    EXPECT_NEAR(at.x * n.x + at.y * n.y + at.z * n.z, 0.0, 1e-5) << "ray " << k;
     // A ray that ends before the first crossing meets nothing.
     EXPECT_FALSE(refhost::mesh_crossed(mesh, o, d, 1e-6, 0.99 * exact)) << "ray " << k;
   }

@@ -416,6 +416,7 @@ void Model::add_mesh(const MeshDesc& d) {
   const miTag object =
       refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
   refhost::add_instance(d.name + "::inst", object, refhost::identity());
+  meshes_.push_back(refhost::object_geometry(object)->mesh);
 }
 
 void Model::add_object_light(const ObjectLightDesc& d) {

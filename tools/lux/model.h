@@ -57,6 +57,10 @@ class Model {
   const Scene& scene() const { return scene_; }
   std::vector<Light>& lights() { return lights_; }
   const std::vector<Light>& lights() const { return lights_; }
+  // The host's traced form of each of the scene's meshes, in scene order.
+  const std::vector<std::shared_ptr<const refhost::TriangleMesh>>& meshes() const {
+    return meshes_;
+  }
 
  private:
   void define_profile(const ProfileDesc& profile);
@@ -71,6 +75,7 @@ class Model {
   std::vector<Light> lights_;
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
   std::vector<std::pair<std::string, int>> profiles_;  // name, format
+  std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;
 };
 
 // The frame of a light: its −z axis along the aim, turned by `spin` degrees

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "refhost/embree.h"
 #include "shaders/constants.h"
 #include "tools/lux/progress.h"
 
@@ -176,8 +177,21 @@ std::optional<Hit> first_hit(const Model& model, Vec3 o, Vec3 d, double near) {
   for (const auto& occ : model.scene().occluders)
     consider(best, hit_solid(occ.solid, o, d, near), o, d, -1, occ.reflectance);
   for (const auto& s : model.scene().surfaces) {
-    if (auto t = hit_parallelogram(o, d, s.corner, s.u, s.v, near))
+    if (auto t = hit_parallelogram(o, d, s.corner, s.u, s.v, near)) {
+      const Vec3 p = o + d * *t - s.corner;  // a polygon area's own coordinates:
+      if (!s.outline.empty() && !inside(s.outline, dot(p, normalize(s.u)), dot(p, normalize(s.v))))
+        continue;
       consider(best, Candidate{*t, s.normal}, o, d, -1, s.reflectance);
+    }
+  }
+  for (size_t m = 0; m < model.meshes().size(); ++m) {
+    refhost::MeshHit h;
+    if (!refhost::mesh_first_hit(*model.meshes()[m], {o.x, o.y, o.z}, {d.x, d.y, d.z}, near,
+                                 best ? best->t : 1e300, h))
+      continue;
+    const refhost::Vec3d n = refhost::triangle_normal(*model.meshes()[m], h.triangle);
+    consider(best, Candidate{h.t, {n.x, n.y, n.z}}, o, d, -1,
+             model.scene().meshes[m].mesh.reflectance[h.triangle]);
   }
   return best;
 }
