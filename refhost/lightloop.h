@@ -39,6 +39,31 @@ void emitter_points(miTag light_instance, int count, std::vector<miVector>& out)
 miColor illuminance(const SceneLight& light, const miVector& point, const miVector& normal,
                     int samples, ThreadContext& thread);
 
+// How many emitter points a receiver gets from a light: a fixed count, or as
+// many as a stated accuracy needs.
+struct EmitterSampling {
+  // > 0: exactly this many points of the stratified pattern, as above.
+  int samples = 0;
+  // With no fixed count: the relative error aimed at for each light and
+  // receiver (0.001 is 0.1 %).
+  double accuracy = 1e-3;
+};
+
+// Illuminance as above, with the emitter points chosen by `sampling`. With
+// a fixed count it is the call above. Otherwise the emitter's parameter
+// square is split into pieces until each piece, seen from the receiver,
+// subtends so small an angle that a product Gauss rule on it (one point, or
+// 2 × 2) has a quadrature error below the accuracy; pieces that may cross
+// the receiver's horizon are split further, since the cosine's cut makes
+// the integrand kink there. Near receivers thus get many points and far
+// ones few, and the result is the same on every call and thread. The bound
+// holds for emitters whose light varies smoothly over the surface (any
+// shaped distribution); shadow edges and cut-offs converge as the pieces
+// shrink but are not bounded by it. `calls`, when given, receives the number
+// of light rays handed to the shader.
+miColor illuminance(const SceneLight& light, const miVector& point, const miVector& normal,
+                    const EmitterSampling& sampling, ThreadContext& thread, int* calls = nullptr);
+
 // Area of the surface of the object that `object_instance` places (or of
 // an object itself), in internal space: exact for any placement, including
 // the ellipsoids that stretched spheres become. +∞ for a plane, 0 when the

@@ -3,12 +3,15 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "tests/configuration_factor.h"
 #include "tests/lux_fixture.h"
 
 namespace {
 
 using json = nlohmann::json;
 using zeltest::LuxTest;
+using zeltest::polygon_factor;
+using zeltest::rectangle_factor;
 
 constexpr double kPi = 3.141592653589793;
 
@@ -22,25 +25,6 @@ json light(const std::string& name, json shape, json shader) {
 json surface(const std::string& name, std::vector<double> corner, std::vector<double> u,
              std::vector<double> v, double spacing) {
   return {{"name", name}, {"corner", corner}, {"u", u}, {"v", v}, {"spacing", spacing}};
-}
-
-// Configuration factor from a point to the parallel rectangle [0, a] × [0, b]
-// at height h, the point below one corner.
-double corner_factor(double a, double b, double h) {
-  const double x = a / h, y = b / h;
-  const double sx = std::sqrt(1 + x * x), sy = std::sqrt(1 + y * y);
-  return (x / sx * std::atan(y / sx) + y / sy * std::atan(x / sy)) / (2 * kPi);
-}
-
-// Configuration factor from a point to the parallel rectangle [x0, x1] ×
-// [y0, y1] (coordinates relative to the point) at height h: the four corner
-// rectangles, with signs.
-double rectangle_factor(double x0, double x1, double y0, double y1, double h) {
-  const auto f = [h](double x, double y) {
-    const double s = (x < 0 ? -1 : 1) * (y < 0 ? -1 : 1);
-    return s * corner_factor(std::fabs(x), std::fabs(y), h);
-  };
-  return f(x1, y1) - f(x0, y1) - f(x1, y0) + f(x0, y0);
 }
 
 // Illuminance from a point source of intensity I at L on a receiver at P

@@ -1,6 +1,7 @@
 #include "tools/lux/calc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -84,11 +85,18 @@ void for_rows(int rows, int threads,
   threads = std::max(1, std::min(threads, rows));
   std::exception_ptr failure;
   std::mutex failure_mutex;
+  // Rows go to whichever worker is free next, so that a slow row (a grazing
+  // one that needs many emitter points) does not hold up the others; what a
+  // row computes depends on the row alone.
+  std::atomic<int> next_row{0};
   const auto worker = [&](int t) {
     refhost::ThreadContext context(t, 0);
     try {
-      for (int row = t; row < rows; row += threads) work(row, context);
+      for (int row = next_row.fetch_add(1, std::memory_order_relaxed); row < rows;
+           row = next_row.fetch_add(1, std::memory_order_relaxed))
+        work(row, context);
     } catch (...) {
+      next_row.store(rows, std::memory_order_relaxed);  // the others stop after their row
       std::lock_guard<std::mutex> lock(failure_mutex);
       if (!failure) failure = std::current_exception();
     }
@@ -104,8 +112,8 @@ void for_rows(int rows, int threads,
 }
 
 double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadContext& thread) {
-  const miColor c =
-      refhost::illuminance(light.scene, to_mi(point), to_mi(normal), light.samples, thread);
+  const miColor c = refhost::illuminance(light.scene, to_mi(point), to_mi(normal),
+                                         {light.samples, light.accuracy}, thread);
   return double(std::max({c.r, c.g, c.b}));
 }
 
@@ -163,7 +171,7 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
                r.lux[p] = total;
                r.lux_new[p] = total_new;
              }
-             progress.add(uint64_t(r.grid.nu) * lights.size());
+             progress.add(uint64_t(r.grid.nu) * lights.size(), thread.thread);
            });
   for (auto& r : results) {
     r.stats = stats_of(r.lux, r.grid.state);
@@ -193,7 +201,7 @@ FluxResult measure_flux(const Model& model, size_t index, int photons, const Cal
         sum += double(std::max({energy.r, energy.g, energy.b}));
       }
       sums[size_t(chunk)] = sum;
-      progress.add(uint64_t(n));
+      progress.add(uint64_t(n), thread.thread);
     });
   } catch (...) {
     refhost::set_photon_recording(true);

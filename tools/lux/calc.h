@@ -92,8 +92,10 @@ struct FluxResult {
 FluxResult measure_flux(const Model& model, size_t index, int photons, const CalcOptions& options);
 
 // Runs `work(row, thread)` for rows 0..rows-1 on `threads` workers, each
-// with its own thread context; worker t takes rows t, t + threads, ... .
-// The first exception of any worker is rethrown after all have stopped.
+// with its own thread context (thread index t); a worker takes the next row
+// not yet taken whenever it is free, so which worker does a row varies from
+// run to run and `work` must depend on the row alone. The first exception
+// of any worker is rethrown after all have stopped.
 void for_rows(int rows, int threads,
               const std::function<void(int row, refhost::ThreadContext& thread)>& work);
 

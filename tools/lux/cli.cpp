@@ -26,6 +26,7 @@ struct Options {
   std::string output;
   int threads = 0;
   int samples = 0;
+  double accuracy = 0;
   int photons = 0;
   bool view = false;
   bool no_pictures = false;
@@ -99,6 +100,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
       err << "zel-lux: light \"" << light.name << "\": " << m << "\n";
   if (o.samples > 0)
     for (auto& light : model.lights()) light.samples = o.samples;
+  if (o.accuracy > 0)
+    for (auto& light : model.lights()) {
+      light.samples = 0;
+      light.accuracy = o.accuracy;
+    }
   const size_t messages_before = refhost::messages().size();
 
   CalcOptions calc;
@@ -167,9 +173,15 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
   app.add_option("-o,--output", o.output, "directory for the results (default out/<scene name>)");
   app.add_option("-j,--threads", o.threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
-  app.add_option("-s,--samples", o.samples,
-                 "emitter points per light and grid point, for every light")
-      ->check(CLI::Range(1, 1 << 20));
+  auto* samples = app.add_option("-s,--samples", o.samples,
+                                 "a fixed count of emitter points per light and grid point, for "
+                                 "every light")
+                      ->check(CLI::Range(1, 1 << 20));
+  app.add_option("-a,--accuracy", o.accuracy,
+                 "relative error aimed at per light and grid point, for every light (default "
+                 "the scene's, 0.001)")
+      ->check(CLI::Range(kFinestAccuracy, kCoarsestAccuracy))
+      ->excludes(samples);
   app.add_option("--photons", o.photons, "measure each light's flux with this many photons")
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");

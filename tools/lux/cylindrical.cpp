@@ -59,6 +59,10 @@ const std::array<Vec3, kFacings>& semi_cylinder_facings() {
 }
 
 std::vector<Vec3> emitter_points(const Light& light, int count) {
+  // A light whose samples follow an accuracy rather than a fixed count
+  // takes a fixed pattern here, dense enough for the weights of a cylinder.
+  constexpr int kDirectionalSamples = 64;
+  if (count <= 0) count = kDirectionalSamples;
   std::vector<miVector> host;
   refhost::emitter_points(light.scene.instance, light.emitter.kind == Emitter::None ? 1 : count,
                           host);

@@ -60,7 +60,8 @@ CylindricalPoint direct_cylindrical(const Light& light, const std::vector<Vec3>&
 CylindricalPoint interreflected_cylindrical(const Interreflection& field, Vec3 point,
                                             int azimuths = 16);
 
-// The emitter points of a light in world space, `count` of them (one for a
+// The emitter points of a light in world space, `count` of them (64 when it
+// is 0, a light sampled to an accuracy; one for a
 // point light): what the host's light loop lays out.
 std::vector<Vec3> emitter_points(const Light& light, int count);
 

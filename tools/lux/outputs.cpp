@@ -247,7 +247,10 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     json j;
     j["name"] = light.name;
     j["shape"] = light.shape;
-    j["samples"] = light.samples;
+    j["samples"] =
+        light.samples > 0 ? nlohmann::ordered_json(light.samples) : nlohmann::ordered_json();
+    j["accuracy"] =
+        light.samples > 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(light.accuracy);
     j["maintenance_factor"] = light.maintenance_factor;
     j["stated_flux_lm"] = optional_number(light.stated_flux);
     j["photon_flux_lm"] = json();

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -21,8 +22,16 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
-  void add(uint64_t done) { done_.fetch_add(done, std::memory_order_relaxed); }
-  uint64_t done() const { return done_.load(std::memory_order_relaxed); }
+  // Counts work done by worker `thread`: each worker counts on its own
+  // cache line, so counting does not make the workers wait for each other.
+  void add(uint64_t done, int thread = 0) {
+    counts_[size_t(thread) % kCountLines].n.fetch_add(done, std::memory_order_relaxed);
+  }
+  uint64_t done() const {
+    uint64_t sum = 0;
+    for (const Count& c : counts_) sum += c.n.load(std::memory_order_relaxed);
+    return sum;
+  }
 
   // Whether standard error is a terminal.
   static bool stderr_is_terminal();
@@ -33,7 +42,11 @@ class Progress {
 
   std::string label_;
   uint64_t total_;
-  std::atomic<uint64_t> done_{0};
+  static constexpr size_t kCountLines = 16;
+  struct alignas(64) Count {
+    std::atomic<uint64_t> n{0};
+  };
+  Count counts_[kCountLines];
   bool drawn_ = false;
   bool stop_ = false;
   std::mutex mutex_;

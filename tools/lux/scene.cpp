@@ -289,10 +289,22 @@ constexpr std::initializer_list<const char*> kMeshKeys = {
 constexpr std::initializer_list<const char*> kPointListKeys = {"name", "file"};
 constexpr std::initializer_list<const char*> kViewKeys = {
     "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
-constexpr std::initializer_list<const char*> kSceneKeys = {
-    "title",         "scene_unit",         "samples",   "profiles",    "lights",
-    "light_objects", "occluders",          "surfaces",  "view",        "meshes",
-    "points",        "maintenance_factor", "observers", "cylindrical", "ugr"};
+constexpr std::initializer_list<const char*> kSceneKeys = {"title",
+                                                           "scene_unit",
+                                                           "samples",
+                                                           "accuracy",
+                                                           "profiles",
+                                                           "lights",
+                                                           "light_objects",
+                                                           "occluders",
+                                                           "surfaces",
+                                                           "view",
+                                                           "meshes",
+                                                           "points",
+                                                           "maintenance_factor",
+                                                           "observers",
+                                                           "cylindrical",
+                                                           "ugr"};
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -778,7 +790,10 @@ Scene parse_scene(const std::string& text, const std::string& file,
     where.fail("unknown \"scene_unit\" " + in_quotes(unit) +
                " (metre, decimetre, centimetre, millimetre, foot or inch)");
   scene.unit = *u;
-  scene.samples = count(o, "samples", 64, 1 << 20);
+  if (o.has("samples")) scene.samples = count(o, "samples", 1, 1 << 20);
+  scene.accuracy = o.number("accuracy", kDefaultAccuracy);
+  if (!(scene.accuracy >= kFinestAccuracy && scene.accuracy <= kCoarsestAccuracy))
+    where.fail("\"accuracy\" must lie between 1e-6 and 0.1 (0.001 is 0.1 %)");
 
   std::vector<std::string> element_names, surface_names, profile_names;
   for (const char* key :

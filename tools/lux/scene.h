@@ -180,12 +180,22 @@ struct ViewDesc {
   double exposure = 0;  // scene value shown as white; 0: automatic
 };
 
+// The relative error aimed at per light and receiver when no fixed count of
+// emitter points is set, and the range a scene may ask for.
+constexpr double kDefaultAccuracy = 1e-3;
+constexpr double kFinestAccuracy = 1e-6;
+constexpr double kCoarsestAccuracy = 0.1;
+
 struct Scene {
   std::string file;  // as the user named it, for messages
   std::filesystem::path dir;
   std::string title;
   SceneUnit unit;
-  int samples = 64;
+  // Emitter points per light and receiver: a fixed count when set (> 0),
+  // otherwise as many as `accuracy`, the relative error aimed at for each
+  // light at each point, needs.
+  int samples = 0;
+  double accuracy = 1e-3;
   std::vector<ProfileDesc> profiles;
   std::vector<LightDesc> lights;
   std::vector<ObjectLightDesc> object_lights;
