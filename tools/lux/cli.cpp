@@ -12,6 +12,7 @@
 
 #include "tools/lux/outputs.h"
 #include "tools/lux/picture.h"
+#include "tools/lux/profile_cmd.h"
 #include "tools/lux/progress.h"
 #include "tools/lux/view.h"
 
@@ -164,6 +165,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  if (argc > 1 && std::string(argv[1]) == "profile")
+    return run_profile(argc - 1, argv + 1, out, err);
   CLI::App app{
       "zel-lux: illuminance on work planes, flux of lights and a view of the emitters, "
       "calculated with the zel_lumenfield plug-in",

@@ -11,6 +11,7 @@
 
 #include "refhost/profiles.h"
 #include "shaders/constants.h"
+#include "tools/lux/photometry_light.h"
 
 namespace lux {
 
@@ -395,7 +396,9 @@ void Model::add_light(const LightDesc& d) {
   area_light_defaults(w, scene_, d.shader, d.cone_angle);
   w.set_all(d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
+  use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
+  scale_to_flux(light, d, scene_, light_tag);
   lights_.push_back(std::move(light));
 }
 

@@ -42,6 +42,11 @@ struct Light {
   std::optional<double> stated_flux;
   // Why the numbers from this light are not plain lux, if they are not.
   std::vector<std::string> caveats;
+  // How the calculator set the light's absolute scale (numbers from its
+  // EULUMDAT file, the factor of a stated flux); null when it did not. The
+  // same in words in `notes`.
+  nlohmann::ordered_json photometry;
+  std::vector<std::string> notes;
   // Host messages during the light's set-up.
   std::vector<std::string> messages;
 };

@@ -261,6 +261,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
         j["photons"] = f.photons;
       }
     j["caveats"] = light.caveats;
+    j["photometry"] = light.photometry;
     j["messages"] = light.messages;
     lights.push_back(j);
   }
@@ -429,9 +430,11 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
       }
     }
   }
-  for (const auto& light : model.lights())
+  for (const auto& light : model.lights()) {
+    for (const auto& n : light.notes) out << "light \"" << light.name << "\": " << n << "\n";
     for (const auto& c : light.caveats)
       out << "note: light \"" << light.name << "\": " << c << "\n";
+  }
 }
 
 }  // namespace lux

@@ -254,7 +254,7 @@ constexpr std::initializer_list<const char*> kLightKeys = {
     "name",           "type",       "shape",   "size",   "radius",
     "length",         "position",   "aim",     "spin",   "decay",
     "spot_direction", "cone_angle", "samples", "shader", "maintenance_factor",
-    "array"};
+    "array",          "flux"};
 constexpr std::initializer_list<const char*> kArrayKeys = {"rows", "columns", "spacing", "offset"};
 constexpr std::initializer_list<const char*> kObjectLightKeys = {"name",
                                                                  "shape",
@@ -420,6 +420,7 @@ std::vector<LightDesc> light(const json& j, const Where& where, size_t index) {
   }
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   if (o.has("maintenance_factor")) l.maintenance_factor = maintenance_factor(o);
+  if (o.has("flux")) l.flux = positive(o, "flux");
   l.shader = shader_fields(o, "shader");
   std::vector<LightDesc> out;
   if (o.has("array")) {

@@ -66,6 +66,7 @@ struct LightDesc {
   // Maintained values are this fraction of the new ones; the scene's when
   // absent.
   std::optional<double> maintenance_factor;
+  std::optional<double> flux;          // lumen the light is scaled to emit
   ShaderFields shader;
 };
 
