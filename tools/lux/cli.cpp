@@ -1,7 +1,9 @@
 #include "tools/lux/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -36,6 +38,7 @@ struct Options {
   std::string plugin;
   std::string declarations;
   double max_memory = 0;  // GB; 0: half the machine's memory
+  std::string units = "lux";
 };
 
 void load_declarations(const std::string& path) {
@@ -70,6 +73,23 @@ std::vector<std::string> host_messages(size_t from) {
   for (auto& t : texts)
     if (counts[t] > 1) t += " (" + std::to_string(counts[t]) + " times)";
   return texts;
+}
+
+// The maintenance factor for a picture's title: the one all lights share,
+// or the range.
+std::string maintenance_note(const Model& model) {
+  double lo = 1, hi = 0;
+  for (const auto& l : model.lights()) {
+    lo = std::min(lo, l.maintenance_factor);
+    hi = std::max(hi, l.maintenance_factor);
+  }
+  char text[64];
+  if (lo == hi) {
+    std::snprintf(text, sizeof text, "MF %.2f", lo);
+  } else {
+    std::snprintf(text, sizeof text, "MF %.2f-%.2f", lo, hi);
+  }
+  return text;
 }
 
 int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
@@ -109,6 +129,9 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
   RunInfo info;
+  info.units = output_units(o.units == "fc", scene.unit);
+  info.cylindrical = calculate_cylindrical(model, calc);
+  if (scene.glare) info.glare = calculate_glare(model, calc);
   info.threads = calc.threads;
   info.seconds = elapsed.count();
   info.pictures = !o.no_pictures;
@@ -128,15 +151,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     info.surface_files.push_back(base);
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
-    files.write_file(base + ".csv", [&](const fs::path& temp) {
-      std::ofstream csv(temp, std::ios::binary | std::ios::trunc);
-      write_grid_csv(csv, r, names);
-      csv.close();
-      if (!csv) throw Error(temp.string() + ": cannot write the file");
-    });
+    files.write_text(base + ".csv", grid_csv(r, names, info.units));
     if (info.pictures && !r.grid.is_point_list())
       files.write_file(base + ".png", [&](const fs::path& temp) {
-        write_false_colour(r, scene.unit.symbol, temp, o.picture_size);
+        write_false_colour(r, scene.unit.symbol, temp, o.picture_size, info.units,
+                           maintenance_note(model));
       });
   }
   if (o.view) {
@@ -211,6 +230,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
                  "width of the longer side of a false-colour map, in pixels (default 560)")
       ->check(CLI::Range(60, 8000));
   app.add_flag("-q,--quiet", o.quiet, "no progress bar");
+  app.add_option("--units", o.units,
+                 "illuminance in lux (and lengths in the scene's unit) or in footcandles "
+                 "(and feet)")
+      ->check(CLI::IsMember({"lux", "fc"}));
   app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)")
       ->trigger_on_parse();  // so that --version sees it
   app.add_option("--declarations", o.declarations, "the plug-in's shader declarations");

@@ -380,6 +380,7 @@ void Model::add_light(const LightDesc& d) {
   Light light;
   light.name = d.name;
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
@@ -476,6 +477,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.name = d.name;
   light.shape = "object";
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "tools/lux/calc.h"
+#include "tools/lux/glare.h"
+#include "tools/lux/metrics.h"
 
 namespace lux {
 
@@ -65,11 +67,13 @@ void discard_unfinished_outputs();
 // A file-name-safe form of a name: lower case letters, digits and '-'.
 std::string slug(const std::string& name);
 
-// The grid as CSV: i, j, x, y, z, E, then each light's share, in lux.
-std::string grid_csv(const SurfaceResult& result, const std::vector<std::string>& light_names);
-// The same, written to a stream as it goes: a large grid is never held as text.
-void write_grid_csv(std::ostream& out, const SurfaceResult& result,
-                    const std::vector<std::string>& light_names);
+// The grid as CSV: i, j, x, y, z, E, then each light's share, then MF, the
+// maintenance factor of the point's total (maintained over new). Values are
+// maintained values in the units' illuminance (lux by default), positions in
+// its length. Masked points have empty values; points outside the area are
+// left out.
+std::string grid_csv(const SurfaceResult& result, const std::vector<std::string>& light_names,
+                     const OutputUnits& units = {});
 
 struct RunInfo {
   int threads = 1;
@@ -79,6 +83,9 @@ struct RunInfo {
   std::optional<std::string> view_file;
   bool pictures = true;
   std::vector<std::string> messages;  // host messages during the calculation
+  OutputUnits units;                  // of every reported number
+  std::vector<CylindricalResult> cylindrical;
+  std::optional<GlareReport> glare;
 };
 
 // Everything a script may want, as JSON.
