@@ -94,6 +94,7 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
       const double e_new = p < r.lux_new.size() ? r.lux_new[p] : r.lux[p];
       out << "," << (e_new > 0 ? number(r.lux[p] / e_new, "%.6g") : std::string()) << "\n";
     }
+  return out.str();
 }
 
 namespace {
