@@ -32,8 +32,9 @@ struct Light {
   std::string name;
   std::string shape;  // "rectangle", "object", ... for reports
   refhost::SceneLight scene;
-  int samples = 0;         // fixed emitter points per receiver; 0: by `accuracy`
-  double accuracy = 1e-3;  // relative error aimed at per receiver
+  int samples = 0;                  // fixed emitter points per receiver; 0: by `accuracy`
+  double accuracy = 1e-3;           // relative error aimed at per receiver
+  double maintenance_factor = 1.0;  // maintained values are this fraction of new ones
   std::unique_ptr<refhost::ShaderInstance> shader;
   Emitter emitter;
   // The flux the parameters state, in lumen, when the intensity is given as

@@ -34,9 +34,18 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
 
 // The false-colour picture of a surface's grid as a PNG at `file`, the
 // map's longer side `size` pixels wide. `unit` is the symbol of the scene's
-// length unit, for the axis labels.
+// length unit, for the axis labels. Cells of masked points are drawn grey
+// and hatched, cells outside the area white; `note` (e.g. the maintenance
+// factor) is added to the title line.
 void write_false_colour(const SurfaceResult& result, const std::string& unit,
-                        const std::filesystem::path& file, int size = 560);
+                        const std::filesystem::path& file, int size = 560,
+                        const OutputUnits& units = {}, const std::string& note = "");
+
+// Values for drawing: each point that is not counted takes the value of the
+// nearest counted point (by lattice steps, the first found in row order),
+// so that colours and iso-lines are not pulled towards 0 around masks.
+std::vector<double> filled_for_display(const std::vector<double>& values,
+                                       const std::vector<PointState>& state, int nu, int nv);
 
 // Cairo and fontconfig keep their font caches for the life of the process;
 // whoever draws text calls this first, so that the caches are released at

@@ -179,6 +179,7 @@ void direct_light(const Model& model, RadiositySolution& s, const RadiosityOptio
   const auto& lights = model.lights();
   const int n = static_cast<int>(s.patches.size());
   s.direct.assign(s.patches.size(), 0.0);
+  std::vector<double> direct_new(s.patches.size(), 0.0);
   std::vector<LightBounds> bounds;
   for (const Light& l : lights) bounds.push_back(bounds_of(l));
   Progress progress("direct light on patches", uint64_t(n), options.progress);
@@ -189,19 +190,32 @@ void direct_light(const Model& model, RadiositySolution& s, const RadiosityOptio
                const Patch& p = s.patches[size_t(i)];
                Vec3 points[kMostDirectPoints * kMostDirectPoints];
                const int count = quadrature_points(p, direct_points_for(p, bounds), points);
-               double e = 0;
+               double e = 0, e_new = 0;
                for (int k = 0; k < count; ++k) {
                  const Vec3 at = ray_end(s.faces[size_t(p.face)], points[k]);
                  for (size_t l = 0; l < lights.size(); ++l) {
                    thread.rng = sample_seed(0x7061746368, uint64_t(i) * 64 + uint64_t(k), l);
                    thread.sample_index = 0;
-                   e += point_lux(lights[l], at, p.normal, thread);
+                   const double lux = point_lux(lights[l], at, p.normal, thread);
+                   e += lights[l].maintenance_factor * lux;  // the room as maintained
+                   e_new += lux;
                  }
                }
                s.direct[size_t(i)] = e / count;
+               direct_new[size_t(i)] = e_new / count;
              }
              progress.add(uint64_t(end - chunk * kPatchChunk));
            });
+  // Reflected light is linear in the light that starts it: with every light
+  // sharing one maintenance factor this ratio turns the maintained
+  // interreflection into the new one exactly; with factors per light it is
+  // the flux-weighted mean.
+  double flux = 0, flux_new = 0;
+  for (size_t i = 0; i < s.patches.size(); ++i) {
+    flux += s.direct[i] * s.patches[i].area;
+    flux_new += direct_new[i] * s.patches[i].area;
+  }
+  s.new_over_maintained = flux > 0 ? flux_new / flux : 1.0;
 }
 
 // Makes the one-sided exchanges K[i·n + j] = A_i F_ij symmetric while

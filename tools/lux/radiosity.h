@@ -106,7 +106,8 @@ struct RadiositySolution {
   std::vector<ReflectingElement> elements;
   std::vector<Face> faces;
   std::vector<Patch> patches;
-  std::vector<double> direct;    // lux per patch, from the lights
+  std::vector<double> direct;    // lux per patch, from the lights, maintained
+  double new_over_maintained = 1;  // direct flux on the patches, new over maintained
   std::vector<double> indirect;  // lux per patch, from other patches
   std::vector<double> exitance;  // lm/m² per patch: reflectance × (direct + indirect)
   FluxBalance balance;

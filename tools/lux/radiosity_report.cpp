@@ -17,7 +17,7 @@ json stats_json(const Stats& s) {
           {"avg", s.avg},
           {"max", s.max},
           {"min_over_avg", s.u0},
-          {"min_over_max", s.ud}};
+          {"min_over_max", s.min_over_max}};
 }
 
 double mean(const std::vector<double>& v) {
@@ -35,6 +35,14 @@ double sum_of(const std::vector<double>& v) {
 // Mean luminance of a diffuse surface that reflects ρ of the illuminance E:
 // L = ρE/π.
 double luminance(double reflectance, double lux) { return reflectance * lux / zel::kPi; }
+
+// The scene surface an area of the results lies on; null for a point list.
+const SurfaceDesc* surface_of(const Scene& scene, const SurfaceResult& r) {
+  if (r.role == "points") return nullptr;
+  for (const SurfaceDesc& d : scene.surfaces)
+    if (d.name == r.surface) return &d;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -67,21 +75,17 @@ std::vector<std::string> unlit_notes(const std::vector<SurfaceResult>& results) 
   return notes;
 }
 
-void add_interreflection_stats(json& entry, const Model& model, const SurfaceResult& r,
-                               size_t index) {
-  if (index >= model.scene().surfaces.size()) {  // a point list
-    entry["direct_lux"] = stats_json(r.direct_stats);
-    entry["interreflected_avg_lux"] = mean(r.interreflected);
-    return;
-  }
-  const SurfaceDesc& d = model.scene().surfaces[index];
-  const bool reflecting = d.role == SurfaceRole::Reflecting;
-  entry["role"] = reflecting ? "reflecting" : "calculation";
+void add_interreflection_stats(json& entry, const Model& model, const SurfaceResult& r) {
   entry["direct_lux"] = stats_json(r.direct_stats);
   entry["interreflected_avg_lux"] = mean(r.interreflected);
+  const SurfaceDesc* d = surface_of(model.scene(), r);
+  if (d == nullptr) return;
+  const bool reflecting = d->role == SurfaceRole::Reflecting;
+  entry["surface_kind"] = reflecting ? "reflecting" : "calculation";
   entry["direct_share"] = r.stats.avg > 0 ? json(r.direct_stats.avg / r.stats.avg) : json();
-  entry["reflectance"] = reflecting ? json(d.reflectance) : json();
-  entry["mean_luminance_cd_m2"] = reflecting ? json(luminance(d.reflectance, r.stats.avg)) : json();
+  entry["reflectance"] = reflecting ? json(d->reflectance) : json();
+  entry["mean_luminance_cd_m2"] =
+      reflecting ? json(luminance(d->reflectance, r.stats.avg)) : json();
 }
 
 json interreflection_json(const Model& model, const RunInfo& info) {
@@ -137,17 +141,16 @@ void print_interreflection(std::ostream& out, const Model& model,
     std::snprintf(line, sizeof line, "\n%-24s %11s %11s %8s %6s %9s\n", "surface", "direct lx",
                   "interrefl lx", "direct", "rho", "L cd/m2");
     out << line;
-    for (size_t k = 0; k < results.size() && k < scene.surfaces.size(); ++k) {
-      const SurfaceResult& r = results[k];
-      const SurfaceDesc& d = scene.surfaces[k];
-      const bool reflecting = d.role == SurfaceRole::Reflecting;
+    for (const SurfaceResult& r : results) {
+      const SurfaceDesc* d = surface_of(scene, r);
+      const bool reflecting = d != nullptr && d->role == SurfaceRole::Reflecting;
       const std::string share =
           r.stats.avg > 0 ? std::to_string(int(100 * r.direct_stats.avg / r.stats.avg + 0.5)) + "%"
                           : "-";
       char rho[16] = "-", lum[16] = "-";
       if (reflecting) {
-        std::snprintf(rho, sizeof rho, "%.2f", d.reflectance);
-        std::snprintf(lum, sizeof lum, "%.1f", luminance(d.reflectance, r.stats.avg));
+        std::snprintf(rho, sizeof rho, "%.2f", d->reflectance);
+        std::snprintf(lum, sizeof lum, "%.1f", luminance(d->reflectance, r.stats.avg));
       }
       std::snprintf(line, sizeof line, "%-24.24s %11.1f %11.1f %8s %6s %9s\n", r.name.c_str(),
                     r.direct_stats.avg, mean(r.interreflected), share.c_str(), rho, lum);

@@ -21,11 +21,11 @@ std::optional<double> emitted_flux(const Model& model, const RunInfo& info);
 // Notes on surfaces that receive no direct light at all.
 std::vector<std::string> unlit_notes(const std::vector<SurfaceResult>& results);
 
-// Adds to the JSON entry of surface `index` of the scene: its role, the
+// Adds to the JSON entry of an area of the results: its surface's kind, the
 // statistics of its direct light, the mean interreflected light, the direct
 // share and, for a reflecting surface, its reflectance and mean luminance.
 void add_interreflection_stats(nlohmann::ordered_json& entry, const Model& model,
-                               const SurfaceResult& result, size_t index);
+                               const SurfaceResult& result);
 
 // The scene's interreflection: settings, patches, times and flux balance;
 // null when nothing reflects.
