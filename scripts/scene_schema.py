@@ -37,6 +37,8 @@ name = {"type": "string", "minLength": 1, "description": "unique; names the elem
 positive = {"type": "number", "exclusiveMinimum": 0}
 non_negative = {"type": "number", "minimum": 0}
 fraction = {"type": "number", "minimum": 0, "maximum": 1}
+reflectance = {"type": "number", "minimum": 0, "exclusiveMaximum": 1,
+               "description": "luminous reflectance, 0 <= rho < 1"}
 solid_props = {
   "shape": {"enum": ["rectangle", "disc", "sphere", "box"]},
   "corner": vec3, "u": vec3, "v": vec3, "center": vec3, "normal": vec3,
@@ -70,6 +72,8 @@ schema = {
     "observers": {"type": "array", "items": {"$ref": "#/$defs/observer"}},
     "cylindrical": {"type": "array", "items": {"$ref": "#/$defs/cylindrical"}},
     "ugr": {"$ref": "#/$defs/ugr"},
+    "room": {"$ref": "#/$defs/room"},
+    "interreflection": {"$ref": "#/$defs/interreflection"},
   },
   "$defs": {
     "vec3": {"type": "array", "items": {"type": "number"}, "minItems": 3, "maxItems": 3,
@@ -116,17 +120,29 @@ schema = {
     "occluder": obj("a solid that casts shadows", dict(solid_props, **{
         "name": name,
         "transparency": {"anyOf": [fraction, {"type": "array", "items": fraction, "minItems": 3, "maxItems": 3}]},
-        "reflectance": fraction,
+        "reflectance": reflectance,
     }), ["name", "shape"]),
     "surface": dict(obj("a rectangle (corner, u, v) or a plane polygon with holes, with a grid of calculation points", {
         "name": name, "corner": vec3, "u": vec3, "v": vec3,
         "polygon": {"$ref": "#/$defs/ring"},
         "holes": {"type": "array", "items": {"$ref": "#/$defs/ring"}},
-        "spacing": {"$ref": "#/$defs/spacing"}, "normal": vec3, "reflectance": fraction,
+        "spacing": {"$ref": "#/$defs/spacing"}, "normal": vec3, "reflectance": reflectance,
+        "role": {"enum": ["calculation", "reflecting"],
+                 "description": "calculation (default): transparent, only a grid; reflecting: a real surface that shades and reflects"},
         "margin": non_negative,
         "task_areas": {"type": "array", "items": {"$ref": "#/$defs/task_area"}},
     }, ["name", "spacing"]), anyOf=[{"required": ["corner", "u", "v"]}, {"required": ["polygon"]}]),
     "maintenance_factor": {"type": "number", "exclusiveMinimum": 0, "maximum": 1},
+    "room": obj("a rectangular room: six inward-facing reflecting faces", {
+        "position": vec3, "size": vec3, "spacing": positive,
+        "faces": obj("per-face settings by name", {
+            f: obj("settings of the " + f, {"reflectance": reflectance, "spacing": positive})
+            for f in ["ceiling", "floor", "north wall", "south wall", "east wall", "west wall"]}),
+    }, ["size"]),
+    "interreflection": obj("settings of the radiosity solution", {
+        "patch_size": positive,
+        "residual": {"type": "number", "exclusiveMinimum": 0, "maximum": 0.001},
+    }),
     "spacing": {"anyOf": [positive, {"enum": ["standard"]}],
                 "description": "a length, or \"standard\" for the standard grid rule"},
     "pair": {"type": "array", "items": {"type": "number"}, "minItems": 2, "maxItems": 2},
@@ -159,7 +175,7 @@ schema = {
         "file": {"type": "string", "minLength": 1, "description": "an OBJ file, relative to the scene file"},
         "position": vec3, "rotation": vec3, "scale": positive,
         "unit": {"enum": units},
-        "reflectance": fraction,
+        "reflectance": reflectance,
         "materials": {"type": "object", "additionalProperties": fraction,
                       "description": "reflectance by material name"},
         "transparency": {"anyOf": [fraction, {"type": "array", "items": fraction, "minItems": 3, "maxItems": 3}]},
