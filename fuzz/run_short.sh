@@ -21,3 +21,4 @@ run() {
 run fuzz_lumenfield lumenfield
 run fuzz_names names
 run fuzz_profile_files profiles
+run fuzz_scene scenes

@@ -560,6 +560,19 @@ void piece_extents(const Emitter& e, const EmitterFrame& f, const Piece& p, cons
   }
 }
 
+// Whether a disc, seen from the receiver, is so small that its centre alone
+// meets the accuracy by the midpoint rule (a whole-turn disc would otherwise
+// start as four quarter pieces, one point each).
+bool small_enough_for_its_centre(const Emitter& e, const EmitterFrame& f, const Receiver& r,
+                                 double accuracy) {
+  const Vec3d offset = {f.centre.x - r.point.x, f.centre.y - r.point.y, f.centre.z - r.point.z};
+  const double d = length(offset);
+  const double diameter = 2.0 * e.radius * f.scale;
+  if (!(d > diameter)) return false;
+  const double ratio = diameter / d;
+  return dot(r.normal, offset) > diameter && 2.0 * kMidpointError * ratio * ratio <= accuracy;
+}
+
 // Integrates the emitter over the parameter square, splitting pieces until
 // the quadrature on each meets `accuracy` (see lightloop.h).
 int adaptive_sum(const SceneLight& light, const Emitter& e, const Receiver& r, double accuracy,
@@ -573,6 +586,8 @@ int adaptive_sum(const SceneLight& light, const Emitter& e, const Receiver& r, d
   const int turn_axis = e.shape == miLIGHT_DISC                                    ? 1
                         : e.shape == miLIGHT_SPHERE || e.shape == miLIGHT_CYLINDER ? 0
                                                                                    : -1;
+  if (e.shape == miLIGHT_DISC && small_enough_for_its_centre(e, f, r, accuracy))
+    return add_light_ray(light, r, f.centre, 1.0, sum);
   if (turn_axis < 0) {
     stack[top++] = {0.0, 1.0, 0.0, 1.0, 0};
   } else {

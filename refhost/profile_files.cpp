@@ -12,7 +12,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <string_view>
 
@@ -192,11 +194,19 @@ std::vector<double> read_angles(Tokens& in, size_t count, const std::string& wha
 
 // `count` intensities times `scale`. Negative readings are measurement noise
 // around a dark direction and read as 0.
+// A value that overflows single precision once scaled is refused: stored
+// as infinity it would make the light's arithmetic give darkness.
 std::vector<float> read_values(Tokens& in, size_t count, double scale) {
   std::vector<float> values;
   values.reserve(count);
-  for (size_t i = 0; i < count; ++i)
-    values.push_back(static_cast<float>(std::max(0.0, in.number("luminous intensity")) * scale));
+  for (size_t i = 0; i < count; ++i) {
+    const int at = in.line();
+    const double v = std::max(0.0, in.number("luminous intensity")) * scale;
+    if (!(v <= double(std::numeric_limits<float>::max())))
+      refuse(at, "the luminous intensity " + show(v / scale) + " times the multiplier " +
+                     show(scale) + " lies beyond single precision");
+    values.push_back(static_cast<float>(v));
+  }
   return values;
 }
 
@@ -273,6 +283,12 @@ ProfileTable expand(std::vector<double> vertical, const std::vector<double>& sto
 }
 
 std::string read_file(const std::string& path) {
+  // A directory, FIFO or device has no size to check, and a FIFO or device
+  // may never end: only regular files are read.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    refuse(0, "is not a regular file");
   std::ifstream f(path, std::ios::binary);
   if (!f) refuse(0, "cannot be opened");
   f.seekg(0, std::ios::end);
@@ -391,7 +407,18 @@ ProfileTable read_ies(const std::vector<std::string_view>& lines) {
     in.number("lamp-to-luminaire geometry");
     const auto pairs = static_cast<size_t>(in.whole("number of tilt angles", 0, kMaxTiltPairs));
     in.expect(2 * pairs, "tilt angles and factors");
-    for (size_t i = 0; i < 2 * pairs; ++i) in.number("tilt value");
+    // The angles ascend and the block ends its line: a block shorter or
+    // longer than its count is named as such, not blamed on the header
+    // fields it shifts.
+    read_angles(in, pairs, "tilt angle", -kHalfCircle, kHalfCircle);
+    int last = in.line();
+    for (size_t i = 0; i < pairs; ++i) {
+      last = in.line();
+      in.number("tilt factor");
+    }
+    if (pairs > 0 && in.remaining() > 0 && in.line() == last)
+      refuse(last, "the TILT block holds more values than its " + std::to_string(pairs) +
+                       " angles and factors");
   }
 
   in.number("number of lamps");

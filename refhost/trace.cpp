@@ -241,6 +241,14 @@ bool placement_of(miTag tag, Placement& out) {
   return true;
 }
 
+void placed_objects(std::vector<Placement>& out) {
+  out.clear();
+  for_each_placed_object([&](const Placement& p) {
+    out.push_back(p);
+    return true;
+  });
+}
+
 }  // namespace refhost
 
 extern "C" {

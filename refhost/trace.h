@@ -11,6 +11,8 @@
 //   matrices, an instance of a group adds no geometry of its own.
 #pragma once
 
+#include <vector>
+
 #include "refhost/refhost.h"
 
 namespace refhost {
@@ -37,5 +39,9 @@ struct Placement {
 // The placement of `tag`: an instance of an object, or an object itself.
 // False when `tag` is neither.
 bool placement_of(miTag tag, Placement& out);
+
+// Every object in the world as the probe and shadow rays see it, in the
+// database's order (replacing what `out` held).
+void placed_objects(std::vector<Placement>& out);
 
 }  // namespace refhost

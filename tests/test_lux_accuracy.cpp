@@ -147,7 +147,10 @@ TEST_F(LuxTest, ControlledSamplingIdenticalForOneAndTwoThreads) {
   const auto y = lux::calculate(model, two);
   ASSERT_EQ(x.size(), y.size());
   for (size_t s = 0; s < x.size(); ++s) {
-    EXPECT_GT(x[s].stats.max, 0) << x[s].name;
+    // The panels are flush in the ceiling: every face but the ceiling is lit.
+    if (x[s].name != "ceiling") {
+      EXPECT_GT(x[s].stats.max, 0) << x[s].name;
+    }
     ASSERT_EQ(x[s].lux, y[s].lux) << x[s].name;
   }
 }

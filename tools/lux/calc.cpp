@@ -9,8 +9,26 @@
 #include <thread>
 
 #include "tools/lux/progress.h"
+#include "tools/lux/radiosity.h"
 
 namespace lux {
+
+Grid grid_of(const GridArea& a) {
+  Grid g;
+  g.nu = a.nu;
+  g.nv = a.nv;
+  g.du = length(a.u) / a.nu;
+  g.dv = length(a.v) / a.nv;
+  g.normal = a.normal;
+  g.points = a.points;
+  g.state = a.state;
+  if (!a.outline.empty()) {
+    g.outline = a.outline;
+    g.inside.reserve(g.state.size());
+    for (const PointState st : g.state) g.inside.push_back(st == PointState::Outside ? 0 : 1);
+  }
+  return g;
+}
 
 Grid make_point_grid(const PointListDesc& list) {
   Grid g;
@@ -22,11 +40,12 @@ Grid make_point_grid(const PointListDesc& list) {
     g.labels.push_back(p.name);
   }
   g.normal = g.normals.front();
+  g.state.assign(g.points.size(), PointState::Counted);
   return g;
 }
 
 std::vector<double> counted(const Grid& grid, const std::vector<double>& values) {
-  if (grid.inside.empty()) return values;
+  if (grid.inside.empty() && grid.state.empty()) return values;
   std::vector<double> out;
   for (size_t p = 0; p < values.size(); ++p)
     if (grid.counts(p)) out.push_back(values[p]);
@@ -34,38 +53,11 @@ std::vector<double> counted(const Grid& grid, const std::vector<double>& values)
 }
 
 Grid make_grid(const SurfaceDesc& s) {
-  Grid g;
-  const double lu = length(s.u), lv = length(s.v);
-  g.nu = std::max(1, static_cast<int>(std::ceil(lu / s.spacing - 1e-9)));
-  g.nv = std::max(1, static_cast<int>(std::ceil(lv / s.spacing - 1e-9)));
-  g.du = lu / g.nu;
-  g.dv = lv / g.nv;
-  g.normal = s.normal;
-  g.points.reserve(size_t(g.nu) * size_t(g.nv));
-  for (int j = 0; j < g.nv; ++j)
-    for (int i = 0; i < g.nu; ++i)
-      g.points.push_back(s.corner + s.u * ((i + 0.5) / g.nu) + s.v * ((j + 0.5) / g.nv));
-  if (!s.outline.empty()) {
-    g.outline = s.outline;
-    g.inside.reserve(g.points.size());
-    for (int j = 0; j < g.nv; ++j)
-      for (int i = 0; i < g.nu; ++i)
-        g.inside.push_back(inside(s.outline, (i + 0.5) * g.du, (j + 0.5) * g.dv) ? 1 : 0);
-  }
-  return g;
-}
-
-Stats stats_of(const std::vector<double>& values) {
-  Stats st;
-  if (values.empty()) return st;
-  st.min = *std::min_element(values.begin(), values.end());
-  st.max = *std::max_element(values.begin(), values.end());
-  double sum = 0;
-  for (double v : values) sum += v;
-  st.avg = sum / double(values.size());
-  st.u0 = st.avg > 0 ? st.min / st.avg : 0;
-  st.ud = st.max > 0 ? st.min / st.max : 0;
-  return st;
+  GridArea a = lattice(s.corner, s.u, s.v, cells_for(length(s.u), s.spacing),
+                       cells_for(length(s.v), s.spacing));
+  a.normal = s.normal;
+  clip_to_outline(a, s);
+  return grid_of(a);
 }
 
 uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
@@ -126,20 +118,37 @@ double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadCon
   return double(std::max({c.r, c.g, c.b}));
 }
 
-std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options) {
-  const auto& surfaces = model.scene().surfaces;
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options,
+                                     const RadiositySolution* interreflection) {
   const auto& point_lists = model.scene().point_lists;
   const auto& lights = model.lights();
-  std::vector<SurfaceResult> results(surfaces.size() + point_lists.size());
-  // Every row of every surface, in order: the unit of work.
+  std::vector<SurfaceResult> results;
+  for (const auto& surface : model.scene().surfaces)
+    for (const auto& area : surface_areas(model.scene(), surface)) {
+      SurfaceResult r;
+      r.name = area.name;
+      r.surface = area.surface;
+      r.role = area.role;
+      r.grid = grid_of(area);
+      results.push_back(std::move(r));
+    }
+  for (const auto& list : point_lists) {
+    SurfaceResult r;
+    r.name = list.name;
+    r.surface = list.name;
+    r.role = "points";
+    r.grid = make_point_grid(list);
+    results.push_back(std::move(r));
+  }
+  // Every row of every area, in order: the unit of work.
   std::vector<std::pair<size_t, int>> rows;
   uint64_t work = 0;
   for (size_t s = 0; s < results.size(); ++s) {
     SurfaceResult& r = results[s];
-    const bool listed = s >= surfaces.size();
-    r.name = listed ? point_lists[s - surfaces.size()].name : surfaces[s].name;
-    r.grid = listed ? make_point_grid(point_lists[s - surfaces.size()]) : make_grid(surfaces[s]);
     r.lux.assign(r.grid.points.size(), 0.0);
+    r.lux_new.assign(r.grid.points.size(), 0.0);
+    r.direct.assign(r.grid.points.size(), 0.0);
+    r.interreflected.assign(r.grid.points.size(), 0.0);
     r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
     for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
     work += r.grid.points.size() * lights.size();
@@ -154,19 +163,32 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
                if (!r.grid.counts(p)) continue;
                const Vec3 normal = r.grid.normal_at(p);
-               double total = 0;
+               double total = 0, total_new = 0;
                for (size_t l = 0; l < lights.size(); ++l) {
                  thread.rng = point_seed(r.grid.points[p], normal, l);
                  thread.sample_index = 0;
                  const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
-                 r.per_light[l][p] = e;
-                 total += e;
+                 r.per_light[l][p] = lights[l].maintenance_factor * e;
+                 total += r.per_light[l][p];
+                 total_new += e;
                }
-               r.lux[p] = total;
+               r.direct[p] = total;
+               if (interreflection != nullptr)
+                 r.interreflected[p] =
+                     indirect_illuminance(*interreflection, r.grid.points[p], normal, thread);
+               r.lux[p] = total + r.interreflected[p];
+               r.lux_new[p] =
+                   total_new + (interreflection != nullptr
+                                    ? r.interreflected[p] * interreflection->new_over_maintained
+                                    : 0.0);
              }
              progress.add(uint64_t(r.grid.nu) * lights.size(), thread.thread);
            });
-  for (auto& r : results) r.stats = stats_of(counted(r.grid, r.lux));
+  for (auto& r : results) {
+    r.stats = stats_of(r.lux, r.grid.state);
+    r.stats_new = stats_of(r.lux_new, r.grid.state);
+    r.direct_stats = stats_of(r.direct, r.grid.state);
+  }
   return results;
 }
 

@@ -8,17 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/grids.h"
+#include "tools/lux/metrics.h"
 #include "tools/lux/model.h"
 
 namespace lux {
 
-// Grid points at the centres of the cells of a surface: nu cells along u,
+// Grid points at the centres of the cells of an area: nu cells along u,
 // nv along v, each about `spacing` wide. Point (i, j) is points[j * nu + i].
 struct Grid {
   int nu = 0, nv = 0;
   double du = 0, dv = 0;  // cell edges along u and v
   Vec3 normal;
   std::vector<Vec3> points;
+  std::vector<PointState> state;  // counted, masked, or outside the area
   // Polygon areas: 1 for the points inside the polygon, which alone make
   // up the surface. Empty: every point.
   std::vector<unsigned char> inside;
@@ -28,29 +31,39 @@ struct Grid {
   std::vector<std::string> labels;
 
   bool is_point_list() const { return !normals.empty(); }
-  bool counts(size_t p) const { return inside.empty() || inside[p] != 0; }
+  // Whether point p enters the figures: inside a polygon area, and neither
+  // masked nor outside a band.
+  bool counts(size_t p) const {
+    return (inside.empty() || inside[p] != 0) && (state.empty() || state[p] == PointState::Counted);
+  }
   Vec3 normal_at(size_t p) const { return normals.empty() ? normal : normals[p]; }
 };
+// The grid of a surface as a whole (without masking).
 Grid make_grid(const SurfaceDesc& surface);
+// The grid of a calculation area.
+Grid grid_of(const GridArea& area);
 // A point list as a grid of one row.
 Grid make_point_grid(const PointListDesc& list);
 // The values of the points that make up the surface, in order.
 std::vector<double> counted(const Grid& grid, const std::vector<double>& values);
 
-// Illuminance statistics of a surface; uniformities as lighting standards
-// define them: U0 = Emin/Eavg, Ud = Emin/Emax (0 on an unlit surface).
-struct Stats {
-  double min = 0, avg = 0, max = 0;
-  double u0 = 0, ud = 0;
-};
-Stats stats_of(const std::vector<double>& values);
-
+// Illuminance on one area: a surface, or a task area, its immediate
+// surrounding or its background. Values are maintained values (each light's
+// new value times its maintenance factor); masked and outside points hold 0
+// and are not calculated.
 struct SurfaceResult {
   std::string name;
+  std::string surface;  // the scene surface the area lies on
+  std::string role;     // "surface", "task", "surrounding" or "background"
   Grid grid;
-  std::vector<double> lux;                     // per point, all lights together
-  std::vector<std::vector<double>> per_light;  // [light][point]
-  Stats stats;
+  std::vector<double> lux;                     // per point, total: direct + interreflected, maintained
+  std::vector<double> lux_new;                 // the same with new lights
+  std::vector<double> direct;                  // per point, straight from the lights, maintained
+  std::vector<double> interreflected;          // per point, from the reflecting surfaces, maintained
+  std::vector<std::vector<double>> per_light;  // [light][point], direct, maintained
+  Stats stats;                                 // of `lux`
+  Stats stats_new;                             // of `lux_new`
+  Stats direct_stats;                          // of `direct`
 };
 
 struct CalcOptions {
@@ -58,11 +71,16 @@ struct CalcOptions {
   bool progress = false;  // draw a progress bar on standard error
 };
 
+struct RadiositySolution;
+
 // Illuminance in lux on every surface of the model's scene, then at every
-// point list, from every light. A point's samples depend only on where it is
-// and which way it faces, so the numbers are the same whatever the thread
-// count, and the same wherever else the point is asked for.
-std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options);
+// point list, from every light, and when `interreflection` is given the
+// light its reflecting surfaces pass on (radiosity.h). A point's samples
+// depend only on where it is and which way it faces, so the numbers are the
+// same whatever the thread count, and the same wherever else the point is
+// asked for.
+std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& options,
+                                     const RadiositySolution* interreflection = nullptr);
 
 // Illuminance in lux at one point from one light, as the calculation takes
 // it: the strongest colour component of what the light delivers, since the

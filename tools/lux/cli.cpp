@@ -1,18 +1,24 @@
 #include "tools/lux/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
 #include <thread>
 
+#include "tools/lux/budget.h"
+#include "tools/lux/input_file.h"
 #include "tools/lux/outputs.h"
 #include "tools/lux/pdf_report.h"
+#include "tools/lux/photon_trace.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/profile_cmd.h"
 #include "tools/lux/progress.h"
+#include "tools/lux/radiosity.h"
 #include "tools/lux/view.h"
 
 namespace lux {
@@ -30,16 +36,20 @@ struct Options {
   int photons = 0;
   bool view = false;
   bool no_pictures = false;
+  bool direct_only = false;
+  std::string picture = "total";
   int picture_size = 560;
   bool pdf = false;
   std::string paper = "a4";
   bool quiet = false;
   std::string plugin;
   std::string declarations;
+  double max_memory = 0;  // GB; 0: half the machine's memory
+  std::string units = "lux";
 };
 
 void load_declarations(const std::string& path) {
-  if (!std::ifstream(path)) throw Error(path + ": cannot read the shader declarations");
+  check_input_file(path, "the shader declarations");
   try {
     refhost::load_declarations(path);
   } catch (const std::exception& e) {
@@ -72,10 +82,34 @@ std::vector<std::string> host_messages(size_t from) {
   return texts;
 }
 
+// The maintenance factor for a picture's title: the one all lights share,
+// or the range.
+std::string maintenance_note(const Model& model) {
+  double lo = 1, hi = 0;
+  for (const auto& l : model.lights()) {
+    lo = std::min(lo, l.maintenance_factor);
+    hi = std::max(hi, l.maintenance_factor);
+  }
+  char text[64];
+  if (lo == hi) {
+    std::snprintf(text, sizeof text, "MF %.2f", lo);
+  } else {
+    std::snprintf(text, sizeof text, "MF %.2f-%.2f", lo, hi);
+  }
+  return text;
+}
+
 int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
   load_declarations(o.declarations.empty() ? refhost::default_declaration_path() : o.declarations);
   const Scene scene = load_scene(o.scene);
   if (o.view && !scene.view) throw Error(o.scene + ": --view needs a \"view\" in the scene file");
+  try {
+    check_work(
+        estimate_work(scene, o.samples, o.view),
+        o.max_memory > 0 ? static_cast<uint64_t>(o.max_memory * 1e9) : default_memory_bound());
+  } catch (const Error& e) {
+    throw Error(scene.file + ": " + e.what());
+  }
   auto plugin = load_plugin(o.plugin.empty() ? refhost::default_plugin_path() : o.plugin);
 
   Model model(*plugin, scene);
@@ -98,19 +132,43 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   calc.progress = !o.quiet && Progress::stderr_is_terminal();
 
   const auto start = std::chrono::steady_clock::now();
-  const auto results = calculate(model, calc);
+  RadiositySolution interreflection;
+  if (!o.direct_only) interreflection = solve_radiosity(model, {calc.threads, calc.progress});
+  const bool reflects = !interreflection.patches.empty();
+  const auto results = calculate(model, calc, reflects ? &interreflection : nullptr);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
   RunInfo info;
+  info.units = output_units(o.units == "fc", scene.unit);
+  // Cylindrical illuminance and the glare rating's background take the
+  // interreflected light from the same solution as the grids.
+  IndirectField field;
+  if (reflects)
+    field = [&interreflection](Vec3 point, Vec3 normal) {
+      refhost::ThreadContext thread;
+      return indirect_illuminance(interreflection, point, normal, thread);
+    };
+  info.cylindrical =
+      calculate_cylindrical(model, calc, field, reflects ? "radiosity" : "none");
+  if (scene.glare) info.glare = calculate_glare(model, calc, field);
   info.threads = calc.threads;
   info.seconds = elapsed.count();
   info.pictures = !o.no_pictures;
   if (o.photons > 0)
     for (size_t l = 0; l < model.lights().size(); ++l)
       info.flux.push_back(measure_flux(model, l, o.photons, calc));
+  PhotonBalance photon_balance;
+  if (reflects) {
+    info.interreflection = &interreflection;
+    if (o.photons > 0) {
+      photon_balance = trace_photons(model, interreflection, o.photons, calc);
+      info.photon_balance = &photon_balance;
+    }
+  }
 
-  const fs::path dir =
-      o.output.empty() ? fs::path("out") / fs::path(o.scene).stem() : fs::path(o.output);
+  const fs::path dir = !o.output.empty()           ? fs::path(o.output)
+                       : o.scene == kStandardInput ? fs::path("out") / "stdin"
+                                                   : fs::path("out") / fs::path(o.scene).stem();
   OutputSet files(dir);
   std::set<std::string> taken{"report", "view"};
   for (const auto& r : results) {
@@ -120,13 +178,19 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     info.surface_files.push_back(base);
     std::vector<std::string> names;
     for (const auto& l : model.lights()) names.push_back(l.name);
-    files.write_text(base + ".csv", grid_csv(r, names));
+    files.write_text(base + ".csv", grid_csv(r, names, info.units));
     if (info.pictures && !r.grid.is_point_list())
-      write_false_colour(r, scene.unit.symbol, files.reserve(base + ".png"), o.picture_size);
+      files.write_file(base + ".png", [&](const fs::path& temp) {
+        SurfaceResult shown = r;
+        if (o.picture != "total") shown.lux = o.picture == "direct" ? r.direct : r.interreflected;
+        write_false_colour(shown, scene.unit.symbol, temp, o.picture_size, info.units,
+                           maintenance_note(model));
+      });
   }
   if (o.view) {
-    const ViewResult v = render_view(model, *scene.view, calc);
-    write_png(v.image, files.reserve("view.png"));
+    const ViewResult v =
+        render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
+    files.write_file("view.png", [&](const fs::path& temp) { write_png(v.image, temp); });
     info.view_file = "view.png";
   }
   info.messages = host_messages(messages_before);
@@ -134,6 +198,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     ReportContent content;
     content.date = report_date();
     content.paper = *paper_named(o.paper);
+    content.maintenance_factor = scene.maintenance_factor;
     write_pdf_report(model, results, info, content, files.reserve("report.pdf"));
     info.pdf_file = "report.pdf";
   }
@@ -148,6 +213,27 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   return 0;
 }
 
+// The calculator's version and that of each shader of the plug-in, as the
+// shaders themselves answer.
+std::string versions(const std::string& plugin_path) {
+  std::string text = std::string("zel-lux ") + ZEL_VERSION + "\n";
+  const std::string path = plugin_path.empty() ? refhost::default_plugin_path() : plugin_path;
+  try {
+    const auto plugin = load_plugin(path);
+    text += "plug-in " + path + ":";
+    for (const char* shader :
+         {"zel_lumenfield", "zel_lightprofile", "zel_light_object", "zel_lightprofile_utility"}) {
+      using VersionFn = int (*)();
+      const auto version =
+          reinterpret_cast<VersionFn>(plugin->symbol(std::string(shader) + "_version"));
+      text += std::string(" ") + shader + " " + (version ? std::to_string(version()) : "absent");
+    }
+    return text + "\n";
+  } catch (const Error& e) {
+    return text + "plug-in: " + e.what() + "\n";
+  }
+}
+
 }  // namespace
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -158,7 +244,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       "calculated with the zel_lumenfield plug-in",
       "zel-lux"};
   Options o;
-  app.add_option("scene", o.scene, "scene file (JSON)")->required();
+  app.set_version_flag(
+      "--version", [&o] { return versions(o.plugin); },
+      "the calculator's version and its plug-in's");
+  app.add_option("scene", o.scene, "scene file (JSON); - reads it from standard input")->required();
   app.add_option("-o,--output", o.output, "directory for the results (default out/<scene name>)");
   app.add_option("-j,--threads", o.threads, "worker threads (default: all cores)")
       ->check(CLI::Range(1, 1024));
@@ -171,10 +260,17 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
                  "the scene's, 0.001)")
       ->check(CLI::Range(kFinestAccuracy, kCoarsestAccuracy))
       ->excludes(samples);
-  app.add_option("--photons", o.photons, "measure each light's flux with this many photons")
+  app.add_option("--photons", o.photons,
+                 "measure each light's flux with this many photons, and trace as many "
+                 "through the reflecting surfaces as a second opinion on the interreflections")
       ->check(CLI::Range(1, 1 << 30));
   app.add_flag("--view", o.view, "render the scene's camera view to view.png");
   app.add_flag("--no-pictures", o.no_pictures, "write no false-colour pictures");
+  app.add_option("--picture", o.picture,
+                 "what the false-colour pictures show: total (default), direct or interreflected")
+      ->check(CLI::IsMember({"total", "direct", "interreflected"}));
+  app.add_flag("--direct-only", o.direct_only,
+               "leave out interreflected light (reflecting surfaces still cast shadows)");
   app.add_option("--picture-size", o.picture_size,
                  "width of the longer side of a false-colour map, in pixels (default 560)")
       ->check(CLI::Range(60, 8000));
@@ -184,8 +280,17 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return paper_named(name) ? std::string() : "paper is a4 or letter, not " + name;
       });
   app.add_flag("-q,--quiet", o.quiet, "no progress bar");
-  app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)");
+  app.add_option("--units", o.units,
+                 "illuminance in lux (and lengths in the scene's unit) or in footcandles "
+                 "(and feet)")
+      ->check(CLI::IsMember({"lux", "fc"}));
+  app.add_option("--plugin", o.plugin, "the plug-in to load (default: the one built with zel-lux)")
+      ->trigger_on_parse();  // so that --version sees it
   app.add_option("--declarations", o.declarations, "the plug-in's shader declarations");
+  app.add_option("--max-memory", o.max_memory,
+                 "refuse runs whose results need more memory than this, in GB "
+                 "(default: half the machine's memory)")
+      ->check(CLI::PositiveNumber);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -3,5 +3,11 @@
 #include <iostream>
 
 #include "tools/lux/cli.h"
+#include "tools/lux/interrupt.h"
+#include "tools/lux/outputs.h"
 
-int main(int argc, char** argv) { return lux::run(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+  // Told to stop, the calculator removes what it was writing first.
+  lux::on_termination_signals(lux::discard_unfinished_outputs);
+  return lux::run(argc, argv, std::cout, std::cerr);
+}

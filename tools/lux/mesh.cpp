@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "shaders/constants.h"
+#include "tools/lux/input_file.h"
 #include "tools/lux/scene.h"
 
 namespace lux {
@@ -56,6 +57,7 @@ std::string rest_of(const std::string& line, const std::string& keyword) {
 }
 
 std::vector<std::string> read_lines(const std::filesystem::path& file, const std::string& what) {
+  check_input_file(file, "the " + what, kMaxMeshBytes);
   std::ifstream in(file, std::ios::binary);
   if (!in) throw Error(file.string() + ": cannot read the " + what);
   std::vector<std::string> lines;

@@ -73,26 +73,29 @@ class FieldWriter {
       }
     } else if (f->type == "integer") {
       if (!value.is_number_integer()) wrong();
-      const auto v = value.get<long long>();
+      // An unsigned value beyond the signed range would wrap when read as signed.
+      if (value.is_number_unsigned() &&
+          value.get<uint64_t>() > uint64_t(std::numeric_limits<int32_t>::max()))
+        out_of_range(field, "a whole number from -2147483648 to 2147483647");
+      const auto v = value.get<int64_t>();
       if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-        wrong();
+        out_of_range(field, "a whole number from -2147483648 to 2147483647");
       shader_.set_int(field, static_cast<int32_t>(v));
     } else if (f->type == "scalar") {
       if (!value.is_number()) wrong();
-      const double v = value.get<double>();
-      if (std::fabs(v) > double(std::numeric_limits<float>::max())) wrong();
-      shader_.set_float(field, static_cast<float>(v));
+      shader_.set_float(field, single(field, value));
     } else if (f->type == "color") {
       if (!value.is_array() || value.size() < 3 || value.size() > 4) wrong();
       for (const auto& c : value)
         if (!c.is_number()) wrong();
-      shader_.set_color(field, {value[0].get<float>(), value[1].get<float>(), value[2].get<float>(),
-                                value.size() == 4 ? value[3].get<float>() : 1.0f});
+      shader_.set_color(field,
+                        {single(field, value[0]), single(field, value[1]), single(field, value[2]),
+                         value.size() == 4 ? single(field, value[3]) : 1.0f});
     } else if (f->type == "vector") {
       if (!value.is_array() || value.size() != 3) wrong();
       for (const auto& c : value)
         if (!c.is_number()) wrong();
-      const miVector v{value[0].get<float>(), value[1].get<float>(), value[2].get<float>()};
+      const miVector v{single(field, value[0]), single(field, value[1]), single(field, value[2])};
       std::memcpy(static_cast<unsigned char*>(shader_.params()) + f->offset, &v, sizeof v);
     } else if (f->type == "string") {
       if (!value.is_string()) wrong();
@@ -129,6 +132,20 @@ class FieldWriter {
   [[noreturn]] void fail(const std::string& text) const { throw Error(where_ + ": " + text); }
 
  private:
+  [[noreturn]] void out_of_range(const std::string& field, const std::string& range) const {
+    fail("shader field " + in_quotes(field) + " must be " + range);
+  }
+  // A number as the shaders take it, in single precision: a value beyond
+  // its range would become infinite (and a light of infinite colour reads
+  // as dark), so it is refused.
+  float single(const std::string& field, const json& value) const {
+    const double v = value.get<double>();
+    if (!(std::fabs(v) <= double(std::numeric_limits<float>::max())))
+      out_of_range(field,
+                   "a number of at most 3.4e38 in size (single precision), not " + value.dump());
+    return static_cast<float>(v);
+  }
+
   refhost::ShaderInstance& shader_;
   std::string shader_name_;
   std::string where_;
@@ -142,6 +159,18 @@ const json* written(const ShaderFields& fields, const std::string& field) {
 double number_or(const ShaderFields& fields, const std::string& field, double fallback) {
   const json* v = written(fields, field);
   return v != nullptr && v->is_number() ? v->get<double>() : fallback;
+}
+int whole_or(const ShaderFields& fields, const std::string& field, int fallback) {
+  const json* v = written(fields, field);
+  if (v == nullptr || !v->is_number_integer()) return fallback;
+  if (v->is_number_unsigned())
+    return v->get<uint64_t>() <= uint64_t(std::numeric_limits<int>::max())
+               ? static_cast<int>(v->get<uint64_t>())
+               : fallback;
+  const auto w = v->get<int64_t>();
+  return w >= std::numeric_limits<int>::min() && w <= std::numeric_limits<int>::max()
+             ? static_cast<int>(w)
+             : fallback;
 }
 bool flag_or(const ShaderFields& fields, const std::string& field, bool fallback) {
   const json* v = written(fields, field);
@@ -177,11 +206,29 @@ void area_light_defaults(FieldWriter& w, const Scene& scene, const ShaderFields&
            "); set the unit once, at the top of the scene file");
 }
 
+// A light that takes its intensities from a profile must name one the scene
+// defines: without it the light would be dark, and the numbers wrong.
+void require_profile(const FieldWriter& w, const ShaderFields& fields,
+                     const std::vector<std::pair<std::string, int>>& profiles) {
+  if (!flag_or(fields, "use_profile", false) || written(fields, "profile") != nullptr) return;
+  const json* name = written(fields, "profile_name");
+  if (name == nullptr || !name->is_string())
+    w.fail("\"use_profile\" is on but no \"profile_name\" names the profile");
+  std::string known;
+  for (const auto& p : profiles) {
+    if (p.first == name->get<std::string>()) return;
+    known += (known.empty() ? "" : ", ") + in_quotes(p.first);
+  }
+  w.fail("profile " + in_quotes(name->get<std::string>()) +
+         " is not among the scene's \"profiles\"" +
+         (known.empty() ? std::string(" (it has none)") : " (" + known + ")"));
+}
+
 // Flux stated by the parameters, and why the numbers may not be lux.
 void read_light_statement(Light& light, const ShaderFields& fields,
                           const std::vector<std::pair<std::string, int>>& profiles) {
   const bool use_profile = flag_or(fields, "use_profile", false);
-  const int unit = static_cast<int>(number_or(fields, "intensity_unit", 0));
+  const int unit = whole_or(fields, "intensity_unit", 0);
   const double value = number_or(fields, "intensity", 1);
   if (!use_profile && unit == 1) light.stated_flux = value;
   if (!use_profile && unit == 4) light.stated_flux = value * number_or(fields, "efficacy", 683);
@@ -194,7 +241,7 @@ void read_light_statement(Light& light, const ShaderFields& fields,
           "relative intensity mode (a profile without absolute intensity): the numbers are "
           "relative, not lux");
   }
-  const int mode = static_cast<int>(number_or(fields, "output_scale_mode", 3));
+  const int mode = whole_or(fields, "output_scale_mode", 3);
   bool unit_scale = mode == 3;
   if (const json* c = written(fields, "output_scale_color"); c != nullptr && c->is_array())
     for (size_t i = 0; i < 3 && i < c->size(); ++i)
@@ -267,6 +314,7 @@ Model::Model(refhost::Plugin& plugin, const Scene& scene) : plugin_(plugin), sce
     for (const auto& p : scene.profiles) define_profile(p);
     for (const auto& l : scene.lights) add_light(l);
     for (const auto& o : scene.occluders) add_occluder(o);
+    for (const auto& s : scene.surfaces) add_reflecting_surface(s);
     for (const auto& m : scene.meshes) add_mesh(m);
     for (const auto& l : scene.object_lights) add_object_light(l);
   } catch (const Error&) {
@@ -333,6 +381,7 @@ void Model::add_light(const LightDesc& d) {
   Light light;
   light.name = d.name;
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
@@ -394,6 +443,7 @@ void Model::add_light(const LightDesc& d) {
   FieldWriter w(*light.shader, "zel_lumenfield", where);
   area_light_defaults(w, scene_, d.shader, d.cone_angle);
   w.set_all(d.shader, profiles_);
+  require_profile(w, d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
   use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
@@ -405,7 +455,24 @@ void Model::add_occluder(const OccluderDesc& d) {
   refhost::Geometry g = to_geometry(d.solid);
   g.transparency = d.transparency;
   const miTag object = refhost::add_object(d.name, g);
-  refhost::add_instance(d.name + "::inst", object, refhost::identity());
+  occluder_instances_.push_back(
+      refhost::add_instance(d.name + "::inst", object, refhost::identity()));
+}
+
+// A reflecting surface is a real one: it is traced, so it casts shadows.
+// A calculation surface is not: light passes through it.
+void Model::add_reflecting_surface(const SurfaceDesc& d) {
+  if (d.role != SurfaceRole::Reflecting) {
+    surface_instances_.push_back(0);
+    return;
+  }
+  SolidDesc rectangle;
+  rectangle.corner = d.corner;
+  rectangle.u = d.u;
+  rectangle.v = d.v;
+  const std::string name = "surface::" + d.name;
+  const miTag object = refhost::add_object(name, to_geometry(rectangle));
+  surface_instances_.push_back(refhost::add_instance(name + "::inst", object, refhost::identity()));
 }
 
 void Model::add_mesh(const MeshDesc& d) {
@@ -428,6 +495,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.name = d.name;
   light.shape = "object";
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
+  light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;
@@ -478,6 +546,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   FieldWriter a(*light.shader, "zel_lumenfield", where);
   area_light_defaults(a, scene_, d.shader, 0);
   a.set_all(d.shader, profiles_);
+  require_profile(a, d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
   init_light(light);
   light.messages.insert(light.messages.begin(), generator_messages.begin(),

@@ -32,8 +32,9 @@ struct Light {
   std::string name;
   std::string shape;  // "rectangle", "object", ... for reports
   refhost::SceneLight scene;
-  int samples = 0;         // fixed emitter points per receiver; 0: by `accuracy`
-  double accuracy = 1e-3;  // relative error aimed at per receiver
+  int samples = 0;                  // fixed emitter points per receiver; 0: by `accuracy`
+  double accuracy = 1e-3;           // relative error aimed at per receiver
+  double maintenance_factor = 1.0;  // maintained values are this fraction of new ones
   std::unique_ptr<refhost::ShaderInstance> shader;
   Emitter emitter;
   // The flux the parameters state, in lumen, when the intensity is given as
@@ -62,6 +63,10 @@ class Model {
   const Scene& scene() const { return scene_; }
   std::vector<Light>& lights() { return lights_; }
   const std::vector<Light>& lights() const { return lights_; }
+  // The host instance that places each occluder, and each surface (0 for a
+  // calculation surface, which is not traced), in scene order.
+  const std::vector<miTag>& occluder_instances() const { return occluder_instances_; }
+  const std::vector<miTag>& surface_instances() const { return surface_instances_; }
   // The host's traced form of each of the scene's meshes, in scene order.
   const std::vector<std::shared_ptr<const refhost::TriangleMesh>>& meshes() const {
     return meshes_;
@@ -72,12 +77,15 @@ class Model {
   void add_light(const LightDesc& desc);
   void add_object_light(const ObjectLightDesc& desc);
   void add_occluder(const OccluderDesc& desc);
+  void add_reflecting_surface(const SurfaceDesc& desc);
   void add_mesh(const MeshDesc& desc);
   void init_light(Light& light);
 
   refhost::Plugin& plugin_;
   const Scene& scene_;
   std::vector<Light> lights_;
+  std::vector<miTag> occluder_instances_;
+  std::vector<miTag> surface_instances_;
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
   std::vector<std::pair<std::string, int>> profiles_;  // name, format
   std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;

@@ -2,60 +2,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "tools/lux/radiosity_report.h"
+
 namespace lux {
 
 namespace fs = std::filesystem;
-
-OutputSet::OutputSet(fs::path dir) : dir_(std::move(dir)) {}
-
-OutputSet::~OutputSet() {
-  if (committed_) return;
-  std::error_code ignored;
-  for (const auto& [temp, final_path] : files_) fs::remove(temp, ignored);
-  if (made_dir_ && fs::is_empty(dir_, ignored)) fs::remove(dir_, ignored);
-}
-
-fs::path OutputSet::reserve(const std::string& name) {
-  if (!fs::exists(dir_)) {
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    if (ec) throw Error(dir_.string() + ": cannot make the output directory: " + ec.message());
-    made_dir_ = true;
-  }
-  const fs::path final_path = dir_ / name;
-  const fs::path temp = dir_ / ("." + name + ".tmp" + std::to_string(getpid()));
-  files_.emplace_back(temp, final_path);
-  return temp;
-}
-
-void OutputSet::write_text(const std::string& name, const std::string& text) {
-  const fs::path temp = reserve(name);
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  if (!out) throw Error((dir_ / name).string() + ": cannot write the file");
-}
-
-void OutputSet::commit() {
-  for (const auto& [temp, final_path] : files_) {
-    std::error_code ec;
-    fs::rename(temp, final_path, ec);
-    if (ec) throw Error(final_path.string() + ": cannot write the file: " + ec.message());
-  }
-  committed_ = true;
-}
-
-std::vector<fs::path> OutputSet::files() const {
-  std::vector<fs::path> out;
-  for (const auto& f : files_) out.push_back(f.second);
-  return out;
-}
 
 std::string slug(const std::string& name) {
   std::string s;
@@ -110,33 +68,138 @@ std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string
   return out.str();
 }
 
-std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
+std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names,
+                     const OutputUnits& units) {
   if (r.grid.is_point_list()) return point_list_csv(r, light_names);
   std::ostringstream out;
-  out << "i,j,x,y,z,E_lux";
+  const std::string suffix = units.footcandles ? "_fc" : "_lux";
+  out << "i,j,x,y,z,E" << suffix << ",E_direct" << suffix << ",E_interreflected" << suffix;
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
-  out << "\n";
+  out << ",MF\n";
   for (int j = 0; j < r.grid.nv; ++j)
     for (int i = 0; i < r.grid.nu; ++i) {
       const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
-      if (!r.grid.counts(p)) continue;  // outside a polygon area
+      const PointState state = p < r.grid.state.size() ? r.grid.state[p] : PointState::Counted;
+      if (state == PointState::Outside || (!r.grid.inside.empty() && r.grid.inside[p] == 0))
+        continue;  // outside the area (a band's hole, or outside a polygon)
       const Vec3 x = r.grid.points[p];
-      out << i << "," << j << "," << number(x.x, "%.9g") << "," << number(x.y, "%.9g") << ","
-          << number(x.z, "%.9g") << "," << number(r.lux[p], "%.9g");
-      for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
-      out << "\n";
+      out << i << "," << j << "," << number(units.length_of(x.x), "%.9g") << ","
+          << number(units.length_of(x.y), "%.9g") << "," << number(units.length_of(x.z), "%.9g");
+      if (state == PointState::Masked) {
+        out << ",,,";
+        for (size_t l = 0; l < r.per_light.size(); ++l) out << ",";
+        out << ",\n";
+        continue;
+      }
+      out << "," << number(units.illuminance_of(r.lux[p]), "%.9g");
+      out << "," << number(units.illuminance_of(p < r.direct.size() ? r.direct[p] : r.lux[p]), "%.9g");
+      out << ","
+          << number(units.illuminance_of(p < r.interreflected.size() ? r.interreflected[p] : 0.0),
+                    "%.9g");
+      for (const auto& l : r.per_light) out << "," << number(units.illuminance_of(l[p]), "%.9g");
+      const double e_new = p < r.lux_new.size() ? r.lux_new[p] : r.lux[p];
+      out << "," << (e_new > 0 ? number(r.lux[p] / e_new, "%.6g") : std::string()) << "\n";
     }
   return out.str();
 }
+
+namespace {
+
+using ojson = nlohmann::ordered_json;
+
+ojson vec_json(Vec3 v, const OutputUnits& u) {
+  return {u.length_of(v.x), u.length_of(v.y), u.length_of(v.z)};
+}
+
+ojson stats_json(const Stats& st, const OutputUnits& u) {
+  return {{"min", u.illuminance_of(st.min)}, {"avg", u.illuminance_of(st.avg)},
+          {"max", u.illuminance_of(st.max)}, {"min_over_avg", st.u0},
+          {"min_over_max", st.min_over_max}, {"counted_points", st.counted},
+          {"masked_points", st.masked}};
+}
+
+const char* illuminance_key(const OutputUnits& u) { return u.footcandles ? "fc" : "lux"; }
+
+ojson cylindrical_json(const CylindricalResult& c, const OutputUnits& u) {
+  ojson j;
+  j["name"] = c.name;
+  j["height"] = u.length_of(c.height);
+  j["grid"] = {{"nu", c.nu}, {"nv", c.nv}};
+  j["interreflection"] = c.interreflection;
+  j["cylindrical"] = stats_json(c.ez_stats, u);
+  j["horizontal"] = stats_json(c.eh_stats, u);
+  ojson semi = ojson::array();
+  for (size_t k = 0; k < size_t(kFacings); ++k) {
+    const Vec3 f = semi_cylinder_facings()[k];
+    ojson s = stats_json(c.esc_stats[k], u);
+    s["facing"] = {f.x, f.y, f.z};
+    semi.push_back(s);
+  }
+  j["semi_cylindrical"] = semi;
+  j["modelling"] = c.modelling;
+  ojson rows = ojson::array();
+  for (int row = 0; row < c.nv; ++row) {
+    ojson r = ojson::array();
+    for (int i = 0; i < c.nu; ++i) {
+      const size_t p = size_t(row) * size_t(c.nu) + size_t(i);
+      r.push_back(c.state[p] == PointState::Counted ? ojson(u.illuminance_of(c.ez[p])) : ojson());
+    }
+    rows.push_back(r);
+  }
+  j["cylindrical_values"] = rows;
+  return j;
+}
+
+ojson glare_json(const GlareReport& g, const OutputUnits& u) {
+  ojson j;
+  j["maintenance_factor"] = g.maintenance_factor;
+  j["background"] = g.background_source;
+  if (g.background_source == "room estimate") {
+    j["room_reflectance"] = g.room_reflectance;
+    j["room_flux_lm"] = g.room_flux;
+  }
+  j["largest"] = g.largest ? ojson(rounded_ugr(*g.largest)) : ojson();
+  j["largest_at"] = g.largest ? ojson(g.results[g.largest_index].observer) : ojson();
+  ojson list = ojson::array();
+  for (const auto& r : g.results) {
+    ojson o;
+    o["observer"] = r.observer;
+    o["position"] = vec_json(r.position, u);
+    o["direction"] = {r.direction.x, r.direction.y, r.direction.z};
+    o["view"] = r.view;
+    o["ugr"] = r.ugr ? ojson(rounded_ugr(*r.ugr)) : ojson();
+    o["ugr_unrounded"] = r.ugr ? ojson(*r.ugr) : ojson();
+    o["background_illuminance"] = u.illuminance_of(r.background_illuminance);
+    o["background_luminance_cd_m2"] = r.background_luminance;
+    ojson sources = ojson::array();
+    for (const auto& s : r.sources)
+      sources.push_back({{"light", s.light},
+                         {"intensity_cd", s.intensity},
+                         {"projected_area_m2", s.projected_area},
+                         {"luminance_cd_m2", s.luminance},
+                         {"solid_angle_sr", s.solid_angle},
+                         {"position_index", s.position_index}});
+    o["luminaires"] = sources;
+    list.push_back(o);
+  }
+  j["ratings"] = list;
+  return j;
+}
+
+}  // namespace
 
 nlohmann::ordered_json report_json(const Model& model, const std::vector<SurfaceResult>& results,
                                    const RunInfo& info) {
   using json = nlohmann::ordered_json;
   const Scene& scene = model.scene();
+  const OutputUnits& u = info.units;
   json report;
   report["scene"] = scene.file;
   report["title"] = scene.title;
   report["scene_unit"] = scene.unit.name;
+  report["units"] = {{"illuminance", u.illuminance}, {"length", u.length}};
+  report["maintenance_factor"] = scene.maintenance_factor;
+  report["values"] = "maintained: each light's new value times its maintenance factor";
   report["threads"] = info.threads;
   report["seconds"] = info.seconds;
   json lights = json::array();
@@ -149,6 +212,7 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
         light.samples > 0 ? nlohmann::ordered_json(light.samples) : nlohmann::ordered_json();
     j["accuracy"] =
         light.samples > 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(light.accuracy);
+    j["maintenance_factor"] = light.maintenance_factor;
     j["stated_flux_lm"] = optional_number(light.stated_flux);
     j["photon_flux_lm"] = json();
     j["photons"] = 0;
@@ -168,19 +232,24 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     const SurfaceResult& r = results[s];
     json j;
     j["name"] = r.name;
-    j["grid"] = {{"nu", r.grid.nu}, {"nv", r.grid.nv}, {"du", r.grid.du}, {"dv", r.grid.dv}};
+    j["surface"] = r.surface;
+    j["role"] = r.role;
+    j["grid"] = {{"nu", r.grid.nu},
+                 {"nv", r.grid.nv},
+                 {"du", u.length_of(r.grid.du)},
+                 {"dv", u.length_of(r.grid.dv)}};
     j["normal"] = {r.grid.normal.x, r.grid.normal.y, r.grid.normal.z};
     j["kind"] = r.grid.is_point_list() ? "points" : (r.grid.outline.empty() ? "grid" : "polygon");
-    j["points"] = counted(r.grid, r.lux).size();
-    j["lux"] = {{"min", r.stats.min},
-                {"avg", r.stats.avg},
-                {"max", r.stats.max},
-                {"min_over_avg", r.stats.u0},
-                {"min_over_max", r.stats.ud}};
+    j["points"] = r.stats.counted;
+    j["masked_points"] = r.stats.masked;
+    j[illuminance_key(u)] = stats_json(r.stats, u);
+    j[std::string(illuminance_key(u)) + "_new"] = stats_json(r.stats_new, u);
+    add_interreflection_stats(j, model, r);
     json shares = json::object();
     for (size_t l = 0; l < r.per_light.size(); ++l)
-      shares[model.lights()[l].name] = stats_of(counted(r.grid, r.per_light[l])).avg;
-    j["avg_lux_by_light"] = shares;
+      shares[model.lights()[l].name] =
+          u.illuminance_of(stats_of(counted(r.grid, r.per_light[l])).avg);
+    j[std::string("avg_") + illuminance_key(u) + "_by_light"] = shares;
     if (s < info.surface_files.size()) {
       j["csv"] = info.surface_files[s] + ".csv";
       j["png"] =
@@ -191,7 +260,8 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
       json values = json::array();
       for (int i = 0; i < r.grid.nu; ++i) {
         const size_t p = size_t(row) * size_t(r.grid.nu) + size_t(i);
-        values.push_back(r.grid.counts(p) ? json(r.lux[p]) : json());  // null: outside
+        values.push_back(r.grid.counts(p) ? json(u.illuminance_of(r.lux[p]))
+                                          : json());  // null: left out
       }
       rows.push_back(values);
     }
@@ -200,34 +270,110 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     surfaces.push_back(j);
   }
   report["surfaces"] = surfaces;
+  json cylindrical = json::array();
+  for (const auto& c : info.cylindrical) cylindrical.push_back(cylindrical_json(c, u));
+  report["cylindrical"] = cylindrical;
+  report["ugr"] = info.glare ? glare_json(*info.glare, u) : json();
+  report["interreflection"] = interreflection_json(model, info);
   report["view"] = info.view_file ? json(*info.view_file) : json();
   report["pdf"] = info.pdf_file ? json(*info.pdf_file) : json();
   report["messages"] = info.messages;
   return report;
 }
 
+namespace {
+
+// The maintenance factors of the lights, as a phrase: one figure when all
+// share it.
+std::string maintenance_phrase(const Model& model) {
+  double lo = 1, hi = 0;
+  for (const auto& l : model.lights()) {
+    lo = std::min(lo, l.maintenance_factor);
+    hi = std::max(hi, l.maintenance_factor);
+  }
+  if (model.lights().empty()) lo = hi = model.scene().maintenance_factor;
+  return lo == hi ? "maintenance factor " + number(lo, "%.2f")
+                  : "maintenance factors " + number(lo, "%.2f") + " to " + number(hi, "%.2f");
+}
+
+void print_cylindrical(std::ostream& out, const std::vector<CylindricalResult>& list,
+                       const OutputUnits& u) {
+  if (list.empty()) return;
+  char line[320];
+  const std::string e = u.illuminance;
+  std::snprintf(line, sizeof line, "\n%-20s %7s %7s %9s %9s %9s %9s %9s %9s %9s\n",
+                "cylindrical area", "height", "points", ("Ez avg " + e).c_str(), "Ez min/avg",
+                ("Eh avg " + e).c_str(), "Ez/Eh", ("Esc+x " + e).c_str(), ("Esc+y " + e).c_str(),
+                "masked");
+  out << line;
+  for (const auto& c : list) {
+    const std::string grid = std::to_string(c.nu) + "x" + std::to_string(c.nv);
+    const std::string height = number(u.length_of(c.height), "%.2f") + " " + u.length;
+    std::snprintf(line, sizeof line, "%-20.20s %7s %7s %9.1f %9.2f %9.1f %9.2f %9.1f %9.1f %9zu\n",
+                  c.name.c_str(), height.c_str(), grid.c_str(), u.illuminance_of(c.ez_stats.avg),
+                  c.ez_stats.u0, u.illuminance_of(c.eh_stats.avg), c.modelling,
+                  u.illuminance_of(c.esc_stats[0].avg), u.illuminance_of(c.esc_stats[1].avg),
+                  c.ez_stats.masked);
+    out << line;
+  }
+  out << "(interreflected part: " << list.front().interreflection << ")\n";
+}
+
+void print_glare(std::ostream& out, const GlareReport& g) {
+  if (g.results.empty()) return;
+  char line[320];
+  std::snprintf(line, sizeof line, "\n%-32s %-24s %-10s %8s %6s %9s\n", "UGR observer", "looking",
+                "view", "L_b cd/m2", "lums", "UGR");
+  out << line;
+  for (const auto& r : g.results) {
+    const std::string dir = "[" + number(r.direction.x, "%.2g") + ", " +
+                            number(r.direction.y, "%.2g") + ", " + number(r.direction.z, "%.2g") +
+                            "]";
+    const std::string ugr = r.ugr ? number(rounded_ugr(*r.ugr), "%.1f") : "-";
+    std::snprintf(line, sizeof line, "%-32.32s %-24.24s %-10s %8.1f %6zu %9s\n", r.observer.c_str(),
+                  dir.c_str(), r.view.c_str(), r.background_luminance, r.sources.size(),
+                  ugr.c_str());
+    out << line;
+  }
+  out << "largest UGR: "
+      << (g.largest ? number(rounded_ugr(*g.largest), "%.1f") + " (" +
+                          g.results[g.largest_index].observer + ")"
+                    : std::string("-"))
+      << "; new luminaires; background from the " << g.background_source << "\n";
+}
+
+}  // namespace
+
 void print_summary(std::ostream& out, const Model& model, const std::vector<SurfaceResult>& results,
                    const RunInfo& info) {
   const Scene& scene = model.scene();
-  char line[256];
+  const OutputUnits& u = info.units;
+  char line[320];
   out << (scene.title.empty() ? scene.file : scene.title) << ": " << model.lights().size()
       << (model.lights().size() == 1 ? " light, " : " lights, ") << results.size()
       << (results.size() == 1 ? " surface" : " surfaces") << ", " << info.threads
       << (info.threads == 1 ? " thread, " : " threads, ") << number(info.seconds, "%.2f") << " s\n";
   if (!results.empty()) {
-    std::snprintf(line, sizeof line, "\n%-24s %9s %9s %9s %9s %10s %10s\n", "surface", "points",
-                  "E min lx", "E avg lx", "E max lx", "Emin/Eavg", "Emin/Emax");
+    out << "maintained values, " << maintenance_phrase(model) << "; new values in brackets\n";
+    const std::string e = u.illuminance;
+    std::snprintf(line, sizeof line, "\n%-34s %9s %7s %9s %9s %9s %9s %6s %10s\n", "surface",
+                  "points", "masked", ("E min " + e).c_str(), ("E avg " + e).c_str(),
+                  ("(new) " + e).c_str(), ("E max " + e).c_str(), "U0", "Emin/Emax");
     out << line;
     for (const auto& r : results) {
       const std::string grid = r.grid.is_point_list() || !r.grid.outline.empty()
-                                   ? std::to_string(counted(r.grid, r.lux).size())
+                                   ? std::to_string(r.stats.counted)
                                    : std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
-      std::snprintf(line, sizeof line, "%-24.24s %9s %9.1f %9.1f %9.1f %10.2f %10.2f\n",
-                    r.name.c_str(), grid.c_str(), r.stats.min, r.stats.avg, r.stats.max, r.stats.u0,
-                    r.stats.ud);
+      const std::string fresh = "(" + number(u.illuminance_of(r.stats_new.avg), "%.1f") + ")";
+      std::snprintf(line, sizeof line, "%-34.34s %9s %7zu %9.1f %9.1f %9s %9.1f %6.2f %10.2f\n",
+                    r.name.c_str(), grid.c_str(), r.stats.masked, u.illuminance_of(r.stats.min),
+                    u.illuminance_of(r.stats.avg), fresh.c_str(), u.illuminance_of(r.stats.max),
+                    r.stats.u0, r.stats.min_over_max);
       out << line;
     }
   }
+  print_cylindrical(out, info.cylindrical, u);
+  if (info.glare) print_glare(out, *info.glare);
   if (!info.flux.empty()) {
     std::snprintf(line, sizeof line, "\n%-24s %-10s %10s %12s %12s %9s\n", "light", "shape",
                   "photons", "stated lm", "photon lm", "diff");
@@ -248,6 +394,7 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
       }
     }
   }
+  print_interreflection(out, model, results, info);
   for (const auto& light : model.lights()) {
     for (const auto& n : light.notes) out << "light \"" << light.name << "\": " << n << "\n";
     for (const auto& c : light.caveats)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
@@ -10,13 +11,23 @@
 #include <vector>
 
 #include "tools/lux/calc.h"
+#include "tools/lux/glare.h"
+#include "tools/lux/metrics.h"
 
 namespace lux {
 
-// The files of one run. Each is written to a temporary name beside its
-// final one; commit() renames them all. Destroyed uncommitted, the set
-// removes its temporaries (and the output directory, if it made it and it
-// is empty), so a failed run leaves nothing half-written behind.
+// The files of one run, written whole or not at all. They are written into
+// a fresh folder beside the output folder, which at commit() takes the
+// output folder's place in one step; the previous results are then removed.
+// So the output folder holds exactly one run's complete results: the new
+// ones after a commit, else the previous ones untouched. Destroyed
+// uncommitted (a failure, or a signal: discard_unfinished_outputs), the set
+// removes what it wrote. A run also removes what an interrupted run of ours
+// left beside the folder.
+//
+// The output folder is replaced whole, so it may hold only results of a
+// previous run (as its manifest lists them); anything else in it is refused
+// rather than deleted.
 class OutputSet {
  public:
   explicit OutputSet(std::filesystem::path dir);
@@ -24,27 +35,49 @@ class OutputSet {
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
 
-  // A temporary path for the file `name`; the file is renamed to
-  // dir/name at commit. Throws Error when the directory cannot be made.
+  // A temporary path for the file `name`; the file appears as dir/name at
+  // commit. Throws Error when the folder for it cannot be made.
   std::filesystem::path reserve(const std::string& name);
   void write_text(const std::string& name, const std::string& text);
+  // Runs `write` on the temporary path of `name`; an Error it throws names
+  // the output file, not the temporary.
+  void write_file(const std::string& name,
+                  const std::function<void(const std::filesystem::path&)>& write);
   void commit();
   const std::filesystem::path& dir() const { return dir_; }
   // Final paths of the files, in the order they were reserved.
   std::vector<std::filesystem::path> files() const;
 
  private:
+  void begin();
   std::filesystem::path dir_;
-  bool made_dir_ = false;
+  std::filesystem::path staging_;            // the fresh folder, once begun
+  std::vector<std::filesystem::path> made_;  // folders made above dir, outermost last
   bool committed_ = false;
-  std::vector<std::pair<std::filesystem::path, std::filesystem::path>> files_;  // temp, final
+  std::vector<std::string> names_;
 };
+
+// Name of the list of a run's files, kept in the output folder.
+inline constexpr const char* kManifestName = ".zel-lux-files";
+
+// Removes the fresh folders of every uncommitted OutputSet; safe to call
+// from a thread that handles a termination signal.
+void discard_unfinished_outputs();
 
 // A file-name-safe form of a name: lower case letters, digits and '-'.
 std::string slug(const std::string& name);
 
-// The grid as CSV: i, j, x, y, z, E, then each light's share, in lux.
-std::string grid_csv(const SurfaceResult& result, const std::vector<std::string>& light_names);
+// The grid as CSV: i, j, x, y, z, the total E, its direct and
+// interreflected parts, then each light's direct share, then MF, the
+// maintenance factor of the point's total (maintained over new). Values are
+// maintained values in the units' illuminance (lux by default), positions in
+// its length. Masked points have empty values; points outside the area are
+// left out.
+std::string grid_csv(const SurfaceResult& result, const std::vector<std::string>& light_names,
+                     const OutputUnits& units = {});
+
+struct RadiositySolution;
+struct PhotonBalance;
 
 struct RunInfo {
   int threads = 1;
@@ -55,6 +88,11 @@ struct RunInfo {
   std::optional<std::string> pdf_file;  // with --pdf
   bool pictures = true;
   std::vector<std::string> messages;  // host messages during the calculation
+  const RadiositySolution* interreflection = nullptr;  // when it was worked out
+  const PhotonBalance* photon_balance = nullptr;       // with --photons and interreflection
+  OutputUnits units;                  // of every reported number
+  std::vector<CylindricalResult> cylindrical;
+  std::optional<GlareReport> glare;
 };
 
 // Everything a script may want, as JSON.

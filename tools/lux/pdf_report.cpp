@@ -372,7 +372,7 @@ void surface_map(Document& doc, const SurfaceResult& r, const std::string& unit)
     cairo_t* cr = doc.cr();
     cairo_translate(cr, x + (doc.width() - extent.width * f) / 2, y);
     cairo_scale(cr, f, f);
-    draw_false_colour(cr, r, unit, kMapNominal, kRasterPerPoint * f);
+    draw_false_colour(cr, for_display(r, {}), unit, kMapNominal, kRasterPerPoint * f);
   });
 }
 

@@ -186,6 +186,37 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
   return out;
 }
 
+std::vector<double> filled_for_display(const std::vector<double>& values,
+                                       const std::vector<PointState>& state, int nu, int nv) {
+  std::vector<double> out = values;
+  if (state.size() != values.size()) return out;
+  std::vector<char> known(values.size());
+  for (size_t k = 0; k < values.size(); ++k) known[k] = state[k] == PointState::Counted;
+  // Grow the known region one lattice step at a time.
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::vector<char> next = known;
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        const size_t p = size_t(j) * size_t(nu) + size_t(i);
+        if (known[p]) continue;
+        const int di[4] = {-1, 1, 0, 0}, dj[4] = {0, 0, -1, 1};
+        for (int n = 0; n < 4; ++n) {
+          const int a = i + di[n], b = j + dj[n];
+          if (a < 0 || b < 0 || a >= nu || b >= nv) continue;
+          const size_t q = size_t(b) * size_t(nu) + size_t(a);
+          if (!known[q]) continue;
+          out[p] = out[q];
+          next[p] = 1;
+          changed = true;
+          break;
+        }
+      }
+    known.swap(next);
+  }
+  return out;
+}
+
 namespace {
 
 // Where the parts of the false-colour figure go, in the units of the
@@ -245,7 +276,7 @@ MapExtent false_colour_extent(const Grid& grid, double size) {
 }
 
 void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& unit, double size,
-                       double raster_scale) {
+                       double raster_scale, const OutputUnits& units, const std::string& note) {
   const int nu = r.grid.nu, nv = r.grid.nv;
   const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
   const auto& outline = r.grid.outline;
@@ -383,15 +414,45 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     cairo_set_line_width(cr, 1.0);
   }
 
+  // Cells that are not part of the figures: masked ones grey and hatched,
+  // ones outside the area white.
+  for (int j = 0; j < nv && r.grid.state.size() == r.lux.size(); ++j)
+    for (int i = 0; i < nu; ++i) {
+      const PointState st = r.grid.state[size_t(j) * size_t(nu) + size_t(i)];
+      if (st == PointState::Counted) continue;
+      const double x0 = left + i * r.grid.du * sx, y1 = top + ph - j * r.grid.dv * sy;
+      const double cw = r.grid.du * sx, ch = r.grid.dv * sy;
+      cairo_rectangle(cr, x0, y1 - ch, cw, ch);
+      if (st == PointState::Outside) {
+        if (!r.grid.outline.empty()) continue;  // the polygon's own white
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_fill(cr);
+        continue;
+      }
+      cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
+      cairo_fill_preserve(cr);
+      cairo_save(cr);
+      cairo_clip(cr);
+      cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
+      cairo_set_line_width(cr, 1.0);
+      for (double d = -ch; d < cw + ch; d += 6) {
+        cairo_move_to(cr, x0 + d, y1);
+        cairo_line_to(cr, x0 + d + ch, y1 - ch);
+      }
+      cairo_stroke(cr);
+      cairo_restore(cr);
+    }
+
   // Frame and axes.
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   cairo_rectangle(cr, left + 0.5, top + 0.5, pw - 1, ph - 1);
   cairo_stroke(cr);
   text(cr, left, top + ph + 16, "0", 11, 0.5);
-  text(cr, left + pw, top + ph + 16, length_label(width, unit), 11, 0.5);
+  const std::string length_unit = units.footcandles ? units.length : unit;
+  text(cr, left + pw, top + ph + 16, length_label(units.length_of(width), length_unit), 11, 0.5);
   text(cr, left + pw / 2.0, top + ph + 32, "along u", 11, 0.5);
   text(cr, left - 6, top + ph, "0", 11, 1.0);
-  text(cr, left - 6, top + 10, length_label(height, unit), 11, 1.0);
+  text(cr, left - 6, top + 10, length_label(units.length_of(height), length_unit), 11, 1.0);
   cairo_save(cr);
   cairo_translate(cr, left - 30, top + ph / 2.0);
   cairo_rotate(cr, -M_PI / 2);
@@ -400,8 +461,9 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
 
   // Title.
   char title[256];
-  std::snprintf(title, sizeof title, "E avg %.0f lx   min %.0f   max %.0f   Emin/Eavg %.2f",
-                r.stats.avg, r.stats.min, r.stats.max, r.stats.u0);
+  std::snprintf(title, sizeof title, "E avg %.0f %s   min %.0f   max %.0f   U0 %.2f%s%s",
+                r.stats.avg, units.illuminance.c_str(), r.stats.min, r.stats.max, r.stats.u0,
+                note.empty() ? "" : "   ", note.c_str());
   cairo_set_source_rgb(cr, 0, 0, 0);
   text(cr, left, 20, r.name, 14);
   text(cr, left, 40, title, 11);
@@ -430,12 +492,29 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     cairo_stroke(cr);
     text(cr, bx + bar_w + 8, y + 4, label(v, scale_of.step), 11);
   }
-  text(cr, bx, by - 8, "lux", 11);
+  text(cr, bx, by - 8, units.footcandles ? "fc" : "lux", 11);
   cairo_restore(cr);
 }
 
-void write_false_colour(const SurfaceResult& r, const std::string& unit,
-                        const std::filesystem::path& file, int size) {
+SurfaceResult for_display(const SurfaceResult& result, const OutputUnits& units) {
+  // Drawn in the output units, with masked points filled from their
+  // neighbours for the colours; their cells are covered afterwards.
+  SurfaceResult r;
+  r.name = result.name;
+  r.grid = result.grid;
+  r.stats = result.stats;
+  r.lux = filled_for_display(result.lux, result.grid.state, result.grid.nu, result.grid.nv);
+  for (double& v : r.lux) v = units.illuminance_of(v);
+  r.stats.min = units.illuminance_of(r.stats.min);
+  r.stats.avg = units.illuminance_of(r.stats.avg);
+  r.stats.max = units.illuminance_of(r.stats.max);
+  return r;
+}
+
+void write_false_colour(const SurfaceResult& result, const std::string& unit,
+                        const std::filesystem::path& file, int size, const OutputUnits& units,
+                        const std::string& note) {
+  const SurfaceResult r = for_display(result, units);
   const MapExtent extent = false_colour_extent(r.grid, size);
   CairoSurface surface{cairo_image_surface_create(CAIRO_FORMAT_RGB24,
                                                   static_cast<int>(std::lround(extent.width)),
@@ -443,7 +522,7 @@ void write_false_colour(const SurfaceResult& r, const std::string& unit,
   CairoContext ctx{cairo_create(surface.s)};
   cairo_set_source_rgb(ctx.c, 1, 1, 1);
   cairo_paint(ctx.c);
-  draw_false_colour(ctx.c, r, unit, size);
+  draw_false_colour(ctx.c, r, unit, size, 1.0, units, note);
   save_png(surface.s, file);
 }
 

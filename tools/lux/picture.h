@@ -45,14 +45,31 @@ MapExtent false_colour_extent(const Grid& grid, double size);
 // Draws that figure with its top left corner at the origin of `cr`'s user
 // space, on any cairo surface: lines, labels and the colour scale as paths
 // and text, the colour field as an image of `raster_scale` pixels per unit.
+// Masked cells are drawn grey and hatched; `note` is added to the title.
+// `result` holds the values to draw, already in the output units (see
+// for_display).
 void draw_false_colour(cairo_t* cr, const SurfaceResult& result, const std::string& unit,
-                       double size, double raster_scale = 1.0);
+                       double size, double raster_scale = 1.0, const OutputUnits& units = {},
+                       const std::string& note = "");
+
+// A copy of `result` for drawing: values in the output units, masked points
+// filled from their neighbours.
+SurfaceResult for_display(const SurfaceResult& result, const OutputUnits& units);
 
 // The false-colour picture of a surface's grid as a PNG at `file`, the
 // map's longer side `size` pixels wide. `unit` is the symbol of the scene's
-// length unit, for the axis labels.
+// length unit, for the axis labels. Cells of masked points are drawn grey
+// and hatched, cells outside the area white; `note` (e.g. the maintenance
+// factor) is added to the title line.
 void write_false_colour(const SurfaceResult& result, const std::string& unit,
-                        const std::filesystem::path& file, int size = 560);
+                        const std::filesystem::path& file, int size = 560,
+                        const OutputUnits& units = {}, const std::string& note = "");
+
+// Values for drawing: each point that is not counted takes the value of the
+// nearest counted point (by lattice steps, the first found in row order),
+// so that colours and iso-lines are not pulled towards 0 around masks.
+std::vector<double> filled_for_display(const std::vector<double>& values,
+                                       const std::vector<PointState>& state, int nu, int nv);
 
 // Cairo and fontconfig keep their font caches for the life of the process;
 // whoever draws text calls this first, so that the caches are released at

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/lux/input_file.h"
 #include "tools/lux/scene.h"
 
 namespace lux {
@@ -72,11 +73,7 @@ std::vector<MeasurePoint> parse_points(const std::string& text, const std::strin
 }
 
 std::vector<MeasurePoint> read_points(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw Error(file.string() + ": cannot read the point list");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return parse_points(text.str(), file.string());
+  return parse_points(read_input_file(file, "the point list"), file.string());
 }
 
 }  // namespace lux

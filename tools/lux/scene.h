@@ -63,6 +63,9 @@ struct LightDesc {
   std::optional<Vec3> spot_direction;  // world; the aim when absent
   double cone_angle = 0;               // full apex angle of the spot cone, degrees
   int samples = 0;                     // emitter points per receiver; 0: the scene's
+  // Maintained values are this fraction of the new ones; the scene's when
+  // absent.
+  std::optional<double> maintenance_factor;
   std::optional<double> flux;          // lumen the light is scaled to emit
   ShaderFields shader;
 };
@@ -81,7 +84,7 @@ struct OccluderDesc {
   std::string name;
   SolidDesc solid;
   miColor transparency{0, 0, 0, 0};  // fraction let through, per channel
-  double reflectance = 0.5;          // for the camera view only
+  double reflectance = 0.5;          // luminous, diffuse, 0 ≤ ρ < 1, on every side
 };
 
 // A light made from an object with the light object shader.
@@ -90,9 +93,30 @@ struct ObjectLightDesc {
   SolidDesc solid;
   double decay = 2;  // decay exponent of the distance law
   int samples = 0;
-  ShaderFields shader;         // the area light's fields
-  ShaderFields object_shader;  // further zel_light_object fields
+  std::optional<double> maintenance_factor;  // the scene's when absent
+  ShaderFields shader;                       // the area light's fields
+  ShaderFields object_shader;                // further zel_light_object fields
 };
+
+// A task area on a surface: a rectangle in the surface's plane along its
+// edges, with the band of its immediate surrounding and a background band
+// beyond, both clipped to the surface. Lengths in scene units.
+struct TaskAreaDesc {
+  std::string name;
+  Vec3 corner{};           // in the surface's plane
+  double size_u = 0;       // along the surface's u
+  double size_v = 0;       // along the surface's v
+  double surrounding = 0;  // width of the immediate surrounding band
+  double background = 0;   // width of the background band beyond it
+};
+
+// What a surface of the scene file is. A calculation surface (a work
+// plane, a task area) is an imaginary plane: it receives light, but lets it
+// through, casts no shadow and reflects nothing. A reflecting surface is a
+// real one (a wall, a table top): it casts shadows and reflects diffusely,
+// from the side its normal faces, the fraction `reflectance` of what falls
+// on it.
+enum class SurfaceRole { Calculation, Reflecting };
 
 // A rectangle on which illuminance is calculated: grid points at the
 // centres of square-ish cells of about `spacing`, light received on the side
@@ -100,14 +124,31 @@ struct ObjectLightDesc {
 struct SurfaceDesc {
   std::string name;
   Vec3 corner{}, u{}, v{};
-  double spacing = 0;
+  double spacing = 0;             // when not `standard_spacing`
+  bool standard_spacing = false;  // the grid rule of indoor workplace lighting
+  double margin = 0;              // band along the edges left without points
   Vec3 normal{0, 0, 1};
-  double reflectance = 0.5;  // for the camera view only
+  SurfaceRole role = SurfaceRole::Calculation;
+  double reflectance = 0.5;  // reflecting surfaces; 0 ≤ ρ < 1
+  bool room_face = false;    // made by the scene's "room"
   // A polygon area: its outline and holes in the surface's own coordinates
   // (distances along u and v from the corner of the rectangle around it);
   // grid points outside it are not part of the surface. Empty: the whole
   // rectangle.
   std::vector<Ring> outline;
+  std::vector<TaskAreaDesc> task_areas;
+};
+
+// Defaults a lighting designer expects of a room's faces.
+constexpr double kCeilingReflectance = 0.7;
+constexpr double kWallReflectance = 0.5;
+constexpr double kFloorReflectance = 0.2;
+constexpr double kOtherReflectance = 0.5;
+
+// The interreflection settings of a scene.
+struct Interreflection {
+  double patch_size = 0;  // scene units; edge of the patches reflecting surfaces are cut into
+  double residual = 1e-5;  // stop when the unshot flux is below this fraction of the direct flux
 };
 
 // A mesh read from an OBJ file and placed in the scene; it casts shadows.
@@ -124,6 +165,32 @@ struct PointListDesc {
   std::string name;
   std::filesystem::path file;
   std::vector<MeasurePoint> points;
+};
+
+// Where a person's eye is and where it looks, for the glare rating. The
+// directions are horizontal.
+struct ObserverDesc {
+  std::string name;
+  Vec3 position{};
+  std::vector<Vec3> directions;
+};
+
+// A horizontal area over which cylindrical and semi-cylindrical illuminance
+// are calculated at the eye heights of seated and standing people.
+struct CylindricalDesc {
+  std::string name;
+  Vec3 corner{}, u{}, v{};  // the area on the floor, horizontal
+  double spacing = 0;       // when not `standard_spacing`
+  bool standard_spacing = false;
+  double margin = 0;
+  std::vector<double> heights;  // above the corner, scene units
+};
+
+// The glare rating's settings: whether the customary observers at the
+// centres of the walls are added, and their eye height.
+struct GlareDesc {
+  bool default_observers = true;
+  double eye_height = 0;  // scene units
 };
 
 struct ViewDesc {
@@ -156,10 +223,15 @@ struct Scene {
   std::vector<LightDesc> lights;
   std::vector<ObjectLightDesc> object_lights;
   std::vector<OccluderDesc> occluders;
-  std::vector<SurfaceDesc> surfaces;
+  std::vector<SurfaceDesc> surfaces;  // the room's faces first, when it has one
   std::vector<MeshDesc> meshes;
   std::vector<PointListDesc> point_lists;
+  Interreflection interreflection;
   std::optional<ViewDesc> view;
+  double maintenance_factor = 1.0;  // of every light that states none
+  std::vector<ObserverDesc> observers;
+  std::vector<CylindricalDesc> cylindrical;
+  std::optional<GlareDesc> glare;  // the glare rating is asked for
 };
 
 // Reads a scene file; throws Error naming the file and the line or field.

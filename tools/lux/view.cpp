@@ -6,6 +6,7 @@
 #include "refhost/embree.h"
 #include "shaders/constants.h"
 #include "tools/lux/progress.h"
+#include "tools/lux/radiosity.h"
 
 namespace lux {
 
@@ -176,7 +177,14 @@ std::optional<Hit> first_hit(const Model& model, Vec3 o, Vec3 d, double near) {
     consider(best, hit_emitter(lights[l].emitter, o, d, near), o, d, static_cast<int>(l), 0);
   for (const auto& occ : model.scene().occluders)
     consider(best, hit_solid(occ.solid, o, d, near), o, d, -1, occ.reflectance);
+  // Calculation surfaces are imaginary planes: in a scene with real
+  // reflecting surfaces they are not drawn; in an open scene without any
+  // they are, as a grey stand-in for what they mark.
+  bool reflecting = false;
+  for (const auto& s : model.scene().surfaces)
+    reflecting = reflecting || s.role == SurfaceRole::Reflecting;
   for (const auto& s : model.scene().surfaces) {
+    if (reflecting && s.role != SurfaceRole::Reflecting) continue;
     if (auto t = hit_parallelogram(o, d, s.corner, s.u, s.v, near)) {
       const Vec3 p = o + d * *t - s.corner;  // a polygon area's own coordinates:
       if (!s.outline.empty() && !inside(s.outline, dot(p, normalize(s.u)), dot(p, normalize(s.v))))
@@ -196,7 +204,8 @@ std::optional<Hit> first_hit(const Model& model, Vec3 o, Vec3 d, double near) {
   return best;
 }
 
-ViewResult render_view(const Model& model, const ViewDesc& view, const CalcOptions& options) {
+ViewResult render_view(const Model& model, const ViewDesc& view, const CalcOptions& options,
+                       const RadiositySolution* interreflection) {
   const int W = view.width, H = view.height;
   const Vec3 forward = normalize(view.look_at - view.position);
   const Vec3 right = normalize(cross(forward, view.up));
@@ -242,6 +251,13 @@ ViewResult render_view(const Model& model, const ViewDesc& view, const CalcOptio
         e[0] += double(c.r);
         e[1] += double(c.g);
         e[2] += double(c.b);
+      }
+      if (interreflection != nullptr && hit->reflectance > 0) {
+        // Interreflected light is worked out in luminous terms only: it
+        // adds grey to every channel.
+        const double indirect = indirect_on_surface(*interreflection, hit->point, hit->normal,
+                                                    1e-6 * std::max(1.0, hit->t));
+        for (double& c : e) c += indirect;
       }
       for (int k = 0; k < 3; ++k) value[p][size_t(k)] = hit->reflectance * e[size_t(k)];
     }

@@ -1,6 +1,7 @@
 // A picture of the scene from a camera: emitters show the radiance the
 // light shader gives a camera ray that hits them (its visible-surface path),
-// diffuse surfaces the direct light they reflect.
+// diffuse surfaces the light they reflect. Calculation surfaces are
+// imaginary planes, drawn only in scenes without reflecting surfaces.
 #pragma once
 
 #include <optional>
@@ -29,6 +30,9 @@ struct ViewResult {
 
 // Renders the scene's view. Pixel values are π × luminance: ρ·E on diffuse
 // surfaces, the shader's answer on emitters; `white` of them shows white.
-ViewResult render_view(const Model& model, const ViewDesc& view, const CalcOptions& options);
+// With `interreflection`, diffuse surfaces show the interreflected light
+// too, from the patch under each pixel.
+ViewResult render_view(const Model& model, const ViewDesc& view, const CalcOptions& options,
+                       const RadiositySolution* interreflection = nullptr);
 
 }  // namespace lux

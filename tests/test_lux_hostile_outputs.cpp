@@ -1,0 +1,280 @@
+// The output folder under failures, interruptions and leftovers: it holds
+// exactly one run's complete results, the new ones or the previous ones
+// untouched, and nothing else of ours.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "tests/lux_fixture.h"
+#include "tools/lux/budget.h"
+#include "tools/lux/cli.h"
+#include "tools/lux/outputs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zeltest::LuxTest;
+
+// Every file under `dir` with its contents, by path relative to `dir`.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(dir)) return files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    files[fs::relative(e.path(), dir).string()] = text.str();
+  }
+  return files;
+}
+
+// Entries beside `dir` that runs of ours make while they write.
+std::vector<std::string> siblings_of_ours(const fs::path& dir) {
+  std::vector<std::string> found;
+  const std::string prefix = "." + dir.filename().string() + ".zel-lux-";
+  for (const auto& e : fs::directory_iterator(dir.parent_path()))
+    if (e.path().filename().string().rfind(prefix, 0) == 0)
+      found.push_back(e.path().filename().string());
+  return found;
+}
+
+class LuxHostileOutputs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("lux_outputs_" + std::to_string(getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    dir_ = root_ / "run";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  void commit(const std::vector<std::pair<std::string, std::string>>& files) {
+    lux::OutputSet set(dir_);
+    for (const auto& [name, text] : files) set.write_text(name, text);
+    set.commit();
+  }
+  fs::path root_, dir_;
+};
+
+// A run that succeeds leaves exactly its own files: those of an earlier run
+// with other surfaces are gone. One that fails leaves the earlier ones.
+TEST_F(LuxHostileOutputs, TheFolderHoldsOneRunWholeOrThePreviousUntouched) {
+  commit({{"a.csv", "1\n"}, {"a.png", "png"}, {"report.json", "{}\n"}});
+  commit({{"b.csv", "2\n"}, {"report.json", "{\"b\": 1}\n"}});
+  const std::map<std::string, std::string> second = {{"b.csv", "2\n"},
+                                                     {"report.json", "{\"b\": 1}\n"},
+                                                     {lux::kManifestName, "b.csv\nreport.json\n"}};
+  EXPECT_EQ(snapshot(dir_), second);
+  {
+    lux::OutputSet failing(dir_);
+    failing.write_text("c.csv", "3\n");
+    failing.write_text("report.json", "{\"c\": 1}\n");
+  }  // not committed: a failure part-way
+  EXPECT_EQ(snapshot(dir_), second);
+  EXPECT_TRUE(siblings_of_ours(dir_).empty());
+  // A file in the way of a commit (a folder named like a result, say) makes
+  // it fail before anything changes.
+  fs::create_directories(dir_ / "notes");
+  std::ofstream(dir_ / "notes" / "mine.txt") << "keep";
+  {
+    lux::OutputSet blocked(dir_);
+    blocked.write_text("report.json", "{}\n");
+    const std::string error = [&] {
+      try {
+        blocked.commit();
+      } catch (const lux::Error& e) {
+        return std::string(e.what());
+      }
+      return std::string();
+    }();
+    EXPECT_NE(error.find("\"notes\""), std::string::npos) << error;
+  }
+  auto with_notes = second;
+  with_notes["notes/mine.txt"] = "keep";
+  EXPECT_EQ(snapshot(dir_), with_notes);
+  EXPECT_TRUE(siblings_of_ours(dir_).empty());
+}
+
+// What killed runs left is removed by the next run: the fresh folders of
+// processes that no longer exist, and temporaries of the older naming.
+TEST_F(LuxHostileOutputs, LeftoversOfInterruptedRunsAreRemoved) {
+  commit({{"report.json", "{}\n"}});
+  const std::string gone = std::to_string(4194305);  // above any process number
+  fs::create_directories(root_ / (".run.zel-lux-new." + gone));
+  std::ofstream(root_ / (".run.zel-lux-new." + gone) / "big.csv") << "x";
+  fs::create_directories(root_ / (".run.zel-lux-old." + gone));
+  std::ofstream(dir_ / ".report.json.tmp12345") << "half";
+  // A folder of another name and a live process's folder are not ours to take.
+  fs::create_directories(root_ / ".other.zel-lux-new.1");
+  fs::create_directories(root_ / (".run.zel-lux-new." + std::to_string(getppid())));
+  commit({{"report.json", "{\"new\": 1}\n"}});
+  const std::vector<std::string> expected = {".run.zel-lux-new." + std::to_string(getppid())};
+  EXPECT_EQ(siblings_of_ours(dir_), expected);
+  EXPECT_TRUE(fs::exists(root_ / ".other.zel-lux-new.1"));
+  EXPECT_FALSE(fs::exists(dir_ / ".report.json.tmp12345"));
+}
+
+// Errors while a file is written name the output file, not its temporary.
+TEST_F(LuxHostileOutputs, WriteErrorsNameTheOutputFile) {
+  lux::OutputSet set(dir_);
+  try {
+    set.write_file("map.png", [](const fs::path& temp) {
+      throw lux::Error(temp.string() + ": cannot write the picture: out of space");
+    });
+    FAIL() << "the error was swallowed";
+  } catch (const lux::Error& e) {
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind((dir_ / "map.png").string() + ": cannot write the picture", 0), 0u)
+        << text;
+    EXPECT_EQ(text.find("zel-lux-new"), std::string::npos) << text;
+  }
+}
+
+const char* kGridScene = R"({
+  "samples": 1,
+  "lights": [{"name": "lamp", "position": [0.5, 0.5, 2]}],
+  "surfaces": [
+    {"name": "a", "corner": [0, 0, 0], "u": [1, 0, 0], "v": [0, 1, 0], "spacing": SPACING},
+    {"name": "b", "corner": [0, 0, 0], "u": [1, 0, 0], "v": [0, 1, 0], "spacing": SPACING},
+    {"name": "c", "corner": [0, 0, 0], "u": [1, 0, 0], "v": [0, 1, 0], "spacing": SPACING}]
+})";
+
+std::string grid_scene(const std::string& spacing) {
+  std::string s = kGridScene;
+  for (auto at = s.find("SPACING"); at != std::string::npos; at = s.find("SPACING"))
+    s.replace(at, 7, spacing);
+  return s;
+}
+
+// A zel-lux process killed by SIGINT or SIGTERM while it writes its results
+// leaves the output folder as it was and no temporaries; it ends by the
+// signal. The signal is sent as soon as the fresh folder appears.
+TEST_F(LuxHostileOutputs, KilledWhileWritingLeavesTheFolderAsItWas) {
+  const fs::path binary = fs::path(ZEL_BINARY_DIR) / "tools" / "zel-lux";
+  ASSERT_TRUE(fs::exists(binary)) << binary;
+  const fs::path scene = root_ / "grid.json";
+  std::ofstream(scene) << grid_scene("0.008");  // 3 x 15625 points
+  commit({{"report.json", "{\"before\": 1}\n"}, {"old.csv", "1\n"}});
+  const auto before = snapshot(dir_);
+  int caught = 0;
+  for (const int signal_number : {SIGTERM, SIGINT, SIGTERM, SIGINT}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(binary.c_str(), "zel-lux", scene.c_str(), "-o", dir_.c_str(), "-q", "-j", "1",
+            "--no-pictures", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    bool sent = false;
+    int status = 0;
+    for (;;) {
+      if (waitpid(child, &status, WNOHANG) == child) break;
+      if (!sent && !siblings_of_ours(dir_).empty()) {
+        kill(child, signal_number);
+        sent = true;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_TRUE(siblings_of_ours(dir_).empty());
+    if (!sent) {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      continue;  // finished before the folder was seen
+    }
+    ++caught;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    const auto after = snapshot(dir_);
+    // Either the signal came before the swap (nothing changed) or just
+    // after it (the new results, whole).
+    if (after != before) {
+      EXPECT_EQ(after.count("old.csv"), 0u);
+      EXPECT_EQ(after.count("a.csv") + after.count("b.csv") + after.count("c.csv"), 3u);
+    }
+    // Leave the previous results in place for the next attempt.
+    fs::remove_all(dir_);
+    commit({{"report.json", "{\"before\": 1}\n"}, {"old.csv", "1\n"}});
+  }
+  EXPECT_GT(caught, 0) << "no run was caught while writing";
+}
+
+// The cost of a run is reckoned from the scene before anything is
+// allocated; a run beyond the bound is refused with the figure.
+TEST_F(LuxTest, HostileWorkBeyondTheBoundsIsRefusedWithTheFigure) {
+  // The estimate counts the grid points exactly as the grid lays them out.
+  const lux::Scene small = lux::parse_scene(grid_scene("0.07"), "test.json", ".");
+  uint64_t points = 0;
+  for (const auto& s : small.surfaces) points += lux::make_grid(s).points.size();
+  const lux::WorkEstimate w = lux::estimate_work(small, 0, false);
+  EXPECT_EQ(w.points, points);
+  EXPECT_EQ(w.samples, double(points));  // one light, one sample
+  // 4 million points and 400 lights: about 13 GB of per-light values.
+  std::string lights = "[";
+  for (int l = 0; l < 400; ++l)
+    lights += std::string(l ? "," : "") + "{\"name\": \"l" + std::to_string(l) +
+              "\", \"position\": [0, 0, 2]}";
+  std::string big = grid_scene("0.0005");
+  const std::string one = R"([{"name": "lamp", "position": [0.5, 0.5, 2]}])";
+  big.replace(big.find(one), one.size(), lights + "]");
+  const lux::Scene huge = lux::parse_scene(big, "test.json", ".");
+  const lux::WorkEstimate h = lux::estimate_work(huge, 0, false);
+  EXPECT_EQ(h.points, 3u * 2000u * 2000u);
+  EXPECT_GT(h.bytes, 3u * 4000000u * 400u * 8u);
+  std::string message;
+  try {
+    lux::check_work(h, uint64_t(8) << 30);
+  } catch (const lux::Error& e) {
+    message = e.what();
+  }
+  EXPECT_NE(message.find(lux::gigabytes(h.bytes)), std::string::npos) << message;
+  EXPECT_NE(message.find("--max-memory"), std::string::npos) << message;
+  EXPECT_NO_THROW(lux::check_work(w, uint64_t(1) << 30));
+  // Light samples are bounded too.
+  EXPECT_THROW(lux::check_work(lux::estimate_work(huge, 1 << 20, false), ~uint64_t(0)), lux::Error);
+}
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome run_lux(std::vector<std::string> args) {
+  args.insert(args.begin(), "zel-lux");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+// The command line: a run beyond --max-memory writes nothing; --version
+// names the calculator's version and each shader's, as the plug-in says.
+TEST_F(LuxHostileOutputs, CommandLineBoundsAndVersion) {
+  const fs::path scene = root_ / "grid.json";
+  std::ofstream(scene) << grid_scene("0.01");
+  const Outcome refused =
+      run_lux({scene.string(), "-o", dir_.string(), "-q", "--max-memory", "0.001"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("grid.json"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--max-memory"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(dir_));
+  EXPECT_TRUE(siblings_of_ours(dir_).empty());
+
+  const Outcome version = run_lux({"--version"});
+  EXPECT_EQ(version.status, 0) << version.err;
+  EXPECT_EQ(version.out.rfind(std::string("zel-lux ") + ZEL_PROJECT_VERSION + "\n", 0), 0u)
+      << version.out;
+  for (const char* shader : {"zel_lumenfield 1", "zel_lightprofile 1", "zel_light_object 1"})
+    EXPECT_NE(version.out.find(shader), std::string::npos) << version.out;
+}
+
+}  // namespace
