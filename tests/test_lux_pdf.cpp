@@ -142,7 +142,9 @@ TEST_F(LuxPdf, PagesFollowTheReportsStructure) {
   const fs::path out = report("a4");
   ASSERT_TRUE(fs::exists(out / "report.pdf"));
   for (const auto& e : fs::directory_iterator(out))
-    EXPECT_NE(e.path().filename().string()[0], '.') << "temporary left: " << e.path();
+    if (e.path().filename() != ".zel-lux-files") {  // the run's list of its own files
+      EXPECT_NE(e.path().filename().string()[0], '.') << "temporary left: " << e.path();
+    }
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   EXPECT_EQ(json["pdf"], "report.pdf");
   EXPECT_EQ(pdf_info(out / "report.pdf", "Title"), "Report test room");

@@ -204,7 +204,7 @@ void title_page(Document& doc, const Model& model, const std::vector<SurfaceResu
                                  lux_text(r.stats.min),
                                  lux_text(r.stats.max),
                                  ratio_text(r.stats.u0),
-                                 ratio_text(r.stats.ud)};
+                                 ratio_text(r.stats.min_over_max)};
     if (any_limits) {
       std::string required, met = "-";
       if (s < content.limits.size()) {
@@ -383,7 +383,7 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
              {"E min", lux_text(r.stats.min), "lx"},
              {"E max", lux_text(r.stats.max), "lx"},
              {"Emin/Eavg", ratio_text(r.stats.u0), ""},
-             {"Emin/Emax", ratio_text(r.stats.ud), ""},
+             {"Emin/Emax", ratio_text(r.stats.min_over_max), ""},
              {"Maintenance factor", ratio_text(maintenance_factor), ""}});
   if (r.per_light.size() > 1) {
     Rows shares;
