@@ -278,7 +278,8 @@ TEST_F(LuxPdf, PointTablesHoldEveryGridPoint) {
         const int i = std::stoi(w[k]), j = std::stoi(w[k + 1]);
         ASSERT_TRUE(i >= 0 && i < nu && j >= 0 && j < nv) << line;
         ++seen[size_t(j) * size_t(nu) + size_t(i)];
-        EXPECT_NEAR(std::stod(w[k + 5]), surface["values"][j][i].get<double>(), 0.05 + 1e-9)
+        EXPECT_NEAR(std::stod(w[k + 5]), surface["values"][size_t(j)][size_t(i)].get<double>(),
+                    0.05 + 1e-9)
             << name << " point " << i << ", " << j;
       }
     }

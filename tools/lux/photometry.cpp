@@ -405,7 +405,8 @@ std::optional<Spread> plane_spread(const refhost::ProfileTable& t, double c_righ
   const double threshold = fraction * *peak;
   const auto p = static_cast<size_t>(peak - value.begin());
   const auto crossing = [&](size_t from, int step) -> std::optional<double> {
-    for (size_t k = from; k + step < value.size() && (step > 0 || k > 0);) {
+    const auto count = static_cast<std::ptrdiff_t>(value.size());
+    for (size_t k = from; std::ptrdiff_t(k) + step < count && (step > 0 || k > 0);) {
       const size_t n = size_t(std::ptrdiff_t(k) + step);
       if (value[n] <= threshold) {
         const double w = (value[k] - threshold) / (value[k] - value[n]);
