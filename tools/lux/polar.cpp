@@ -167,7 +167,7 @@ ProfilePolar profile_polar(const PhotometricFile& file, const ProfileSummary& su
     std::snprintf(note, sizeof note, "cd/klm of the lamps' %.0f lm", file.lamp_flux);
   } else if (summary.cd_per_klm_scale > 0) {
     p.curves = polar_curves(file.table, summary.cd_per_klm_scale, step_deg);
-    p.curves.unit = "cd/klm of the luminaire";
+    p.curves.unit = "cd/klm (luminaire)";
     std::snprintf(note, sizeof note, "absolute file, no lamp flux: cd/klm of its own %.0f lm",
                   summary.flux);
   } else {
