@@ -109,7 +109,7 @@ std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneU
       sources.table.rows.push_back({s.light, number(s.intensity, "%.1f"),
                                     number(s.projected_area, "%.4f"), number(s.luminance, "%.0f"),
                                     number(s.solid_angle, "%.2e"), number(s.position_index, "%.2f"),
-                                    number(s.term, "%.3g")});
+                                    number(s.term, s.term >= 100 ? "%.0f" : "%.3g")});
     sections.push_back(sources);
   }
   return sections;
