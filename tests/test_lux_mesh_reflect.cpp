@@ -430,4 +430,36 @@ TEST(PolygonPieces, CoverThePolygonWithConvexPieces) {
   }
 }
 
+// A table as one mesh: a top resting on a leg. The leg's top lies wholly on
+// the underside of the table top; it is hidden, receives no light and is
+// left out, so that no light leaks through the contact.
+TEST_F(LuxTest, HiddenMeshFacesAreLeftOut) {
+  const Files files("table");
+  std::ostringstream obj;
+  int first = 0;
+  for (const auto& [lo, hi] : {std::pair<Vec3, Vec3>{{0.5, 0.5, 0.7}, {1.5, 1.5, 0.75}},
+                               std::pair<Vec3, Vec3>{{0.9, 0.9, 0}, {1.1, 1.1, 0.7}}}) {
+    for (int k = 0; k < 8; ++k)
+      obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
+          << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
+    const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
+                             {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+    for (const auto& f : faces)
+      obj << "f " << first + f[0] << " " << first + f[1] << " " << first + f[2] << " "
+          << first + f[3] << "\n";
+    first += 8;
+  }
+  const std::string file = files.write("table.obj", obj.str());
+  const double candela = 100, flux = 4 * kPi * candela;
+  json scene = {{"samples", 1}, {"interreflection", {{"patch_size", 0.25}}}};
+  scene["lights"] = json::array({bulb({1.03, 0.97, 1.4}, candela)});
+  scene["room"] = room({2, 2, 2}, 0.5, 0.5, 0.5);
+  scene["meshes"] = json::array({{{"name", "table"}, {"file", file}, {"reflectance", 0.5}}});
+  const auto s = lux::solve_radiosity(build(scene.dump()), {2, false});
+  ASSERT_EQ(s.elements.back().name, "table");
+  // Top: 2 × 1 + 4 × 1 × 0.05; leg: 4 × 0.2 × 0.7 + its bottom 0.04.
+  EXPECT_NEAR(s.elements.back().area, 2.2 + 0.56 + 0.04, 1e-6) << "less the leg's hidden top";
+  EXPECT_NEAR(s.balance.direct, flux, 0.01 * flux) << "every lumen reaches a surface once";
+}
+
 }  // namespace

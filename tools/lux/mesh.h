@@ -64,4 +64,11 @@ struct MeshFace {
 // size. Degenerate triangles (no area) are left out.
 std::vector<MeshFace> mesh_faces(const MeshData& mesh);
 
+// Which of the pieces are hidden: lying wholly on another piece of the same
+// plane that faces the other way (the top of a desk's leg under the desk
+// top, the end of a shelf board against the side panel). Such a face
+// receives no light, but a ray starting on it would not see the surface it
+// touches; light transport leaves it out.
+std::vector<bool> hidden_faces(const std::vector<MeshFace>& faces);
+
 }  // namespace lux

@@ -181,4 +181,53 @@ std::vector<MeshFace> mesh_faces(const MeshData& mesh) {
   return faces;
 }
 
+namespace {
+
+// Whether every corner of `inner` lies inside the convex polygon `outer`
+// (corners counter-clockwise about `normal`), within `eps` (an area).
+bool covers(const MeshFace& outer, const MeshFace& inner, double eps) {
+  const auto& q = outer.polygon;
+  for (const Vec3& p : inner.polygon)
+    for (size_t k = 0; k < q.size(); ++k)
+      if (dot(cross(q[(k + 1) % q.size()] - q[k], p - q[k]), outer.normal) < -eps) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<bool> hidden_faces(const std::vector<MeshFace>& faces) {
+  std::vector<bool> hidden(faces.size(), false);
+  double size = 0;
+  for (const MeshFace& f : faces)
+    for (const Vec3& p : f.polygon)
+      size = std::max({size, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+  size = std::max(size, 1e-30);
+  // Pieces by their plane, the two facings of one plane together: the
+  // normal turned to point along its largest positive component.
+  std::map<std::array<long long, 4>, std::vector<size_t>> by_plane;
+  const auto key = [&](const MeshFace& f) {
+    Vec3 n = f.normal;
+    const double big = std::fabs(n.x) >= std::fabs(n.y) && std::fabs(n.x) >= std::fabs(n.z) ? n.x
+                       : std::fabs(n.y) >= std::fabs(n.z)                                   ? n.y
+                                                                                            : n.z;
+    if (big < 0) n = -n;
+    const double offset = dot(n, f.polygon[0]) / size;
+    return std::array<long long, 4>{std::llround(n.x * 1e6), std::llround(n.y * 1e6),
+                                    std::llround(n.z * 1e6), std::llround(offset * 1e7)};
+  };
+  for (size_t i = 0; i < faces.size(); ++i) by_plane[key(faces[i])].push_back(i);
+  const double eps = 1e-9 * size * size;
+  for (const auto& [plane, members] : by_plane) {
+    std::vector<size_t> one, other;
+    for (size_t i : members)
+      (dot(faces[i].normal, faces[members[0]].normal) > 0 ? one : other).push_back(i);
+    for (size_t a : one)
+      for (size_t b : other) {
+        if (covers(faces[b], faces[a], eps)) hidden[a] = true;
+        if (covers(faces[a], faces[b], eps)) hidden[b] = true;
+      }
+  }
+  return hidden;
+}
+
 }  // namespace lux

@@ -326,7 +326,9 @@ void print_glare(std::ostream& out, const GlareReport& g) {
                 "view", "L_b cd/m2", "lums", "UGR");
   out << line;
   for (const auto& r : g.results) {
-    const std::string dir = "[" + number(r.direction.x, "%.2g") + ", " +
+    // Built from a std::string: GCC 12 at -O3 warns falsely (-Wrestrict)
+    // about a string literal prefixed to a temporary string.
+    const std::string dir = std::string("[") + number(r.direction.x, "%.2g") + ", " +
                             number(r.direction.y, "%.2g") + ", " + number(r.direction.z, "%.2g") +
                             "]";
     const std::string ugr = r.ugr ? number(rounded_ugr(*r.ugr), "%.1f") : "-";
@@ -364,7 +366,8 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
       const std::string grid = r.grid.is_point_list() || !r.grid.outline.empty()
                                    ? std::to_string(r.stats.counted)
                                    : std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
-      const std::string fresh = "(" + number(u.illuminance_of(r.stats_new.avg), "%.1f") + ")";
+      const std::string fresh =
+          std::string("(") + number(u.illuminance_of(r.stats_new.avg), "%.1f") + ")";
       std::snprintf(line, sizeof line, "%-34.34s %9s %7zu %9.1f %9.1f %9s %9.1f %6.2f %10.2f\n",
                     r.name.c_str(), grid.c_str(), r.stats.masked, u.illuminance_of(r.stats.min),
                     u.illuminance_of(r.stats.avg), fresh.c_str(), u.illuminance_of(r.stats.max),

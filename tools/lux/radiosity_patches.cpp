@@ -172,7 +172,11 @@ std::vector<ReflectingSurface> scene_reflectors(const Model& model,
         add_element(elements, d.name, "mesh", 0, model.mesh_instances().at(m), -1);
     e.mesh = static_cast<int>(m);
     double area = 0, reflected = 0;
-    for (const MeshFace& f : mesh_faces(d.mesh)) {
+    const std::vector<MeshFace> faces = mesh_faces(d.mesh);
+    const std::vector<bool> hidden = hidden_faces(faces);
+    for (size_t k = 0; k < faces.size(); ++k) {
+      const MeshFace& f = faces[k];
+      if (hidden[k]) continue;
       area += f.area;
       reflected += f.area * f.reflectance;
       out.push_back(flat(f.polygon, f.normal, f.reflectance, element));
