@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iterator>
 #include <mutex>
+#include <vector>
 
 #include "refhost/internal.h"
 
@@ -30,21 +31,84 @@ refhost::ThreadContext& context(miState* state) {
 uint64_t& stream(miState* state) { return context(state).rng; }
 
 // The digits of i in base B mirrored about the radix point (B fixed at
-// compile time, so that the divisions become multiplications).
+// compile time, so that the divisions become multiplications), summed from
+// the lowest digit up.
 template <uint64_t B>
-double radical_inverse(uint64_t i) {
+double radical_inverse_loop(uint64_t i) {
   constexpr double step = 1.0 / B;
   double scale = step, value = 0.0;
   for (; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
   return value;
 }
 
+// The same sum, its first digits read from a table. The sum after the
+// lowest `kDigits` digits depends on i mod B^kDigits alone, so a table of
+// those partial sums, made by the loop above, holds them exactly as the
+// loop forms them; the remaining digits are added on in the loop's own
+// order, from the scale it would have reached. (A number with fewer digits
+// only adds zeros, which change nothing.) The result is the loop's to the
+// last bit, at a fraction of its divisions.
+template <uint64_t B>
+class RadicalInverse {
+ public:
+  // As many digits as keep the table within 4,096 entries (32 KiB).
+  static constexpr int kDigits = [] {
+    int k = 0;
+    for (uint64_t n = B; n <= 4096; n *= B) ++k;
+    return k;
+  }();
+  static constexpr uint64_t kEntries = [] {
+    uint64_t n = 1;
+    for (int k = 0; k < kDigits; ++k) n *= B;
+    return n;
+  }();
+
+  RadicalInverse() : low_(kEntries) {
+    for (uint64_t r = 0; r < kEntries; ++r) low_[r] = radical_inverse_loop<B>(r);
+    constexpr double step = 1.0 / B;
+    scale_ = step;
+    for (int k = 0; k < kDigits; ++k) scale_ *= step;
+  }
+
+  double operator()(uint64_t i) const {
+    double value = low_[i % kEntries];
+    double scale = scale_;
+    constexpr double step = 1.0 / B;
+    for (i /= kEntries; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
+    return value;
+  }
+
+ private:
+  std::vector<double> low_;
+  double scale_;
+};
+
+// Base 2 is exact: every partial sum is a binary fraction of at most 53
+// significant bits while i < 2^53, so the sum is i's bits reversed.
+double radical_inverse_2(uint64_t i) {
+  if (i >> 53 != 0) return radical_inverse_loop<2>(i);
+  i = (i << 32) | (i >> 32);
+  i = ((i & 0x0000ffff0000ffffull) << 16) | ((i >> 16) & 0x0000ffff0000ffffull);
+  i = ((i & 0x00ff00ff00ff00ffull) << 8) | ((i >> 8) & 0x00ff00ff00ff00ffull);
+  i = ((i & 0x0f0f0f0f0f0f0f0full) << 4) | ((i >> 4) & 0x0f0f0f0f0f0f0f0full);
+  i = ((i & 0x3333333333333333ull) << 2) | ((i >> 2) & 0x3333333333333333ull);
+  i = ((i & 0x5555555555555555ull) << 1) | ((i >> 1) & 0x5555555555555555ull);
+  return double(i) * 0x1p-64;
+}
+
+template <uint64_t B>
+double radical_inverse(uint64_t i) {
+  static const RadicalInverse<B> table;
+  return table(i);
+}
+
 // One prime base per dimension of the Halton sequence.
 constexpr double (*kHaltonDimensions[])(uint64_t) = {
-    radical_inverse<2>,  radical_inverse<3>,  radical_inverse<5>,  radical_inverse<7>,
+    radical_inverse_2,   radical_inverse<3>,  radical_inverse<5>,  radical_inverse<7>,
     radical_inverse<11>, radical_inverse<13>, radical_inverse<17>, radical_inverse<19>,
     radical_inverse<23>, radical_inverse<29>, radical_inverse<31>, radical_inverse<37>,
     radical_inverse<41>, radical_inverse<43>, radical_inverse<47>, radical_inverse<53>};
+constexpr int kHaltonCount = int(std::size(kHaltonDimensions));
 
 struct PhotonLog {
   std::mutex mutex;
@@ -91,7 +155,7 @@ miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigne
   const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
   uint64_t shift_stream = ctx.sample_shift;
   for (int d = 0; d < dimension; ++d) {
-    if (d >= int(std::size(kHaltonDimensions))) {
+    if (d >= kHaltonCount) {
       sample[d] = uniform(ctx.rng);
       continue;
     }

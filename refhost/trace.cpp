@@ -1,10 +1,11 @@
 // Ray tracing against the scene's simple geometry (probe and shadow rays).
 //
-// The scene is walked straight from the database on every ray: there is no
-// acceleration structure to keep in step with scene edits, nothing is
-// allocated and nothing is locked, so any number of render threads may trace
-// at once while the scene is not being edited. Scenes of the reference host
-// hold a handful of objects, for which the walk is cheap. All intersection
+// The objects the rays see (every instance of an object by its placement,
+// and every object no instance places) are gathered from the database once
+// after each edit, into a view that render threads share: a ray walks that
+// list only, allocates nothing and locks nothing, so any number of render
+// threads may trace at once while the scene is not being edited. Scenes of
+// the reference host hold a handful of objects, for which the walk is cheap. All intersection
 // arithmetic is in double precision so that hit distances are exact to well
 // below single-precision rounding.
 #include "refhost/trace.h"
@@ -160,29 +161,76 @@ miTag instance_item(const detail::Element& e) {
   return item;
 }
 
-bool is_instanced(miTag object) {
-  for (const auto& e : detail::db().elements)
-    if (e->type == miSCENE_INSTANCE && instance_item(*e) == object) return true;
-  return false;
+}  // namespace
+
+// Every object in the world as the rays see it (see trace.h), and those of
+// them that cast shadows, both in the database's order.
+struct detail::TraceView {
+  uint64_t generation = 0;
+  std::vector<Placement> placed;
+  std::vector<Placement> casters;
+};
+
+namespace {
+
+// Which tags some instance places: one pass over the scene instead of a
+// search per object.
+std::vector<bool> instanced_items(const detail::Database& d) {
+  std::vector<bool> instanced(d.elements.size() + 1, false);
+  for (const auto& e : d.elements) {
+    if (e->type != miSCENE_INSTANCE) continue;
+    const miTag item = instance_item(*e);
+    if (item < instanced.size()) instanced[item] = true;
+  }
+  return instanced;
 }
 
-// Calls `visit(placement)` for every object in the world (see trace.h).
-template <typename Visit>
-void for_each_placed_object(Visit&& visit) {
-  const auto& elements = detail::db().elements;
-  for (size_t i = 0; i < elements.size(); ++i) {
+std::shared_ptr<detail::TraceView> build_view(const detail::Database& d, uint64_t generation) {
+  auto view = std::make_shared<detail::TraceView>();
+  view->generation = generation;
+  const std::vector<bool> instanced = instanced_items(d);
+  for (size_t i = 0; i < d.elements.size(); ++i) {
     const auto tag = static_cast<miTag>(i + 1);
-    const detail::Element& e = *elements[i];
+    const detail::Element& e = *d.elements[i];
     Placement p;
     if (e.type == miSCENE_INSTANCE) {
       if (!placement_of(tag, p)) continue;
-    } else if (e.type == miSCENE_OBJECT && !is_instanced(tag)) {
+    } else if (e.type == miSCENE_OBJECT && !instanced[tag]) {
       p.geometry = &e.geometry;
     } else {
       continue;
     }
-    if (!visit(p)) return;
+    view->placed.push_back(p);
+    if (p.geometry->casts_shadow) view->casters.push_back(p);
   }
+  return view;
+}
+
+// The view of the scene as it stands: the published one while no edit has
+// come since it was built, else a fresh one. Rendering threads share it;
+// the first of them after an edit builds it.
+const detail::TraceView& current_view() {
+  detail::Database& d = detail::db();
+  const uint64_t generation = d.generation.load(std::memory_order_acquire);
+  const detail::TraceView* view = d.trace_view.load(std::memory_order_acquire);
+  if (view != nullptr && view->generation == generation) [[likely]]
+    return *view;
+  std::lock_guard<std::mutex> lock(d.mutex);
+  const uint64_t now = d.generation.load(std::memory_order_acquire);
+  view = d.trace_view.load(std::memory_order_acquire);
+  if (view != nullptr && view->generation == now) return *view;
+  std::shared_ptr<const detail::TraceView> fresh = build_view(d, now);
+  d.trace_view_owners.push_back(fresh);
+  d.trace_view.store(fresh.get(), std::memory_order_release);
+  return *fresh;
+}
+
+// Calls `visit(placement)` for every object in the world (see trace.h)
+// until it answers false.
+template <typename Visit>
+void for_each_placed_object(Visit&& visit) {
+  for (const Placement& p : current_view().placed)
+    if (!visit(p)) return;
 }
 
 // The instance whose object is the emitter of `light_instance`'s light, or 0.
@@ -280,16 +328,15 @@ miBoolean mi_trace_shadow(miColor* colour, miState* state) {
 
   double through[3] = {1.0, 1.0, 1.0};
   bool blocked = false;
-  for_each_placed_object([&](const Placement& p) {
-    if (!p.geometry->casts_shadow) return true;
-    if (!crosses(p, origin, direction, t_min, t_max)) return true;
+  for (const Placement& p : current_view().casters) {
+    if (!crosses(p, origin, direction, t_min, t_max)) continue;
     const miColor& t = p.geometry->transparency;
     through[0] *= std::clamp(double(t.r), 0.0, 1.0);
     through[1] *= std::clamp(double(t.g), 0.0, 1.0);
     through[2] *= std::clamp(double(t.b), 0.0, 1.0);
     blocked = through[0] == 0.0 && through[1] == 0.0 && through[2] == 0.0;
-    return !blocked;
-  });
+    if (blocked) break;
+  }
   colour->r = narrow(colour->r * through[0]);
   colour->g = narrow(colour->g * through[1]);
   colour->b = narrow(colour->b * through[2]);

@@ -1,6 +1,7 @@
 // The reference host's probe and shadow rays: exact distances to every kind
 // of geometry, instancing, and shadows that multiply transparencies.
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -352,6 +353,70 @@ TEST_F(Trace, ShadowRaysFromManyThreadsAgree) {
     });
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[size_t(t)], 0) << "thread " << t;
+}
+
+// The objects the rays see are gathered once per edit: every edit that
+// changes them (a new object, an instance of it, an instance given another
+// item, a reset) must show in the very next ray.
+TEST_F(Trace, ShadowsFollowEveryEditOfTheScene) {
+  const miVector above_origin{0, 0, 10}, origin{0, 0, 0};
+  const miVector above_ten{10, 0, 10}, ten{10, 0, 0};
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "empty scene";
+
+  const miTag ball = refhost::add_object("ball", sphere({0, 0, 5}, 1));
+  EXPECT_FALSE(shadow(thread_, above_origin, origin).lit) << "the ball where it stands";
+
+  refhost::add_instance("ball_inst", ball, refhost::translate(10, 0, 0));
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "an instanced object only by it";
+  EXPECT_FALSE(shadow(thread_, above_ten, ten).lit) << "the instance's ball";
+
+  // The instance redefined in place with a half-transparent pane as its
+  // item: the ball stands on its own again, the pane takes its place.
+  refhost::add_object("pane",
+                      with_transparency(disc({0, 0, 5}, {0, 0, 1}, 1), {0.5f, 0.5f, 0.5f, 1}));
+  EXPECT_EQ(shadow(thread_, above_origin, origin).colour.g, 0.5f) << "the pane where it stands";
+  mi_api_incremental(1);
+  mi_api_instance_begin(mi_mem_int_strdup(__FILE__, __LINE__, "ball_inst"));
+  mi_api_instance_end(mi_mem_int_strdup(__FILE__, __LINE__, "pane"), 0, 0);
+  mi_api_incremental(0);
+  EXPECT_FALSE(shadow(thread_, above_origin, origin).lit) << "the ball on its own again";
+  const Shadow through_pane = shadow(thread_, above_ten, ten);
+  EXPECT_TRUE(through_pane.lit);
+  EXPECT_EQ(through_pane.colour.g, 0.5f) << "the pane's transparency";
+
+  refhost::reset();
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "nothing after a reset";
+  EXPECT_TRUE(shadow(thread_, above_ten, ten).lit) << "nothing after a reset";
+}
+
+// Every instance of an object places it once; objects nobody instances stand
+// as they are; lights, groups and instances of lights add nothing.
+TEST_F(Trace, EveryPlacementIsSeenOnceInTheDatabaseOrder) {
+  constexpr int kInstanced = 60, kAlone = 25;
+  std::vector<miTag> expected_instances;
+  for (int i = 0; i < kInstanced; ++i) {
+    const miTag o = refhost::add_object("o" + std::to_string(i), sphere({0, 0, 0}, 0.1f));
+    for (int k = 0; k < 2; ++k)
+      expected_instances.push_back(
+          refhost::add_instance("o" + std::to_string(i) + "_" + std::to_string(k), o,
+                                refhost::translate(float(i), float(k), 0)));
+  }
+  for (int i = 0; i < kAlone; ++i)
+    refhost::add_object("a" + std::to_string(i), sphere({0, 0, 0}, 1));
+  add_light_instance({});
+  refhost::add_group("g", {expected_instances.front()});
+
+  std::vector<refhost::Placement> placed;
+  refhost::placed_objects(placed);
+  ASSERT_EQ(placed.size(), size_t(2 * kInstanced + kAlone));
+  for (size_t i = 0; i < expected_instances.size(); ++i) {
+    EXPECT_EQ(placed[i].instance, expected_instances[i]) << i;
+    ASSERT_NE(placed[i].local_to_world, nullptr) << i;
+  }
+  for (size_t i = expected_instances.size(); i < placed.size(); ++i) {
+    EXPECT_EQ(placed[i].instance, 0u) << i;
+    EXPECT_EQ(placed[i].world_to_local, nullptr) << i;
+  }
 }
 
 TEST_F(Trace, RaysWithoutLengthOrDirectionAreNotShadowed) {
