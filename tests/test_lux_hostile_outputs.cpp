@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "tests/lux_fixture.h"
 #include "tools/lux/budget.h"
@@ -275,6 +277,71 @@ TEST_F(LuxHostileOutputs, CommandLineBoundsAndVersion) {
       << version.out;
   for (const char* shader : {"zel_lumenfield 1", "zel_lightprofile 1", "zel_light_object 1"})
     EXPECT_NE(version.out.find(shader), std::string::npos) << version.out;
+}
+
+// Beyond a few dozen lights a run keeps each light's average, not its
+// value at every point: memory stays points + rows × lights. The averages
+// are the same either way, and they add up to the direct light.
+TEST_F(LuxHostileOutputs, ManyLightsKeepTheirAveragesOnly) {
+  const auto header_and_avgs = [&](const std::vector<std::string>& extra) {
+    const fs::path scene = root_ / "array.json";
+    std::ofstream(scene) << R"({"samples": 1, "lights": [{"name": "p", "position": [0.1, 0.1, 2],
+      "array": {"rows": 6, "columns": 6, "spacing": [0.15, 0.15]}}],
+      "surfaces": [{"name": "a", "corner": [0, 0, 0], "u": [1, 0, 0], "v": [0, 1, 0],
+      "spacing": 0.25}]})";
+    std::vector<std::string> args{scene.string(), "-o", dir_.string(), "-q", "--no-pictures"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const Outcome run = run_lux(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::ifstream csv(dir_ / "a.csv");
+    std::string header;
+    std::getline(csv, header);
+    const auto report = nlohmann::json::parse(std::ifstream(dir_ / "report.json"));
+    const auto& area = report["surfaces"][0];
+    std::vector<double> avgs;
+    for (const auto& [name, value] : area["avg_lux_by_light"].items()) avgs.push_back(value);
+    // Mean of each light's column over the rows, when the columns are there.
+    std::vector<double> column_means;
+    size_t rows = 0;
+    for (std::string line; std::getline(csv, line); ++rows) {
+      std::vector<double> cells;
+      std::stringstream fields(line);
+      for (std::string f; std::getline(fields, f, ',');)
+        cells.push_back(f.empty() ? 0 : std::stod(f));
+      column_means.resize(cells.size() > 9 ? cells.size() - 9 : 0, 0.0);
+      for (size_t l = 0; l < column_means.size(); ++l) column_means[l] += cells[8 + l];
+    }
+    for (double& m : column_means) m /= double(rows);
+    return std::tuple{header, avgs, column_means, area["lux"]["avg"].get<double>()};
+  };
+  const auto [lean_header, lean, no_columns, avg] = header_and_avgs({});
+  EXPECT_EQ(lean_header, "i,j,x,y,z,E_lux,E_direct_lux,E_interreflected_lux,MF");
+  EXPECT_TRUE(no_columns.empty());
+  ASSERT_EQ(lean.size(), 36u);
+  double sum = 0;
+  for (double a : lean) sum += a;
+  EXPECT_NEAR(sum, avg, 1e-9 * avg);
+
+  const auto [full_header, full, columns, full_avg] = header_and_avgs({"--light-columns"});
+  EXPECT_NE(full_header.find(",\"E_p[6,6]\",MF"), std::string::npos) << full_header;
+  EXPECT_EQ(full, lean);
+  EXPECT_EQ(full_avg, avg);
+  ASSERT_EQ(columns.size(), 36u);
+  for (size_t l = 0; l < columns.size(); ++l) EXPECT_NEAR(columns[l], lean[l], 1e-6 * lean[l]) << l;
+
+  // The estimate follows: 4 million points and 400 lights fit in well
+  // under a gigabyte without the columns.
+  std::string lights = "[";
+  for (int l = 0; l < 400; ++l)
+    lights += std::string(l ? "," : "") + "{\"name\": \"l" + std::to_string(l) +
+              "\", \"position\": [0, 0, 2]}";
+  std::string big = grid_scene("0.0005");
+  const std::string one = R"([{"name": "lamp", "position": [0.5, 0.5, 2]}])";
+  big.replace(big.find(one), one.size(), lights + "]");
+  const lux::Scene huge = lux::parse_scene(big, "test.json", ".");
+  EXPECT_FALSE(lux::keeps_light_columns(huge.lights.size(), false));
+  EXPECT_LT(lux::estimate_work(huge, 0, false, false).bytes, uint64_t(1) << 30);
+  EXPECT_GT(lux::estimate_work(huge, 0, false, true).bytes, 3u * 4000000u * 400u * 8u);
 }
 
 }  // namespace

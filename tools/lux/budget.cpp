@@ -9,12 +9,13 @@ namespace lux {
 
 namespace {
 
-// Grid points of a surface, as make_grid lays them out.
+// Cells of a surface's grid along an edge, as make_grid lays them out.
+double cells_along(const SurfaceDesc& s, const Vec3& edge) {
+  return std::max(1.0, std::ceil(length(edge) / s.spacing - 1e-9));
+}
+
 uint64_t points_of(const SurfaceDesc& s) {
-  const auto cells = [&](const Vec3& edge) {
-    return std::max(1.0, std::ceil(length(edge) / s.spacing - 1e-9));
-  };
-  return static_cast<uint64_t>(cells(s.u) * cells(s.v));
+  return static_cast<uint64_t>(cells_along(s, s.u) * cells_along(s, s.v));
 }
 
 std::string count(double n) {
@@ -31,7 +32,7 @@ std::string gigabytes(uint64_t bytes) {
   return text;
 }
 
-WorkEstimate estimate_work(const Scene& scene, int samples, bool view) {
+WorkEstimate estimate_work(const Scene& scene, int samples, bool view, bool light_columns) {
   WorkEstimate w;
   w.lights = scene.lights.size() + scene.object_lights.size();
   double samples_per_point = 0;
@@ -46,9 +47,19 @@ WorkEstimate estimate_work(const Scene& scene, int samples, bool view) {
   };
   for (const auto& l : scene.lights) add(l.samples);
   for (const auto& l : scene.object_lights) add(l.samples);
-  for (const auto& s : scene.surfaces) w.points += points_of(s);  // a polygon's: its rectangle's
-  for (const auto& p : scene.point_lists) w.points += p.points.size();
-  w.bytes = w.points * (kBytesPerPoint + kBytesPerPointAndLight * w.lights);
+  // Each row of a grid (a point list is one row) keeps its sum per light
+  // for the averages by light.
+  uint64_t rows = 0;
+  for (const auto& s : scene.surfaces) {
+    w.points += points_of(s);  // a polygon's: its rectangle's
+    rows += static_cast<uint64_t>(cells_along(s, s.v));
+  }
+  for (const auto& p : scene.point_lists) {
+    w.points += p.points.size();
+    rows += 1;
+  }
+  w.bytes = w.points * (kBytesPerPoint + (light_columns ? kBytesPerPointAndLight * w.lights : 0)) +
+            rows * 8 * w.lights;
   w.samples = double(w.points) * samples_per_point;
   if (view && scene.view) {
     const uint64_t pixels = uint64_t(scene.view->width) * uint64_t(scene.view->height);

@@ -18,19 +18,29 @@ struct WorkEstimate {
   double samples = 0;   // emitter samples drawn, each one call of a light's shader
 };
 
-// Bytes a grid point costs: its position and illuminance, one value per
-// light (the CSV's columns and the report's shares), and its place in the
-// JSON report, as a value and as text.
+// Bytes a grid point costs: its position and illuminance, and its place in
+// the JSON report, as a value and as text; and, when the tables have a
+// column per light, one value per light.
 constexpr uint64_t kBytesPerPoint = 3 * 8 + 8 + 16 + 24;
 constexpr uint64_t kBytesPerPointAndLight = 8;
+// Up to this many lights the tables have a column per light unless asked
+// otherwise; beyond, only when asked (--light-columns): a table of hundreds
+// of columns helps nobody, and its values would cost points × lights.
+constexpr size_t kMaxLightColumns = 32;
+
+// Whether a run keeps each light's value at every point.
+constexpr bool keeps_light_columns(size_t lights, bool asked) {
+  return asked || lights <= kMaxLightColumns;
+}
 // Bytes a pixel of the camera view costs: three channels and a flag.
 constexpr uint64_t kBytesPerPixel = 3 * 8 + 1 + 4;
 // More light samples than this take weeks on a workstation.
 constexpr double kMaxSamples = 1e12;
 
 // The cost of calculating `scene`: `samples` replaces every light's count
-// when positive, as --samples does; `view` when the camera view is drawn.
-WorkEstimate estimate_work(const Scene& scene, int samples, bool view);
+// when positive, as --samples does; `view` when the camera view is drawn;
+// `light_columns` when each light's value is kept at every point.
+WorkEstimate estimate_work(const Scene& scene, int samples, bool view, bool light_columns = true);
 
 // Refuses a run whose memory exceeds `max_bytes` or whose samples exceed
 // kMaxSamples, naming the figures and how to lower them.

@@ -149,16 +149,21 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
     r.lux_new.assign(r.grid.points.size(), 0.0);
     r.direct.assign(r.grid.points.size(), 0.0);
     r.interreflected.assign(r.grid.points.size(), 0.0);
-    r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
+    if (options.light_columns)
+      r.per_light.assign(lights.size(), std::vector<double>(r.grid.points.size(), 0.0));
     for (int j = 0; j < r.grid.nv; ++j) rows.emplace_back(s, j);
     work += r.grid.points.size() * lights.size();
   }
 
+  // Each row's sum per light, added up in row order afterwards so that the
+  // averages do not depend on which thread did which row.
+  std::vector<double> row_light_sums(rows.size() * lights.size(), 0.0);
   Progress progress("illuminance", work, options.progress);
   for_rows(static_cast<int>(rows.size()), options.threads,
            [&](int row, refhost::ThreadContext& thread) {
              const auto [s, j] = rows[size_t(row)];
              SurfaceResult& r = results[s];
+             double* const light_sums = row_light_sums.data() + size_t(row) * lights.size();
              for (int i = 0; i < r.grid.nu; ++i) {
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
                if (!r.grid.counts(p)) continue;
@@ -168,8 +173,10 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
                  thread.rng = point_seed(r.grid.points[p], normal, l);
                  thread.sample_index = 0;
                  const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
-                 r.per_light[l][p] = lights[l].maintenance_factor * e;
-                 total += r.per_light[l][p];
+                 const double maintained = lights[l].maintenance_factor * e;
+                 if (!r.per_light.empty()) r.per_light[l][p] = maintained;
+                 light_sums[l] += maintained;
+                 total += maintained;
                  total_new += e;
                }
                r.direct[p] = total;
@@ -184,7 +191,14 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
              }
              progress.add(uint64_t(r.grid.nu) * lights.size(), thread.thread);
            });
+  for (auto& r : results) r.avg_by_light.assign(lights.size(), 0.0);
+  for (size_t row = 0; row < rows.size(); ++row)
+    for (size_t l = 0; l < lights.size(); ++l)
+      results[rows[row].first].avg_by_light[l] += row_light_sums[row * lights.size() + l];
   for (auto& r : results) {
+    size_t n = 0;
+    for (size_t p = 0; p < r.grid.points.size(); ++p) n += r.grid.counts(p) ? 1 : 0;
+    for (double& a : r.avg_by_light) a = n > 0 ? a / double(n) : 0.0;
     r.stats = stats_of(r.lux, r.grid.state);
     r.stats_new = stats_of(r.lux_new, r.grid.state);
     r.direct_stats = stats_of(r.direct, r.grid.state);

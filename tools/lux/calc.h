@@ -56,19 +56,26 @@ struct SurfaceResult {
   std::string surface;  // the scene surface the area lies on
   std::string role;     // "surface", "task", "surrounding" or "background"
   Grid grid;
-  std::vector<double> lux;                     // per point, total: direct + interreflected, maintained
-  std::vector<double> lux_new;                 // the same with new lights
-  std::vector<double> direct;                  // per point, straight from the lights, maintained
-  std::vector<double> interreflected;          // per point, from the reflecting surfaces, maintained
-  std::vector<std::vector<double>> per_light;  // [light][point], direct, maintained
-  Stats stats;                                 // of `lux`
-  Stats stats_new;                             // of `lux_new`
-  Stats direct_stats;                          // of `direct`
+  std::vector<double> lux;             // per point, total: direct + interreflected, maintained
+  std::vector<double> lux_new;         // the same with new lights
+  std::vector<double> direct;          // per point, straight from the lights, maintained
+  std::vector<double> interreflected;  // per point, from the reflecting surfaces, maintained
+  // [light][point], direct, maintained; only when the run keeps every
+  // light's value at every point (CalcOptions::light_columns).
+  std::vector<std::vector<double>> per_light;
+  std::vector<double> avg_by_light;  // [light], direct, maintained, over the counted points
+  Stats stats;                       // of `lux`
+  Stats stats_new;                   // of `lux_new`
+  Stats direct_stats;                // of `direct`
 };
 
 struct CalcOptions {
   int threads = 1;
   bool progress = false;  // draw a progress bar on standard error
+  // Keep each light's illuminance at every point, for the tables' columns
+  // per light. Without it a result holds only each light's average, so the
+  // memory of a run does not grow with points × lights.
+  bool light_columns = true;
 };
 
 struct RadiositySolution;

@@ -44,7 +44,8 @@ struct Options {
   bool quiet = false;
   std::string plugin;
   std::string declarations;
-  double max_memory = 0;  // GB; 0: half the machine's memory
+  double max_memory = 0;       // GB; 0: half the machine's memory
+  bool light_columns = false;  // a column per light in the tables, whatever their number
   std::string units = "lux";
 };
 
@@ -103,9 +104,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   load_declarations(o.declarations.empty() ? refhost::default_declaration_path() : o.declarations);
   const Scene scene = load_scene(o.scene);
   if (o.view && !scene.view) throw Error(o.scene + ": --view needs a \"view\" in the scene file");
+  const bool light_columns =
+      keeps_light_columns(scene.lights.size() + scene.object_lights.size(), o.light_columns);
   try {
     check_work(
-        estimate_work(scene, o.samples, o.view),
+        estimate_work(scene, o.samples, o.view, light_columns),
         o.max_memory > 0 ? static_cast<uint64_t>(o.max_memory * 1e9) : default_memory_bound());
   } catch (const Error& e) {
     throw Error(scene.file + ": " + e.what());
@@ -130,6 +133,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
                      ? o.threads
                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   calc.progress = !o.quiet && Progress::stderr_is_terminal();
+  calc.light_columns = light_columns;
 
   const auto start = std::chrono::steady_clock::now();
   RadiositySolution interreflection;
@@ -148,8 +152,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
       refhost::ThreadContext thread;
       return indirect_illuminance(interreflection, point, normal, thread);
     };
-  info.cylindrical =
-      calculate_cylindrical(model, calc, field, reflects ? "radiosity" : "none");
+  info.cylindrical = calculate_cylindrical(model, calc, field, reflects ? "radiosity" : "none");
   if (scene.glare) info.glare = calculate_glare(model, calc, field);
   info.threads = calc.threads;
   info.seconds = elapsed.count();
@@ -177,7 +180,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     taken.insert(base);
     info.surface_files.push_back(base);
     std::vector<std::string> names;
-    for (const auto& l : model.lights()) names.push_back(l.name);
+    if (calc.light_columns)
+      for (const auto& l : model.lights()) names.push_back(l.name);
     files.write_text(base + ".csv", grid_csv(r, names, info.units));
     if (info.pictures && !r.grid.is_point_list())
       files.write_file(base + ".png", [&](const fs::path& temp) {
@@ -291,6 +295,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
                  "refuse runs whose results need more memory than this, in GB "
                  "(default: half the machine's memory)")
       ->check(CLI::PositiveNumber);
+  app.add_flag("--light-columns", o.light_columns,
+               "a column per light in the tables even beyond " + std::to_string(kMaxLightColumns) +
+                   " lights (memory: points × lights)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -92,7 +92,8 @@ std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& lig
         continue;
       }
       out << "," << number(units.illuminance_of(r.lux[p]), "%.9g");
-      out << "," << number(units.illuminance_of(p < r.direct.size() ? r.direct[p] : r.lux[p]), "%.9g");
+      out << ","
+          << number(units.illuminance_of(p < r.direct.size() ? r.direct[p] : r.lux[p]), "%.9g");
       out << ","
           << number(units.illuminance_of(p < r.interreflected.size() ? r.interreflected[p] : 0.0),
                     "%.9g");
@@ -246,9 +247,8 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
     j[std::string(illuminance_key(u)) + "_new"] = stats_json(r.stats_new, u);
     add_interreflection_stats(j, model, r);
     json shares = json::object();
-    for (size_t l = 0; l < r.per_light.size(); ++l)
-      shares[model.lights()[l].name] =
-          u.illuminance_of(stats_of(counted(r.grid, r.per_light[l])).avg);
+    for (size_t l = 0; l < r.avg_by_light.size() && l < model.lights().size(); ++l)
+      shares[model.lights()[l].name] = u.illuminance_of(r.avg_by_light[l]);
     j[std::string("avg_") + illuminance_key(u) + "_by_light"] = shares;
     if (s < info.surface_files.size()) {
       j["csv"] = info.surface_files[s] + ".csv";

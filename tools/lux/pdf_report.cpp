@@ -385,10 +385,10 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
              {"Emin/Eavg", ratio_text(r.stats.u0), ""},
              {"Emin/Emax", ratio_text(r.stats.min_over_max), ""},
              {"Maintenance factor", ratio_text(maintenance_factor), ""}});
-  if (r.per_light.size() > 1) {
+  if (r.avg_by_light.size() > 1) {
     Rows shares;
-    for (size_t l = 0; l < r.per_light.size() && l < model.lights().size(); ++l) {
-      const double avg = stats_of(counted(r.grid, r.per_light[l])).avg;
+    for (size_t l = 0; l < r.avg_by_light.size() && l < model.lights().size(); ++l) {
+      const double avg = r.avg_by_light[l];
       shares.push_back({model.lights()[l].name, lux_text(avg),
                         r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
     }
