@@ -116,6 +116,8 @@ schema = {
         "shader": {"$ref": "#/$defs/lumenfield_fields"},
         "object_shader": {"$ref": "#/$defs/light_object_fields"},
         "maintenance_factor": {"$ref": "#/$defs/maintenance_factor"},
+        "flux": {"type": "number", "exclusiveMinimum": 0,
+                 "description": "lumen the light is to emit; the calculator scales it to that"},
     }), ["name", "shape"]),
     "occluder": obj("a solid that casts shadows", dict(solid_props, **{
         "name": name,

@@ -315,4 +315,180 @@ TEST_F(LuxPdf, PaperSizeIsA4OrLetter) {
   EXPECT_FALSE(fs::exists(dir_ / "bad"));
 }
 
+// A room whose faces reflect, two panels, a work plane, the glare rating
+// from one seat in two directions and cylindrical illuminance at one eye
+// height: every further section of the report is there.
+const char* kGlareScene = R"({
+  "title": "Glare and modelling room",
+  "samples": 4,
+  "room": {"position": [0, 0, 0], "size": [4, 3, 2.8], "spacing": 1.0},
+  "interreflection": {"patch_size": 0.7},
+  "lights": [
+    {"name": "panel west", "shape": "rectangle", "size": [0.6, 0.6],
+     "position": [1.2, 1.5, 2.75], "shader": {"intensity": 3000, "intensity_unit": 1,
+                                              "cosine_distribution": true}},
+    {"name": "panel east", "shape": "rectangle", "size": [0.6, 0.6],
+     "position": [2.8, 1.5, 2.75], "shader": {"intensity": 3000, "intensity_unit": 1,
+                                              "cosine_distribution": true}}
+  ],
+  "surfaces": [
+    {"name": "work plane", "corner": [0, 0, 0.75], "u": [4, 0, 0], "v": [0, 3, 0], "spacing": 0.5}
+  ],
+  "cylindrical": [{"name": "seating", "corner": [0, 0, 0], "u": [4, 0, 0], "v": [0, 3, 0],
+                   "spacing": 1, "heights": [1.2]}],
+  "observers": [{"name": "seat", "position": [2, 0.4, 1.2], "directions": [[0, 1, 0], [1, 0, 0]]}],
+  "ugr": {"default_observers": false}
+})";
+
+// The line of `text` that begins with `name` followed by a space, cut
+// after the name; empty when there is none. With `after` the search starts
+// there.
+std::string row_after(const std::string& text, const std::string& name, size_t after = 0) {
+  std::istringstream lines(text.substr(std::min(after, text.size())));
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find_first_not_of(' ');
+    if (at != std::string::npos && line.compare(at, name.size() + 1, name + " ") == 0)
+      return line.substr(at + name.size());
+  }
+  return "";
+}
+
+// The report of a room with glare, cylindrical areas and interreflection:
+// its further sections print the JSON report's UGR per observer and
+// direction, cylindrical, horizontal and semi-cylindrical figures and the
+// flux balance (totals and per element) to the digits shown; every
+// luminaire is in the schedule and in the glare detail; the pages are the
+// title, the schedule, per surface its map and one page of points (every
+// grid here is small), two pages of further sections (no section split
+// between them) and the settings.
+TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
+  std::ofstream(dir_ / "glare.json") << kGlareScene;
+  const fs::path out = dir_ / "glare";
+  const Outcome r = run_lux({(dir_ / "glare.json").string(), "-o", out.string(), "-q", "-j", "2",
+                             "--no-pictures", "--pdf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  const fs::path pdf = out / "report.pdf";
+  const std::string all = pdf_text(pdf);
+  ASSERT_FALSE(json["ugr"].is_null());
+  ASSERT_FALSE(json["interreflection"].is_null());
+  ASSERT_EQ(json["cylindrical"].size(), 1u);
+
+  const int surfaces = static_cast<int>(json["surfaces"].size());
+  ASSERT_EQ(surfaces, 7);  // six room faces and the work plane
+  const int pages = std::stoi(pdf_info(pdf, "Pages"));
+  EXPECT_EQ(pages, 1 + 1 + 2 * surfaces + 2 + 1);
+  const std::string sections_page = pdf_text(pdf, pages - 2, pages - 1);
+  for (const char* heading : {"Discomfort glare (UGR)", "Cylindrical illuminance and modelling",
+                              "Semi-cylindrical illuminance", "Flux balance of the interreflection",
+                              "Light absorbed per reflecting element"})
+    EXPECT_NE(sections_page.find(heading), std::string::npos) << heading << "\n" << sections_page;
+  EXPECT_NE(pdf_text(pdf, pages, pages).find("Calculation settings"), std::string::npos);
+
+  // UGR: "seat (2, 0.4, 1.2) +y given <L_b> <count> <UGR>"; "-" where no
+  // luminaire is in the field (looking +x, the panels are too high or
+  // behind).
+  const size_t glare_at = all.find("Discomfort glare (UGR)");
+  ASSERT_NE(glare_at, std::string::npos);
+  for (const auto& rating : json["ugr"]["ratings"]) {
+    const auto& d = rating["direction"];
+    const std::string looking = d[0].get<double>() > 0.5 ? "+x" : "+y";
+    size_t at = glare_at;
+    std::vector<std::string> w;
+    for (;;) {
+      const std::string row = row_after(all, rating["observer"], at);
+      ASSERT_FALSE(row.empty()) << "no row looking " << looking;
+      at = all.find(row, at) + row.size();
+      w = words(row);
+      if (std::find(w.begin(), w.end(), looking) != w.end()) break;
+    }
+    if (rating["ugr"].is_null()) {
+      EXPECT_EQ(w.back(), "-") << looking;
+    } else {
+      EXPECT_NEAR(std::stod(w.back()), rating["ugr"].get<double>(), 0.05 + 1e-9) << looking;
+    }
+    EXPECT_NEAR(std::stod(w[w.size() - 3]), rating["background_luminance_cd_m2"].get<double>(),
+                0.05 + 1e-9)
+        << looking;
+    EXPECT_EQ(std::stoi(w[w.size() - 2]), static_cast<int>(rating["luminaires"].size()));
+  }
+  ASSERT_FALSE(json["ugr"]["largest"].is_null());
+  {
+    char largest[32];
+    std::snprintf(largest, sizeof largest, "Largest UGR: %.1f",
+                  json["ugr"]["largest"].get<double>());
+    EXPECT_NE(all.find(largest), std::string::npos) << largest;
+  }
+
+  // Cylindrical: "seating 1.20 4 x 3 <Ez avg> <Ez min> <min/avg> <Eh avg> <Ez/Eh>".
+  const auto& cyl = json["cylindrical"][0];
+  const size_t cyl_at = all.find("Cylindrical illuminance and modelling");
+  ASSERT_NE(cyl_at, std::string::npos);
+  {
+    const auto w = words(row_after(all, "seating", cyl_at));
+    ASSERT_GE(w.size(), 6u);
+    const size_t n = w.size();
+    EXPECT_NEAR(std::stod(w[n - 5]), cyl["cylindrical"]["avg"].get<double>(), 0.05 + 1e-9);
+    EXPECT_NEAR(std::stod(w[n - 4]), cyl["cylindrical"]["min"].get<double>(), 0.05 + 1e-9);
+    EXPECT_NEAR(std::stod(w[n - 3]), cyl["cylindrical"]["min_over_avg"].get<double>(),
+                0.005 + 1e-9);
+    EXPECT_NEAR(std::stod(w[n - 2]), cyl["horizontal"]["avg"].get<double>(), 0.05 + 1e-9);
+    EXPECT_NEAR(std::stod(w[n - 1]), cyl["modelling"].get<double>(), 0.005 + 1e-9);
+  }
+  // Semi-cylindrical: "seating 1.20 <facing> <avg> <min> <max> <min/avg>" per facing.
+  const size_t semi_at = all.find("Semi-cylindrical illuminance");
+  ASSERT_NE(semi_at, std::string::npos);
+  const char* facings[] = {"+x", "+y", "-x", "-y"};
+  size_t at = semi_at;
+  for (size_t k = 0; k < 4; ++k) {
+    const std::string row = row_after(all, "seating", at);
+    at = all.find(row, at) + row.size();
+    const auto w = words(row);
+    ASSERT_EQ(w.size(), 6u) << row;
+    EXPECT_EQ(w[1], facings[k]);
+    const auto& semi = cyl["semi_cylindrical"][k];
+    EXPECT_NEAR(std::stod(w[2]), semi["avg"].get<double>(), 0.05 + 1e-9) << facings[k];
+    EXPECT_NEAR(std::stod(w[3]), semi["min"].get<double>(), 0.05 + 1e-9) << facings[k];
+    EXPECT_NEAR(std::stod(w[4]), semi["max"].get<double>(), 0.05 + 1e-9) << facings[k];
+  }
+
+  // Flux balance: totals, and each element's absorbed lumen.
+  const auto& balance = json["interreflection"]["flux_balance_lm"];
+  const size_t flux_at = all.find("Flux balance of the interreflection");
+  ASSERT_NE(flux_at, std::string::npos);
+  const struct {
+    const char* label;
+    const char* key;
+  } totals[] = {{"Emitted by the luminaires", "emitted"},
+                {"Directly on reflecting surfaces", "direct_on_reflecting_surfaces"},
+                {"Absorbed by reflecting surfaces", "absorbed"},
+                {"Reflected and lost", "reflected_and_lost"},
+                {"Left unshot", "unshot"}};
+  for (const auto& t : totals) {
+    const auto w = words(row_after(all, t.label, flux_at));
+    ASSERT_GE(w.size(), 1u) << t.label;
+    EXPECT_NEAR(std::stod(w[0]), balance[t.key].get<double>(), 0.05 + 1e-9) << t.label;
+  }
+  EXPECT_NEAR(balance["emitted"].get<double>(), 6000, 1e-6);  // both panels state 3000 lm
+  const size_t elements_at = all.find("Light absorbed per reflecting element");
+  ASSERT_NE(elements_at, std::string::npos);
+  for (const auto& element : json["interreflection"]["elements"]) {
+    const auto w = words(row_after(all, element["name"], elements_at));
+    ASSERT_GE(w.size(), 1u) << element["name"];
+    EXPECT_NEAR(std::stod(w.back()), element["absorbed_lm"].get<double>(), 0.05 + 1e-9)
+        << element["name"];
+  }
+
+  // Every luminaire in the schedule and among the ones the seat sees.
+  const std::string schedule = pdf_text(pdf, 2, 2);
+  for (const auto& light : json["lights"]) {
+    EXPECT_FALSE(row_after(schedule, light["name"]).empty()) << light["name"];
+    EXPECT_FALSE(row_after(all, light["name"], glare_at).empty()) << light["name"];
+  }
+  // The settings name the patch size and residual the run used.
+  const std::string settings = pdf_text(pdf, pages, pages);
+  EXPECT_NE(settings.find("patches of about 0.7 m"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("residual 1e-05"), std::string::npos) << settings;
+}
+
 }  // namespace

@@ -297,6 +297,72 @@ TEST_F(LuxTest, FluxScalingGivesTheAskedFlux) {
   }
 }
 
+// A scene with one light object, the given object JSON.
+std::string one_object_light_scene(const std::string& profiles, const std::string& object) {
+  return R"({"profiles": [)" + profiles + R"(], "light_objects": [)" + object +
+         R"(], "surfaces": [{"name": "floor", "corner": [-1, -1, 0], "u": [2, 0, 0],
+             "v": [0, 2, 0], "spacing": 1}]})";
+}
+
+// A light object given "flux" emits that flux, whatever its shape and
+// distribution: its photons (the shader's own emission, a route apart from
+// the direct light the scaling integrates) carry the asked lumens within
+// 0.5% plus three standard errors; one in candela checks the closed form
+// 4π I of an isotropic source. An object light following an EULUMDAT file
+// takes its absolute candela from the file and emits the luminaire flux the
+// file states.
+TEST_F(LuxTest, FluxScalingOfALightObjectGivesTheAskedFlux) {
+  const fs::path ies = write_test_ies();
+  const std::string profile = R"({"name": "p", "file": ")" + ies.string() + R"("})";
+  const struct {
+    const char* name;
+    std::string object;
+    double asked;
+  } cases[] = {
+      {"sphere in candela", R"({"name": "orb", "shape": "sphere", "center": [0, 0, 2],
+          "radius": 0.1, "flux": 900, "shader": {"intensity": 20, "intensity_unit": 0}})",
+       900},
+      {"box in lumen", R"({"name": "cube", "shape": "box", "min": [-0.1, -0.1, 2],
+          "max": [0.1, 0.1, 2.2], "flux": 1500, "shader": {"intensity": 400,
+          "intensity_unit": 1}})",
+       1500},
+      {"panel with a profile", R"({"name": "panel", "shape": "rectangle",
+          "corner": [-0.3, -0.3, 2.5], "u": [0.6, 0, 0], "v": [0, 0.6, 0], "flux": 2500,
+          "shader": {"use_profile": true, "profile_name": "p", "absolute_intensity": true}})",
+       2500},
+  };
+  for (const auto& c : cases) {
+    lux::Model& m = build(one_object_light_scene(profile, c.object));
+    const lux::Light& light = m.lights().front();
+    ASSERT_FALSE(light.photometry.is_null()) << c.name;
+    EXPECT_EQ(light.photometry["flux"]["asked_lm"].get<double>(), c.asked) << c.name;
+    ASSERT_TRUE(light.stated_flux.has_value()) << c.name;
+    EXPECT_EQ(*light.stated_flux, c.asked) << c.name;
+    const PhotonFlux photons = photon_flux_with_noise(m, 40000);
+    EXPECT_NEAR(photons.mean, c.asked, 0.005 * c.asked + 3 * photons.sigma) << c.name;
+    std::printf("%-22s asked %7.1f lm, before %8.2f lm, photons %8.1f +- %.1f lm (%+.3f%%)\n",
+                c.name, c.asked, light.photometry["flux"]["before_lm"].get<double>(), photons.mean,
+                photons.sigma, 100 * (photons.mean - c.asked) / c.asked);
+  }
+  // The isotropic sphere: 20 cd in every direction is 4π · 20 lm before scaling.
+  build(one_object_light_scene(profile, cases[0].object));
+  EXPECT_NEAR(model_->lights().front().photometry["flux"]["before_lm"].get<double>(),
+              4 * 3.141592653589793 * 20, 0.005 * 4 * 3.141592653589793 * 20);
+
+  const fs::path ldt = shared_profiles() / "example.ldt";
+  if (!fs::exists(ldt)) GTEST_SKIP() << "no shared profiles at " << ldt.parent_path();
+  lux::Model& m = build(one_object_light_scene(
+      R"({"name": "e", "file": ")" + ldt.string() + R"("})",
+      R"({"name": "troffer", "shape": "rectangle", "corner": [-0.3, -0.3, 2.5], "u": [0.6, 0, 0],
+          "v": [0, 0.6, 0], "shader": {"use_profile": true, "profile_name": "e"}})"));
+  const lux::Light& light = m.lights().front();
+  ASSERT_TRUE(light.stated_flux.has_value());
+  EXPECT_NEAR(*light.stated_flux, 5134, 0.05);
+  EXPECT_TRUE(light.caveats.empty()) << light.caveats.front();
+  const PhotonFlux photons = photon_flux_with_noise(m, 40000);
+  EXPECT_NEAR(photons.mean, 5134, 0.01 * 5134 + 3 * photons.sigma);
+}
+
 TEST_F(LuxTest, FluxOfADarkLightOrABadFileIsRefusedByName) {
   try {
     build(one_light_scene("", R"({"name": "dark", "position": [0, 0, 3], "flux": 100,
@@ -305,6 +371,15 @@ TEST_F(LuxTest, FluxOfADarkLightOrABadFileIsRefusedByName) {
   } catch (const lux::Error& e) {
     const std::string what = e.what();
     EXPECT_NE(what.find("light \"dark\""), std::string::npos) << what;
+    EXPECT_NE(what.find("emits nothing"), std::string::npos) << what;
+  }
+  try {
+    build(one_object_light_scene("", R"({"name": "dark orb", "shape": "sphere",
+        "center": [0, 0, 2], "radius": 0.1, "flux": 100, "shader": {"intensity": 0}})"));
+    FAIL() << "scaled a dark light object";
+  } catch (const lux::Error& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("light object \"dark orb\""), std::string::npos) << what;
     EXPECT_NE(what.find("emits nothing"), std::string::npos) << what;
   }
   EXPECT_THROW(build(one_light_scene("", R"({"name": "l", "position": [0, 0, 3], "flux": -5})")),

@@ -14,6 +14,7 @@
 #include "tools/lux/input_file.h"
 #include "tools/lux/outputs.h"
 #include "tools/lux/pdf_report.h"
+#include "tools/lux/pdf_sections.h"
 #include "tools/lux/photon_trace.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/profile_cmd.h"
@@ -203,6 +204,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     content.date = report_date();
     content.paper = *paper_named(o.paper);
     content.maintenance_factor = scene.maintenance_factor;
+    content.sections = report_sections(model, info);
+    content.settings = report_settings(model, info, {o.direct_only});
     write_pdf_report(model, results, info, content, files.reserve("report.pdf"));
     info.pdf_file = "report.pdf";
   }

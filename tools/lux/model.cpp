@@ -548,7 +548,10 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   a.set_all(d.shader, profiles_);
   require_profile(a, d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
+  const miTag light_tag = light_of_instance(light.scene.instance);
+  use_file_photometry(light, photometry_entry(d), scene_, light_tag);
   init_light(light);
+  scale_to_flux(light, photometry_entry(d), scene_, light_tag);
   light.messages.insert(light.messages.begin(), generator_messages.begin(),
                         generator_messages.end());
   lights_.push_back(std::move(light));

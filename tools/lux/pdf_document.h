@@ -79,6 +79,10 @@ class Document {
   void text(double x, double y, const std::string& s, double size, bool bold = false,
             double align = 0) const;
   double text_width(const std::string& s, double size, bool bold = false) const;
+  // `s` shortened with an ellipsis to fit `width` in a font of `size`.
+  std::string fitted(const std::string& s, double width, double size, bool bold = false) const {
+    return fit(s, width, size, bold);
+  }
 
   static constexpr double kMargin = 50;  // points, all round
   static constexpr double kBody = 9.5;   // font sizes in points

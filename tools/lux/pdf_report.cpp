@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "refhost/profiles.h"
+#include "tools/lux/photometry.h"
 #include "tools/lux/picture.h"
 #include "tools/lux/polar.h"
 
@@ -244,33 +245,41 @@ void title_page(Document& doc, const Model& model, const std::vector<SurfaceResu
 
 // --- Luminaire schedule ---------------------------------------------------
 
-// The polar diagrams of the profiles the luminaires use, two to a row:
-// each as its file gives it, with the file and its format beneath.
+// The polar diagrams of the profiles the luminaires use, two to a row,
+// both principal planes of each in cd/klm (see profile_polar), with the
+// file, its format and the unit in words beneath.
 constexpr double kPolarHeight = 250;  // points, with title and legend
-constexpr double kCaptionHeight = 14;
+constexpr double kCaptionLine = 10;   // points per caption line
+constexpr int kCaptionLines = 3;
 
 void profile_diagrams(Document& doc, const std::vector<const ProfileDesc*>& profiles) {
   const double gap = 20;
   const double box_w = (doc.width() - gap) / 2;
   for (size_t k = 0; k < profiles.size(); k += 2) {
-    doc.figure(kPolarHeight + kCaptionHeight + 8, [&](double x, double y) {
+    doc.figure(kPolarHeight + kCaptionLines * kCaptionLine + 8, [&](double x, double y) {
       for (size_t m = k; m < profiles.size() && m < k + 2; ++m) {
         const ProfileDesc& p = *profiles[m];
         const double bx = x + double(m - k) * (box_w + gap);
-        const std::string caption =
-            p.file.filename().string() + ", " + (p.format == 2 ? "EULUMDAT" : "IES LM-63");
-        refhost::ProfileTable table;
-        std::string problem;
-        if (refhost::read_profile_file(p.file.string(), p.format, table, problem)) {
-          PolarCurves curves = polar_curves(table, 1.0);
-          curves.unit = "cd";
-          draw_polar(doc.cr(), curves, p.name, {bx, y, box_w, kPolarHeight});
-        } else {
+        std::vector<std::string> caption{p.file.filename().string() + ", " +
+                                         (p.format == 2 ? "EULUMDAT" : "IES LM-63")};
+        try {
+          const PhotometricFile file = read_photometric_file(p.file, p.format);
+          const ProfileSummary summary = summarise(file);
+          const ProfilePolar polar = profile_polar(file, summary);
+          draw_polar(doc.cr(), polar.curves, p.name, {bx, y, box_w, kPolarHeight});
+          caption.push_back(polar.unit_note);
+          caption.push_back("peak " + number(summary.peak_cd, "%.0f") + " cd, " +
+                            number(summary.flux, "%.0f") + " lm integrated");
+        } catch (const Error& e) {
           cairo_set_source_rgb(doc.cr(), 0, 0, 0);
-          doc.text(bx + box_w / 2, y + kPolarHeight / 2, p.name + ": " + problem, 8, false, 0.5);
+          doc.text(bx + box_w / 2, y + kPolarHeight / 2, p.name + ": cannot be drawn", 8, false,
+                   0.5);
+          caption.push_back(e.what());
         }
         cairo_set_source_rgb(doc.cr(), 0.3, 0.3, 0.3);
-        doc.text(bx + box_w / 2, y + kPolarHeight + 10, caption, 8, false, 0.5);
+        for (size_t line = 0; line < caption.size(); ++line)
+          doc.text(bx + box_w / 2, y + kPolarHeight + 10 + double(line) * kCaptionLine,
+                   doc.fitted(caption[line], box_w, 7.5), 7.5, false, 0.5);
       }
     });
   }
@@ -503,10 +512,28 @@ void surface_pages(Document& doc, const Model& model, const std::vector<SurfaceR
 
 // --- Further results and settings -----------------------------------------
 
+// About how tall a section is drawn: its heading, its notes wrapped at
+// the text width, its table's header and rows.
+double section_height(const Document& doc, const ReportSection& section) {
+  constexpr double kHeading = 32;
+  double height = kHeading;
+  for (const auto& note : section.notes) {
+    const double lines = std::ceil(doc.text_width(note, Document::kBody) / doc.width() + 0.1);
+    height += lines * Document::kBody * Document::kLineSpacing + Document::kBody * 0.4;
+  }
+  if (!section.table.columns.empty())
+    height += double(section.table.rows.size() + 1) * Document::row_height(Document::kTable) +
+              Document::kTable;
+  return height;
+}
+
+// The sections one after another; one that fits on a page is not split
+// between two.
 void further_sections(Document& doc, const std::vector<ReportSection>& sections) {
   if (sections.empty()) return;
   doc.new_page();
   for (const auto& section : sections) {
+    doc.need(std::min(section_height(doc, section), doc.page_room()));
     doc.heading(section.heading);
     for (const auto& note : section.notes) doc.paragraph(note);
     if (!section.table.columns.empty()) doc.table(section.table.columns, section.table.rows);
@@ -529,10 +556,12 @@ void settings_page(Document& doc, const Model& model, const RunInfo& info,
     int photons = 0;
     for (const auto& f : info.flux)
       if (f.light == light.name) photons = f.photons;
-    lights.push_back(
-        {light.name, std::to_string(light.samples), photons > 0 ? std::to_string(photons) : "-"});
+    lights.push_back({light.name,
+                      light.samples > 0 ? std::to_string(light.samples) + " points"
+                                        : "error " + number(100 * light.accuracy, "%g") + " %",
+                      photons > 0 ? std::to_string(photons) : "-"});
   }
-  doc.table({{"Luminaire", 0}, {"Emitter samples per point", 1}, {"Photons", 1}}, lights);
+  doc.table({{"Luminaire", 0}, {"Emitter sampling per point", 1}, {"Photons", 1}}, lights);
   if (!info.messages.empty()) {
     doc.heading("Messages of the calculation");
     for (const auto& m : info.messages) doc.paragraph(m, 8);

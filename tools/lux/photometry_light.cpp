@@ -40,19 +40,20 @@ double float_field(refhost::ShaderInstance& s, const std::string& name, float fa
   return double(field_value<float>(s, name, fallback));
 }
 
-bool written(const LightDesc& desc, const char* field) {
-  return desc.shader.fields.contains(field);
+bool written(const PhotometryEntry& entry, const char* field) {
+  return entry.shader != nullptr && entry.shader->fields.contains(field);
 }
-bool flag_written_true(const LightDesc& desc, const char* field) {
-  const auto& f = desc.shader.fields;
+bool flag_written_true(const PhotometryEntry& entry, const char* field) {
+  if (entry.shader == nullptr) return false;
+  const auto& f = entry.shader->fields;
   const auto v = f.find(field);
   return v != f.end() && (v->is_boolean() ? v->get<bool>() : v->is_number() && *v != 0);
 }
 
 // The scene's profile a light's fields name, if any.
-const ProfileDesc* followed_profile(const LightDesc& desc, const Scene& scene) {
-  const auto& f = desc.shader.fields;
-  if (!flag_written_true(desc, "use_profile")) return nullptr;
+const ProfileDesc* followed_profile(const PhotometryEntry& entry, const Scene& scene) {
+  if (!flag_written_true(entry, "use_profile")) return nullptr;
+  const auto& f = entry.shader->fields;
   for (const char* key : {"profile", "profile_name"}) {
     const auto n = f.find(key);
     if (n == f.end() || !n->is_string()) continue;
@@ -100,12 +101,58 @@ void across(Vec3 axis, Vec3& e1, Vec3& e2) {
   e2 = cross(axis, e1);
 }
 
+// The middle of a solid.
+Vec3 centre_of(const SolidDesc& solid) {
+  switch (solid.kind) {
+    case SolidDesc::Rectangle:
+      return solid.corner + solid.u * 0.5 + solid.v * 0.5;
+    case SolidDesc::Disc:
+    case SolidDesc::Sphere:
+      return solid.center;
+    case SolidDesc::Box:
+      return (solid.min + solid.max) * 0.5;
+  }
+  return solid.center;
+}
+
+// Where the flux integral looks from: the light's own frame; for an object
+// light, the frame its light instance places, at the solid's centre.
+Frame flux_frame(const Light& light) {
+  if (light.emitter.kind != Emitter::Solid) return light.emitter.frame;
+  const refhost::Matrix m = refhost::instance_local_to_world(light.scene.instance);
+  const auto row = [&m](int r) {
+    return Vec3{double(m.m[4 * r]), double(m.m[4 * r + 1]), double(m.m[4 * r + 2])};
+  };
+  Frame f;
+  f.ez = normalize(row(2));
+  across(-f.ez, f.ex, f.ey);
+  f.origin = centre_of(light.emitter.solid);
+  return f;
+}
+
 }  // namespace
 
-void use_file_photometry(Light& light, const LightDesc& desc, const Scene& scene, miTag light_tag) {
-  const ProfileDesc* p = followed_profile(desc, scene);
+PhotometryEntry photometry_entry(const LightDesc& desc) {
+  return {"light", &desc.shader, desc.spot, desc.cone_angle, desc.spot_direction, desc.flux};
+}
+
+PhotometryEntry photometry_entry(const ObjectLightDesc& desc) {
+  return {"light object", &desc.shader, false, 0, std::nullopt, desc.flux};
+}
+
+miTag light_of_instance(miTag light_instance) {
+  const auto* record = static_cast<const unsigned char*>(refhost::db_data(light_instance));
+  if (record == nullptr) return 0;
+  miTag item = 0;
+  std::memcpy(&item, record + refhost::kInstanceItemOffset, sizeof item);
+  return item;
+}
+
+void use_file_photometry(Light& light, const PhotometryEntry& entry, const Scene& scene,
+                         miTag light_tag) {
+  const ProfileDesc* p = followed_profile(entry, scene);
   if (p == nullptr || p->format != 2) return;
-  if (written(desc, "relative_intensity")) {
+  if (written(entry, "relative_intensity")) {
     light.notes.push_back(
         "\"relative_intensity\" is given: the EULUMDAT file's lamp flux is not "
         "used and the numbers stay relative");
@@ -146,23 +193,23 @@ void use_file_photometry(Light& light, const LightDesc& desc, const Scene& scene
              "/ 1000 = %.1f cd",
              cd_per_klm, f.lamp_flux, peak) +
       (f.stated_output ? format("; the file states %.1f lm", *f.stated_output) : std::string()));
-  if (flag_written_true(desc, "override_profile_intensity"))
+  if (flag_written_true(entry, "override_profile_intensity"))
     light.notes.push_back(
         "\"override_profile_intensity\" has no effect on an EULUMDAT profile (relative mode)");
 }
 
-double emitted_flux(Light& light, const LightDesc& desc, const Scene& scene) {
+double emitted_flux(Light& light, const PhotometryEntry& entry, const Scene& scene) {
   refhost::ShaderInstance& shader = *light.shader;
   // The axis of the grid: the spot's axis, else the aim; a spot's cone
   // edges and the emitter's plane fall on band edges, where the emitted
   // intensity has its kinks and steps.
-  const Frame& frame = light.emitter.frame;
+  const Frame frame = flux_frame(light);
   const Vec3 aim = frame.vector_to_world({0, 0, -1});
-  const Vec3 axis = desc.spot && desc.spot_direction ? normalize(*desc.spot_direction) : aim;
+  const Vec3 axis = entry.spot && entry.spot_direction ? normalize(*entry.spot_direction) : aim;
   std::vector<double> edges{-1.0, 1.0};
   if (axis.x == aim.x && axis.y == aim.y && axis.z == aim.z) edges.push_back(0.0);
-  if (desc.spot) {
-    const double outer = std::cos(0.5 * desc.cone_angle * kDegToRad);
+  if (entry.spot) {
+    const double outer = std::cos(0.5 * entry.cone_angle * kDegToRad);
     const double falloff = float_field(shader, "falloff_angle", 0) * kDegToRad;
     const double inner = int_field(shader, "falloff_from_spread") != 0
                              ? std::cos(std::acos(outer) - std::min(falloff, std::acos(outer)))
@@ -213,17 +260,19 @@ double emitted_flux(Light& light, const LightDesc& desc, const Scene& scene) {
   return total / scene.unit.area_factor();
 }
 
-void scale_to_flux(Light& light, const LightDesc& desc, const Scene& scene, miTag light_tag) {
-  if (!desc.flux) return;
-  const double target = *desc.flux;
-  const double before = emitted_flux(light, desc, scene);
+void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scene,
+                   miTag light_tag) {
+  if (!entry.flux) return;
+  const double target = *entry.flux;
+  const double before = emitted_flux(light, entry, scene);
   if (!(before > 0) || !std::isfinite(before))
-    throw Error(scene.file + ": light \"" + light.name + "\": \"flux\" " + format("%g", target) +
+    throw Error(scene.file + ": " + entry.kind + " \"" + light.name + "\": \"flux\" " +
+                format("%g", target) +
                 " lm asked of a light that emits nothing (its parameters give " +
                 format("%g", before) + " lm in every direction together)");
   const double k = target / before;
   refhost::ShaderInstance& shader = *light.shader;
-  const ProfileDesc* profile = followed_profile(desc, scene);
+  const ProfileDesc* profile = followed_profile(entry, scene);
   std::string how;
   if (profile == nullptr) {
     shader.set_float("intensity", static_cast<float>(float_field(shader, "intensity", 1) * k));
@@ -251,7 +300,7 @@ void scale_to_flux(Light& light, const LightDesc& desc, const Scene& scene, miTa
   refhost::ThreadContext thread(0, 1);
   miState state = refhost::make_state(&shader, &thread, miRAY_LIGHT, light.scene.instance);
   shader.init(&state);
-  const double after = emitted_flux(light, desc, scene);
+  const double after = emitted_flux(light, entry, scene);
   light.stated_flux = target;
   light.photometry["flux"] = {{"asked_lm", target},
                               {"before_lm", before},

@@ -158,6 +158,27 @@ PolarCurves polar_curves(const refhost::ProfileTable& table, double scale, doubl
   return c;
 }
 
+ProfilePolar profile_polar(const PhotometricFile& file, const ProfileSummary& summary,
+                           double step_deg) {
+  ProfilePolar p;
+  char note[160];
+  if (file.lamp_flux > 0 && summary.cd_per_klm_scale > 0) {
+    p.curves = polar_curves(file.table, summary.cd_per_klm_scale, step_deg);
+    std::snprintf(note, sizeof note, "cd/klm of the lamps' %.0f lm", file.lamp_flux);
+  } else if (summary.cd_per_klm_scale > 0) {
+    p.curves = polar_curves(file.table, summary.cd_per_klm_scale, step_deg);
+    p.curves.unit = "cd/klm of the luminaire";
+    std::snprintf(note, sizeof note, "absolute file, no lamp flux: cd/klm of its own %.0f lm",
+                  summary.flux);
+  } else {
+    p.curves = polar_curves(file.table, 1.0, step_deg);
+    p.curves.unit = "cd";
+    std::snprintf(note, sizeof note, "cd as the file gives them (no flux)");
+  }
+  p.unit_note = note;
+  return p;
+}
+
 void draw_polar(cairo_t* cr, const PolarCurves& curves, const std::string& title,
                 const PolarBox& box) {
   release_font_caches_at_exit();

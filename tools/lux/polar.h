@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "refhost/profiles.h"
+#include "tools/lux/photometry.h"
 
 namespace lux {
 
@@ -40,6 +41,17 @@ struct PolarCurves {
 // `step_deg` of γ, each value times `scale` (for a table in candela,
 // 1000 / flux in lumen gives cd/klm).
 PolarCurves polar_curves(const refhost::ProfileTable& table, double scale, double step_deg = 1.0);
+
+// A photometric file's curves as a data sheet draws them, and the unit in
+// words: cd per 1000 lm of the lamps when the file states their flux; for
+// absolute photometry without lamp flux, per 1000 lm of the luminaire's own
+// integrated flux (said so in the legend); plain candela for a dark table.
+struct ProfilePolar {
+  PolarCurves curves;
+  std::string unit_note;  // e.g. "cd/klm of the lamps' 2400 lm"
+};
+ProfilePolar profile_polar(const PhotometricFile& file, const ProfileSummary& summary,
+                           double step_deg = 1.0);
 
 // A rectangle of a cairo surface, in the surface's units (pixels for PNG,
 // points for PDF and SVG).

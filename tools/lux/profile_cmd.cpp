@@ -54,7 +54,7 @@ std::string optional_fixed(const std::optional<double>& v, int decimals, double 
 const char* const kPlaneNames[2] = {"C0-C180", "C90-C270"};
 
 json file_json(const PhotometricFile& f, const ProfileSummary& s,
-               const std::optional<std::string>& polar) {
+               const std::optional<std::string>& polar, const std::string& polar_unit) {
   json j;
   j["file"] = f.path.string();
   j["format"] = f.format_name;
@@ -95,11 +95,12 @@ json file_json(const PhotometricFile& f, const ProfileSummary& s,
                 {kPlaneNames[1], spread_json(s.field[1])}};
   j["problems"] = s.problems;
   j["polar"] = polar ? json(*polar) : json();
+  j["polar_unit"] = polar ? json(polar_unit) : json();
   return j;
 }
 
 void print_file(std::ostream& out, const PhotometricFile& f, const ProfileSummary& s,
-                const std::optional<std::string>& polar) {
+                const std::optional<std::string>& polar, const std::string& polar_unit) {
   out << f.path.string() << "\n";
   out << "  format     " << f.format_name << ", type " << f.type << "\n";
   out << "  symmetry   " << f.symmetry << "\n";
@@ -130,7 +131,7 @@ void print_file(std::ostream& out, const PhotometricFile& f, const ProfileSummar
         << spread_text(s.beam[p]) << ", field (10%) " << spread_text(s.field[p]) << "\n";
   if (s.problems.empty()) out << "  problems   none\n";
   for (const auto& problem : s.problems) out << "  problem    " << problem << "\n";
-  if (polar) out << "  polar      " << *polar << "\n";
+  if (polar) out << "  polar      " << *polar << ", C0-C180 and C90-C270 in " << polar_unit << "\n";
 }
 
 // The polar diagram's file: the photometric file's name with the format's
@@ -166,17 +167,20 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
       const PhotometricFile f = read_photometric_file(path, format);
       const ProfileSummary s = summarise(f);
       std::optional<std::string> polar;
+      std::string polar_unit;
       if (!o.polar.empty()) {
         fs::create_directories(o.output);
         const fs::path p = polar_path(o.output, path, o.polar);
-        write_polar(polar_curves(f.table, s.cd_per_klm_scale), path.filename().string(), p,
-                    *polar_format_named(o.polar), kPolarSize);
+        const ProfilePolar diagram = profile_polar(f, s);
+        write_polar(diagram.curves, path.filename().string(), p, *polar_format_named(o.polar),
+                    kPolarSize);
         polar = p.string();
+        polar_unit = diagram.unit_note;
       }
       if (o.json)
-        all.push_back(file_json(f, s, polar));
+        all.push_back(file_json(f, s, polar, polar_unit));
       else
-        print_file(out, f, s, polar);
+        print_file(out, f, s, polar, polar_unit);
     } catch (const std::exception& e) {
       refused = true;
       err << "zel-lux: " << e.what() << "\n";

@@ -287,7 +287,8 @@ constexpr std::initializer_list<const char*> kObjectLightKeys = {"name",
                                                                  "samples",
                                                                  "shader",
                                                                  "object_shader",
-                                                                 "maintenance_factor"};
+                                                                 "maintenance_factor",
+                                                                 "flux"};
 constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
@@ -448,6 +449,7 @@ ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
   l.decay = o.number("decay", 2.0);
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   if (o.has("maintenance_factor")) l.maintenance_factor = maintenance_factor(o);
+  if (o.has("flux")) l.flux = positive(o, "flux");
   l.shader = shader_fields(o, "shader");
   l.object_shader = shader_fields(o, "object_shader");
   o.finish();

@@ -94,6 +94,7 @@ struct ObjectLightDesc {
   double decay = 2;  // decay exponent of the distance law
   int samples = 0;
   std::optional<double> maintenance_factor;  // the scene's when absent
+  std::optional<double> flux;                // lumen the light is scaled to emit
   ShaderFields shader;                       // the area light's fields
   ShaderFields object_shader;                // further zel_light_object fields
 };
