@@ -485,6 +485,25 @@ TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
     EXPECT_FALSE(row_after(schedule, light["name"]).empty()) << light["name"];
     EXPECT_FALSE(row_after(all, light["name"], glare_at).empty()) << light["name"];
   }
+  // The closed room absorbs all the light its luminaires emit, and the
+  // balance says so in new lumen whatever the maintenance factor (the
+  // patches carry maintained light).
+  {
+    std::string scene = kGlareScene;
+    scene.insert(scene.find('{') + 1, R"("maintenance_factor": 0.8,)");
+    std::ofstream(dir_ / "maintained.json") << scene;
+    const fs::path maintained = dir_ / "maintained";
+    const Outcome m = run_lux({(dir_ / "maintained.json").string(), "-o", maintained.string(), "-q",
+                               "-j", "2", "--no-pictures", "--pdf"});
+    ASSERT_EQ(m.status, 0) << m.err;
+    const std::string text = pdf_text(maintained / "report.pdf");
+    const auto w = words(row_after(text, "Absorbed by reflecting surfaces",
+                                   text.find("Flux balance of the interreflection")));
+    ASSERT_GE(w.size(), 2u);
+    EXPECT_NEAR(std::stod(w[0]), 6000, 0.01 * 6000);
+    EXPECT_NEAR(std::stod(w[0]), balance["absorbed"].get<double>(), 0.05 + 1e-9);
+  }
+
   // The settings name the patch size and residual the run used.
   const std::string settings = pdf_text(pdf, pages, pages);
   EXPECT_NE(settings.find("patches of about 0.7 m"), std::string::npos) << settings;

@@ -297,6 +297,34 @@ TEST_F(LuxTest, FluxScalingGivesTheAskedFlux) {
   }
 }
 
+// A data sheet's polar diagram is in cd/klm: of the lamps' flux when the
+// file states it, else (absolute photometry) of the luminaire's own flux,
+// said so. The test file is absolute and rotationally symmetric, so its
+// drawn curve, integrated over the sphere (2π ∫ I sin γ dγ), is 1000 lm.
+TEST(ProfilePolar, DrawsCandelaPerKilolumenAndSaysOfWhat) {
+  const lux::PhotometricFile file = lux::read_photometric_file(write_test_ies(), 1);
+  const lux::ProfilePolar polar = lux::profile_polar(file, lux::summarise(file), 1.0);
+  EXPECT_EQ(polar.curves.unit, "cd/klm (luminaire)");
+  EXPECT_NE(polar.unit_note.find("no lamp flux"), std::string::npos) << polar.unit_note;
+  const auto& g = polar.curves.gamma;
+  const auto& curve = polar.curves.c0_c180.right;
+  double flux = 0;
+  for (size_t k = 0; k + 1 < g.size(); ++k) {
+    const double a = g[k] * kDegToRad, b = g[k + 1] * kDegToRad;
+    flux += 2 * 3.141592653589793 * 0.5 * (curve[k] + curve[k + 1]) * (std::cos(a) - std::cos(b));
+  }
+  EXPECT_NEAR(flux, 1000, 5);
+  for (size_t k = 0; k < g.size(); ++k)  // and the same all round
+    EXPECT_NEAR(polar.curves.c90_c270.left[k], curve[k], 1e-3 * curve[k] + 1e-9) << g[k];
+
+  const fs::path ldt = shared_profiles() / "example.ldt";
+  if (!fs::exists(ldt)) GTEST_SKIP() << "no shared profiles at " << ldt.parent_path();
+  const lux::PhotometricFile relative = lux::read_photometric_file(ldt, 2);
+  const lux::ProfilePolar lamps = lux::profile_polar(relative, lux::summarise(relative), 1.0);
+  EXPECT_EQ(lamps.curves.unit, "cd/klm");
+  EXPECT_NE(lamps.unit_note.find("lamps"), std::string::npos) << lamps.unit_note;
+}
+
 // A scene with one light object, the given object JSON.
 std::string one_object_light_scene(const std::string& profiles, const std::string& object) {
   return R"({"profiles": [)" + profiles + R"(], "light_objects": [)" + object +

@@ -385,6 +385,9 @@ void surface_map(Document& doc, const SurfaceResult& r, const std::string& unit)
   });
 }
 
+// Beyond this many luminaires a surface's shares are given per type.
+constexpr size_t kMostShareRows = 8;
+
 void surface_statistics(Document& doc, const Model& model, const SurfaceResult& r,
                         double maintenance_factor) {
   doc.table({{"Quantity", 0}, {"Value", 1}, {"", 0}},
@@ -394,15 +397,27 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
              {"Emin/Eavg", ratio_text(r.stats.u0), ""},
              {"Emin/Emax", ratio_text(r.stats.min_over_max), ""},
              {"Maintenance factor", ratio_text(maintenance_factor), ""}});
-  if (r.avg_by_light.size() > 1) {
-    Rows shares;
-    for (size_t l = 0; l < r.avg_by_light.size() && l < model.lights().size(); ++l) {
-      const double avg = r.avg_by_light[l];
-      shares.push_back({model.lights()[l].name, lux_text(avg),
-                        r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
-    }
+  if (r.avg_by_light.size() <= 1) return;
+  Rows shares;
+  const auto share = [&](const std::string& name, double avg) {
+    shares.push_back(
+        {name, lux_text(avg), r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
+  };
+  const size_t lights = std::min(r.avg_by_light.size(), model.lights().size());
+  if (lights <= kMostShareRows) {
+    for (size_t l = 0; l < lights; ++l) share(model.lights()[l].name, r.avg_by_light[l]);
     doc.table({{"Luminaire", 0}, {"E avg lx", 1}, {"Share %", 1}}, shares);
+    return;
   }
+  // Many luminaires: their shares by type, as the schedule counts them.
+  const auto types = luminaire_types(model);
+  for (size_t t = 0; t < types.size(); ++t) {
+    double avg = 0;
+    for (const size_t l : types[t].lights)
+      if (l < lights) avg += r.avg_by_light[l];
+    share(type_name(t) + " (" + std::to_string(types[t].lights.size()) + " luminaires)", avg);
+  }
+  doc.table({{"Luminaire type", 0}, {"E avg lx", 1}, {"Share %", 1}}, shares);
 }
 
 // Decimals of a coordinate in the point table: enough to tell apart the
@@ -551,6 +566,11 @@ void settings_page(Document& doc, const Model& model, const RunInfo& info,
       {"Paper", content.paper == Paper::Letter ? "Letter" : "A4"}};
   rows.insert(rows.end(), content.settings.begin(), content.settings.end());
   doc.fields(rows);
+  // Per luminaire only when they differ or photons were traced.
+  bool alike = info.flux.empty();
+  for (const auto& light : model.lights())
+    alike = alike && light.samples == model.lights().front().samples &&
+            light.accuracy == model.lights().front().accuracy;
   Rows lights;
   for (const auto& light : model.lights()) {
     int photons = 0;
@@ -561,7 +581,8 @@ void settings_page(Document& doc, const Model& model, const RunInfo& info,
                                         : "error " + number(100 * light.accuracy, "%g") + " %",
                       photons > 0 ? std::to_string(photons) : "-"});
   }
-  doc.table({{"Luminaire", 0}, {"Emitter sampling per point", 1}, {"Photons", 1}}, lights);
+  if (!alike)
+    doc.table({{"Luminaire", 0}, {"Emitter sampling per point", 1}, {"Photons", 1}}, lights);
   if (!info.messages.empty()) {
     doc.heading("Messages of the calculation");
     for (const auto& m : info.messages) doc.paragraph(m, 8);

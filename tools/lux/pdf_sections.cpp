@@ -109,7 +109,7 @@ std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneU
       sources.table.rows.push_back({s.light, number(s.intensity, "%.1f"),
                                     number(s.projected_area, "%.4f"), number(s.luminance, "%.0f"),
                                     number(s.solid_angle, "%.2e"), number(s.position_index, "%.2f"),
-                                    number(s.term, "%.3g")});
+                                    number(s.term, s.term >= 100 ? "%.0f" : "%.3g")});
     sections.push_back(sources);
   }
   return sections;
@@ -157,8 +157,15 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
   const RadiositySolution* s = info.interreflection;
   if (s == nullptr) return {};
   const Scene& scene = model.scene();
-  const FluxBalance& b = s->balance;
   const std::optional<double> emitted = emitted_flux(model, info);
+  // The patches carry maintained light; the luminaires' flux and the
+  // photons are of new ones. The balance is drawn up in new lumen.
+  const double to_new = s->new_over_maintained > 0 ? s->new_over_maintained : 1.0;
+  FluxBalance b = s->balance;
+  b.direct *= to_new;
+  b.reflected_lost *= to_new;
+  b.unshot *= to_new;
+  for (double& a : b.absorbed) a *= to_new;
   const double absorbed = sum_of(b.absorbed);
 
   ReportSection balance;
@@ -172,6 +179,11 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
                           length_text(scene.interreflection.patch_size) + " " + scene.unit.symbol +
                           ", " + std::to_string(s->sweeps) + " sweeps to a residual of " +
                           number(scene.interreflection.residual, "%g") + " of the direct flux.");
+  if (to_new != 1.0)
+    balance.notes.push_back(
+        "The interreflection is worked out with maintained light; its lumen are divided by the "
+        "maintenance factor here (times " +
+        number(to_new, "%.4g") + ") to stand beside the luminaires' new flux.");
   if (!emitted)
     balance.notes.push_back(
         "The emitted flux is unknown (not every luminaire states it): measure it with "

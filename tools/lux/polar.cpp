@@ -92,10 +92,25 @@ void draw_grid(cairo_t* cr, const Dial& d, const ColourScale& scale, double font
       std::snprintf(label, sizeof label, "%g\u00b0", g);
       text(cr, x, y, label, 0.85 * font, 0.5, true);
     }
-  // Ring values up the zenith axis, where a downlight's curve leaves room.
+}
+
+// Ring values up the zenith axis, where a downlight's curve leaves room;
+// drawn over the curves on a pale ground, so that they stay readable where
+// a curve runs up there too.
+void draw_ring_labels(cairo_t* cr, const Dial& d, const ColourScale& scale, double font) {
+  const double size = 0.75 * font;
   for (double v = scale.step; v <= scale.hi + 1e-9 * scale.hi; v += scale.step) {
-    const double y = d.cy - d.radius * v / d.full_scale;
-    text(cr, d.cx + 0.3 * font, y - 0.25 * font, number_label(v, scale.step), 0.75 * font, 0.0);
+    const std::string label = number_label(v, scale.step);
+    const double x = d.cx + 0.3 * font, y = d.cy - d.radius * v / d.full_scale - 0.25 * font;
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, label.c_str(), &e);
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.8);
+    cairo_rectangle(cr, x + e.x_bearing - 0.1 * size, y + e.y_bearing - 0.1 * size,
+                    e.width + 0.2 * size, e.height + 0.2 * size);
+    cairo_fill(cr);
+    set_colour(cr, kTextColour);
+    text(cr, x, y, label, size, 0.0);
   }
 }
 
@@ -167,7 +182,7 @@ ProfilePolar profile_polar(const PhotometricFile& file, const ProfileSummary& su
     std::snprintf(note, sizeof note, "cd/klm of the lamps' %.0f lm", file.lamp_flux);
   } else if (summary.cd_per_klm_scale > 0) {
     p.curves = polar_curves(file.table, summary.cd_per_klm_scale, step_deg);
-    p.curves.unit = "cd/klm of the luminaire";
+    p.curves.unit = "cd/klm (luminaire)";
     std::snprintf(note, sizeof note, "absolute file, no lamp flux: cd/klm of its own %.0f lm",
                   summary.flux);
   } else {
@@ -220,6 +235,7 @@ void draw_polar(cairo_t* cr, const PolarCurves& curves, const std::string& title
   cairo_set_dash(cr, dash, 2, 0);
   draw_plane(cr, dial, curves.gamma, curves.c90_c270);
   cairo_set_dash(cr, nullptr, 0, 0);
+  draw_ring_labels(cr, dial, scale, font);
 
   const double legend_y = box.y + box.height - 0.5 * legend_h;
   const double quarter = 0.25 * box.width;

@@ -131,7 +131,7 @@ void print_file(std::ostream& out, const PhotometricFile& f, const ProfileSummar
         << spread_text(s.beam[p]) << ", field (10%) " << spread_text(s.field[p]) << "\n";
   if (s.problems.empty()) out << "  problems   none\n";
   for (const auto& problem : s.problems) out << "  problem    " << problem << "\n";
-  if (polar) out << "  polar      " << *polar << ", C0-C180 and C90-C270 in " << polar_unit << "\n";
+  if (polar) out << "  polar      " << *polar << " (C0-C180 and C90-C270; " << polar_unit << ")\n";
 }
 
 // The polar diagram's file: the photometric file's name with the format's
