@@ -2,11 +2,11 @@
 // same intersection code as the shadow and probe rays.
 #include "refhost/rays.h"
 
-#include "refhost/embree.h"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "refhost/embree.h"
 
 namespace refhost {
 
@@ -16,6 +16,10 @@ constexpr double kNoHit = std::numeric_limits<double>::infinity();
 // Hits closer than this fraction of the scene's extent to an end of a ray
 // belong to the surface the ray starts or ends on, as for shadow rays.
 constexpr double kEndFraction = 1e-5;
+// A mesh whose corners lie this close to one plane, as a fraction of its
+// largest coordinate, is flat: above the rounding of single precision,
+// far below kEndFraction.
+constexpr double kFlatMeshFraction = 1e-6;
 
 double dot(const Vec3d& a, const Vec3d& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 Vec3d sub(const Vec3d& a, const Vec3d& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
@@ -49,6 +53,78 @@ double crossing(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min
 
 double largest_coordinate(const Vec3d& a) {
   return std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z)});
+}
+
+Vec3d cross(const Vec3d& a, const Vec3d& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+Vec3d mesh_vertex(const TriangleMesh& m, uint32_t index) {
+  const float* p = &m.vertices[size_t(index) * 3];
+  return {double(p[0]), double(p[1]), double(p[2])};
+}
+
+// Whether all of a mesh's corners lie in one plane (a floor cut into
+// triangles): within a small fraction of its coordinates, far below the
+// margin of the ray queries, so that a flat mesh is crossed only by
+// segments whose ends lie on both sides. Sets `point` and `normal` (local).
+bool mesh_plane(const TriangleMesh& m, Vec3d& point, Vec3d& normal) {
+  double size = 0;
+  for (float c : m.vertices) size = std::max(size, std::fabs(double(c)));
+  bool found = false;
+  for (uint32_t t = 0; t < m.triangle_count() && !found; ++t) {
+    const Vec3d n = triangle_normal(m, t);
+    const Vec3d a = mesh_vertex(m, m.triangles[size_t(t) * 3]);
+    const Vec3d e = cross(sub(mesh_vertex(m, m.triangles[size_t(t) * 3 + 1]), a),
+                          sub(mesh_vertex(m, m.triangles[size_t(t) * 3 + 2]), a));
+    if (!(dot(e, e) > 0)) continue;
+    point = a;
+    normal = n;
+    found = true;
+  }
+  if (!found) return false;
+  const double tolerance = kFlatMeshFraction * std::max(size, 1e-30);
+  for (size_t k = 0; k + 2 < m.vertices.size(); k += 3) {
+    const Vec3d p{double(m.vertices[k]), double(m.vertices[k + 1]), double(m.vertices[k + 2])};
+    if (std::fabs(dot(sub(p, point), normal)) > tolerance) return false;
+  }
+  return true;
+}
+
+// The triangle of a mesh nearest `p` (local): among those whose plane's
+// foot of `p` lies inside them, the one whose plane is nearest; failing
+// that, the one whose plane is nearest.
+uint32_t nearest_triangle(const TriangleMesh& m, const Vec3d& p) {
+  double best_inside = kNoHit, best_any = kNoHit;
+  uint32_t inside = 0, any = 0;
+  bool found_inside = false;
+  for (uint32_t t = 0; t < m.triangle_count(); ++t) {
+    const Vec3d a = mesh_vertex(m, m.triangles[size_t(t) * 3]),
+                b = mesh_vertex(m, m.triangles[size_t(t) * 3 + 1]),
+                c = mesh_vertex(m, m.triangles[size_t(t) * 3 + 2]);
+    const Vec3d n = cross(sub(b, a), sub(c, a));
+    const double nn = dot(n, n);
+    if (!(nn > 0)) continue;
+    const double gap = std::fabs(dot(sub(p, a), n)) / std::sqrt(nn);
+    if (gap < best_any) {
+      best_any = gap;
+      any = t;
+    }
+    const bool in = dot(cross(sub(b, a), sub(p, a)), n) >= 0 &&
+                    dot(cross(sub(c, b), sub(p, b)), n) >= 0 &&
+                    dot(cross(sub(a, c), sub(p, c)), n) >= 0;
+    if (in && gap < best_inside) {
+      best_inside = gap;
+      inside = t;
+      found_inside = true;
+    }
+  }
+  return found_inside ? inside : any;
+}
+
+Vec3d unit(const Vec3d& n) {
+  const double l = std::sqrt(dot(n, n));
+  return l > 0 ? Vec3d{n.x / l, n.y / l, n.z / l} : Vec3d{0, 0, 1};
 }
 
 }  // namespace
@@ -110,6 +186,12 @@ RayScene::RayScene() {
                 std::max(hi.z, double(v[k + 2]))};
         }
         o.bounded = v.size() >= 3;
+        Vec3d point{}, normal{};
+        if (g.mesh && mesh_plane(*g.mesh, point, normal)) {
+          o.flat = true;
+          o.point = point_by(point, p.local_to_world);
+          o.normal = normal_by(normal, p.world_to_local);
+        }
         break;
       }
     }
@@ -191,11 +273,24 @@ bool RayScene::first_hit(const Vec3d& origin, const Vec3d& direction, double t_m
   for (size_t i = 0; i < objects_.size(); ++i) {
     const Object& o = objects_[i];
     if (!o.placement.geometry->casts_shadow) continue;
+    const Geometry& g = *o.placement.geometry;
+    if (g.kind == Geometry::Mesh && g.mesh) {
+      // The triangle met as well, for its normal.
+      const float* w = o.placement.world_to_local;
+      MeshHit met;
+      if (mesh_first_hit(*g.mesh, point_by(origin, w), vector_by(direction, w), margin_, nearest,
+                         met) &&
+          met.t < nearest) {
+        nearest = met.t;
+        hit = {met.t, i, met.triangle};
+        found = true;
+      }
+      continue;
+    }
     const double t = crossing(o.placement, origin, direction, margin_, nearest);
     if (t < nearest) {
       nearest = t;
-      hit.t = t;
-      hit.object = i;
+      hit = {t, i, 0};
       found = true;
     }
   }
@@ -206,12 +301,13 @@ Vec3d RayScene::normal_at(size_t i, const Vec3d& point) const {
   const Object& o = objects_[i];
   const Geometry& g = *o.placement.geometry;
   Vec3d n = o.normal;
-  if (!o.flat) {
+  if (!o.flat || g.kind == Geometry::Mesh) {
     const Vec3d p = point_by(point, o.placement.world_to_local);
     if (g.kind == Geometry::Sphere) {
       n = sub(p, widen(g.center));
     } else if (g.kind == Geometry::Mesh) {
-      return {0, 0, 1};  // which triangle was met is not known here
+      if (!g.mesh) return {0, 0, 1};
+      n = triangle_normal(*g.mesh, nearest_triangle(*g.mesh, p));
     } else {
       // The side of the box whose plane the point is nearest.
       const double gaps[6] = {std::fabs(p.x - g.min.x), std::fabs(p.x - g.max.x),
@@ -223,8 +319,15 @@ Vec3d RayScene::normal_at(size_t i, const Vec3d& point) const {
     }
     n = normal_by(n, o.placement.world_to_local);
   }
-  const double l = std::sqrt(dot(n, n));
-  return l > 0 ? Vec3d{n.x / l, n.y / l, n.z / l} : Vec3d{0, 0, 1};
+  return unit(n);
+}
+
+Vec3d RayScene::normal_at(const Hit& hit, const Vec3d& point) const {
+  const Object& o = objects_[hit.object];
+  const Geometry& g = *o.placement.geometry;
+  if (g.kind != Geometry::Mesh || !g.mesh || hit.triangle >= g.mesh->triangle_count())
+    return normal_at(hit.object, point);
+  return unit(normal_by(triangle_normal(*g.mesh, hit.triangle), o.placement.world_to_local));
 }
 
 }  // namespace refhost

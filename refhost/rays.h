@@ -42,8 +42,9 @@ class RayScene {
   double transmission(const Vec3d& a, const Vec3d& b, const uint32_t* objects, size_t count) const;
 
   struct Hit {
-    double t = 0;       // distance along the ray
-    size_t object = 0;  // index of the object hit
+    double t = 0;           // distance along the ray
+    size_t object = 0;      // index of the object hit
+    uint32_t triangle = 0;  // the triangle met, when the object is a mesh
   };
   // The first object along origin + t·direction (direction of unit length)
   // with margin < t < t_max, among all objects that cast shadows; false when
@@ -51,14 +52,17 @@ class RayScene {
   bool first_hit(const Vec3d& origin, const Vec3d& direction, double t_max, Hit& hit) const;
 
   // The unit normal of object i's surface at `point`, a point on it (on a
-  // box, of the side nearest the point), in the world; its sign is not
-  // meaningful for flat objects.
+  // box, of the side nearest the point; on a mesh, of the triangle nearest
+  // it), in the world; its sign is not meaningful for flat objects. A
+  // mesh's normal follows the winding of its triangle's corners.
   Vec3d normal_at(size_t i, const Vec3d& point) const;
+  // The same at the point a ray met: on a mesh, of the triangle it met.
+  Vec3d normal_at(const Hit& hit, const Vec3d& point) const;
 
  private:
   struct Object {
     Placement placement;
-    bool flat = false;        // rectangle, disc or plane
+    bool flat = false;        // rectangle, disc, plane, or a mesh in one plane
     Vec3d point{}, normal{};  // a point of a flat object's plane, its normal (world)
     Vec3d lo{}, hi{};         // world bounds of a solid object
     bool bounded = false;     // lo and hi hold

@@ -460,10 +460,27 @@ void Model::add_occluder(const OccluderDesc& d) {
 }
 
 // A reflecting surface is a real one: it is traced, so it casts shadows.
-// A calculation surface is not: light passes through it.
+// A calculation surface is not: light passes through it. A polygon surface
+// is traced over its outline only, as triangles of its convex pieces.
 void Model::add_reflecting_surface(const SurfaceDesc& d) {
   if (d.role != SurfaceRole::Reflecting) {
     surface_instances_.push_back(0);
+    return;
+  }
+  if (!d.outline.empty()) {
+    std::vector<float> vertices;
+    std::vector<uint32_t> triangles;
+    for (const auto& piece : convex_pieces(d.outline, d.corner, d.u, d.v)) {
+      const auto first = static_cast<uint32_t>(vertices.size() / 3);
+      for (const Vec3& p : piece)
+        vertices.insert(vertices.end(), {float(p.x), float(p.y), float(p.z)});
+      for (uint32_t k = 1; k + 1 < piece.size(); ++k)
+        triangles.insert(triangles.end(), {first, first + k, first + k + 1});
+    }
+    const std::string name = "surface::" + d.name;
+    const miTag object = refhost::add_mesh(name, std::move(vertices), std::move(triangles));
+    surface_instances_.push_back(
+        refhost::add_instance(name + "::inst", object, refhost::identity()));
     return;
   }
   SolidDesc rectangle;
@@ -485,7 +502,7 @@ void Model::add_mesh(const MeshDesc& d) {
   for (const auto& t : d.mesh.triangles) triangles.insert(triangles.end(), t.begin(), t.end());
   const miTag object =
       refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
-  refhost::add_instance(d.name + "::inst", object, refhost::identity());
+  mesh_instances_.push_back(refhost::add_instance(d.name + "::inst", object, refhost::identity()));
   meshes_.push_back(refhost::object_geometry(object)->mesh);
 }
 

@@ -71,6 +71,8 @@ class Model {
   const std::vector<std::shared_ptr<const refhost::TriangleMesh>>& meshes() const {
     return meshes_;
   }
+  // The host instance that places each mesh, in scene order.
+  const std::vector<miTag>& mesh_instances() const { return mesh_instances_; }
 
  private:
   void define_profile(const ProfileDesc& profile);
@@ -89,6 +91,7 @@ class Model {
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
   std::vector<std::pair<std::string, int>> profiles_;  // name, format
   std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;
+  std::vector<miTag> mesh_instances_;
 };
 
 // The frame of a light: its −z axis along the aim, turned by `spin` degrees

@@ -93,13 +93,20 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
                 break;
               }
               const int e = element_of[hit.object];
-              Vec3 nrm = from_d(rays.normal_at(hit.object, to_d(o + d * hit.t)));
-              const bool behind = e >= 0 && front[size_t(e)] && dot(*front[size_t(e)], d) > 0;
+              Vec3 nrm = from_d(rays.normal_at(hit, to_d(o + d * hit.t)));
+              // One-sided surfaces reflect from their front only: a
+              // surface by its normal, a mesh by its triangle's winding.
+              const int mesh = e >= 0 ? elements[size_t(e)].mesh : -1;
+              const bool behind =
+                  e >= 0 &&
+                  (mesh >= 0 ? dot(nrm, d) > 0 : front[size_t(e)] && dot(*front[size_t(e)], d) > 0);
               if (e < 0 || behind) {
                 tally[elsewhere] += w;
                 break;
               }
-              const double rho = elements[size_t(e)].reflectance;
+              const double rho = mesh >= 0
+                                     ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
+                                     : elements[size_t(e)].reflectance;
               if (w * rho < spent || bounce == kMostBounces) {
                 tally[size_t(e)] += w;
                 break;

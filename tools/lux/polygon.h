@@ -31,6 +31,19 @@ PolygonArea polygon_area(const std::vector<Vec3>& outline,
 // every hole.
 bool inside(const std::vector<Ring>& rings, double s, double t);
 
+// The polygon (the outline less its holes) cut into convex pieces that
+// cover it exactly: trapezoids between the lines of constant t through its
+// corners, a piece of one strip continued into the next while it runs
+// between the same two edges (an L-shaped outline gives two rectangles).
+// Each piece's corners run counter-clockwise in (s, t).
+std::vector<Ring> convex_pieces(const std::vector<Ring>& rings);
+
+// The same pieces placed in space on the plane through `corner` spanned by
+// the directions of `u` and `v` (the rings' axes); corners counter-
+// clockwise about u × v.
+std::vector<std::vector<Vec3>> convex_pieces(const std::vector<Ring>& rings, Vec3 corner, Vec3 u,
+                                             Vec3 v);
+
 }  // namespace lux
 
 namespace lux {

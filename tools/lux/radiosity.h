@@ -39,13 +39,17 @@ struct Patch {
   int face = 0;     // index of its ReflectingSurface
 };
 
-// A scene element that reflects: a surface, a room face or an occluder.
+// A scene element that reflects: a surface, a room face, an occluder or a
+// mesh.
 struct ReflectingElement {
   std::string name;
-  std::string kind;  // "surface", "room face", "occluder"
+  std::string kind;  // "surface", "room face", "occluder", "mesh"
+  // Luminous; of a mesh, the mean of its materials' weighted by their area
+  // (each of its faces reflects with its own material's).
   double reflectance = 0;
   miTag instance = 0;  // the host instance that traces it
   int surface = -1;    // index in the scene's surfaces, or −1
+  int mesh = -1;       // index in the scene's meshes, or −1
   double area = 0;     // square scene units, of its patches
 };
 
@@ -60,7 +64,9 @@ struct Face {
 
 // The reflecting surfaces of the model's scene, with the elements they
 // belong to (filled in `elements`). Calculation surfaces reflect nothing
-// and are left out.
+// and are left out; a polygon surface reflects over its outline only, in
+// convex pieces; a mesh reflects from the front of its faces (by their
+// winding), as flat convex pieces of coplanar triangles of one material.
 std::vector<ReflectingSurface> scene_reflectors(const Model& model,
                                                 std::vector<ReflectingElement>& elements);
 
@@ -106,10 +112,10 @@ struct RadiositySolution {
   std::vector<ReflectingElement> elements;
   std::vector<Face> faces;
   std::vector<Patch> patches;
-  std::vector<double> direct;    // lux per patch, from the lights, maintained
+  std::vector<double> direct;      // lux per patch, from the lights, maintained
   double new_over_maintained = 1;  // direct flux on the patches, new over maintained
-  std::vector<double> indirect;  // lux per patch, from other patches
-  std::vector<double> exitance;  // lm/m² per patch: reflectance × (direct + indirect)
+  std::vector<double> indirect;    // lux per patch, from other patches
+  std::vector<double> exitance;    // lm/m² per patch: reflectance × (direct + indirect)
   FluxBalance balance;
   int sweeps = 0;  // shooting sweeps of the iteration
   double direct_seconds = 0, form_factor_seconds = 0, solve_seconds = 0;

@@ -587,8 +587,6 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index, const Scene
     o.where().fail(
         "\"reflectance\" needs \"role\": \"reflecting\" (a calculation surface lets all light "
         "through)");
-  if (s.role == SurfaceRole::Reflecting && !s.outline.empty())
-    o.where().fail("a \"polygon\" surface can only be a calculation surface for now");
   s.reflectance = reflectance(o);
   if (o.has("task_areas")) {
     const json& tasks = o.raw("task_areas");
