@@ -1,5 +1,6 @@
 // Sampling and photon emission: per-thread sample streams, the emission
 // direction of a photon and the record of emitted photons.
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <mutex>
@@ -9,15 +10,22 @@
 
 namespace {
 
-// splitmix64: a well-mixed 64-bit stream, seeded per thread.
-uint64_t next(uint64_t& s) {
-  uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+// splitmix64: a well-mixed 64-bit stream, seeded per thread. Its k-th
+// output mixes the seed plus k times the step, so any output can be had
+// without the ones before it.
+constexpr uint64_t kStreamStep = 0x9E3779B97F4A7C15ull;
+
+uint64_t mix(uint64_t z) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
 }
 
-double uniform(uint64_t& s) { return double(next(s) >> 11) * (1.0 / 9007199254740992.0); }
+uint64_t next(uint64_t& s) { return mix(s += kStreamStep); }
+
+double unit_interval(uint64_t bits) { return double(bits >> 11) * (1.0 / 9007199254740992.0); }
+
+double uniform(uint64_t& s) { return unit_interval(next(s)); }
 
 // The calling thread's context; threads that call without one share a
 // per-thread fallback.
@@ -110,6 +118,28 @@ constexpr double (*kHaltonDimensions[])(uint64_t) = {
     radical_inverse<41>, radical_inverse<43>, radical_inverse<47>, radical_inverse<53>};
 constexpr int kHaltonCount = int(std::size(kHaltonDimensions));
 
+// The shifts of the Halton dimensions of a sequence: dimension d is shifted
+// by output d + 1 of the stream seeded with the sequence's sample_shift.
+// Each thread keeps those of the shift it last sampled with, worked out as
+// the dimensions are first asked for.
+struct ShiftCache {
+  uint64_t shift;
+  int known;
+  double shifts[kHaltonCount];
+};
+
+const double* halton_shifts(uint64_t sample_shift, int dimensions) {
+  thread_local ShiftCache cache{};  // constant-initialised: no guard on every sample
+  if (cache.shift != sample_shift) {
+    cache.shift = sample_shift;
+    cache.known = 0;
+  }
+  for (; cache.known < dimensions; ++cache.known)
+    cache.shifts[cache.known] =
+        unit_interval(mix(sample_shift + uint64_t(cache.known + 1) * kStreamStep));
+  return cache.shifts;
+}
+
 struct PhotonLog {
   std::mutex mutex;
   std::vector<refhost::Photon> photons;
@@ -153,15 +183,13 @@ miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigne
   refhost::ThreadContext& ctx = context(state);
   if (ctx.sample_index == 0) ctx.sample_shift = next(ctx.rng);
   const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
-  uint64_t shift_stream = ctx.sample_shift;
-  for (int d = 0; d < dimension; ++d) {
-    if (d >= kHaltonCount) {
-      sample[d] = uniform(ctx.rng);
-      continue;
-    }
-    const double v = kHaltonDimensions[d](index) + uniform(shift_stream);
+  const int halton = std::min(dimension, kHaltonCount);
+  const double* shift = halton_shifts(ctx.sample_shift, halton);
+  for (int d = 0; d < halton; ++d) {
+    const double v = kHaltonDimensions[d](index) + shift[d];
     sample[d] = v >= 1.0 ? v - 1.0 : v;
   }
+  for (int d = halton; d < dimension; ++d) sample[d] = uniform(ctx.rng);
   return 1;
 }
 

@@ -419,6 +419,66 @@ TEST_F(Trace, EveryPlacementIsSeenOnceInTheDatabaseOrder) {
   }
 }
 
+// Shadow rays skip an object whose bounding sphere they pass by. Rays that
+// graze a sphere, a disc's rim, a rectangle's corner and a box's corner,
+// just inside and just outside, far from the world's origin and under
+// stretching instances, must find exactly the crossings the probe (which
+// tests every object) finds.
+TEST_F(Trace, BoundingSpheresNeverHideACrossing) {
+  refhost::Matrix stretch =
+      refhost::multiply(refhost::rotate_xyz(20, 35, -50), refhost::translate(-3000, 1200, 40));
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 3; ++col) stretch.m[row * 4 + col] *= row == 0 ? 2.5f : 0.4f;
+  struct Target {
+    Geometry geometry;
+    refhost::Matrix place;
+    bool instanced;
+    miVector edge;  // a point on the object's outline, in its own space
+  } const targets[] = {
+      {sphere({1000, -500, 20}, 2), refhost::identity(), false, {1000, -498, 20}},
+      {sphere({0, 0, 0}, 1), stretch, true, {1, 0, 0}},
+      {disc({7, 7, 7}, {0.3f, 0.4f, 0.866f}, 0.5f), stretch, true, {7.5f, 7, 7}},
+      {rectangle({-40, 3, 9}, {1, 0, 0}, {0, 2, 0}), stretch, true, {-39, 5, 9}},
+      {box({-1, -2, -3}, {1, 2, 3}), stretch, true, {1, 2, 3}},
+  };
+  int checked = 0, crossing = 0;
+  for (const Target& t : targets) {
+    refhost::reset();
+    const miTag object = refhost::add_object("target", t.geometry);
+    if (t.instanced) refhost::add_instance("target_inst", object, t.place);
+    const refhost::Matrix place = t.instanced ? t.place : refhost::identity();
+    const miVector edge = refhost::transform_point(t.edge, place);
+    const miVector centre = refhost::transform_point(
+        t.geometry.kind == Geometry::Box ? miVector{0, 0, 0} : t.geometry.center, place);
+    miState eye = refhost::make_state(nullptr, &thread_, miRAY_EYE);
+    for (const float scale : {0.999999f, 0.9999999f, 1.0f, 1.0000001f, 1.000001f})
+      for (int k = 0; k < 24; ++k) {
+        // Through the outline point moved radially by `scale`, from 30
+        // units away on either side in one of 24 directions.
+        const miVector aim{centre.x + (edge.x - centre.x) * scale,
+                           centre.y + (edge.y - centre.y) * scale,
+                           centre.z + (edge.z - centre.z) * scale};
+        const double a = 0.26 * k, b = 0.7 * k + 0.3;
+        const miVector along{float(std::cos(a) * std::sin(b)), float(std::sin(a) * std::sin(b)),
+                             float(std::cos(b))};
+        const miVector from{aim.x - 30 * along.x, aim.y - 30 * along.y, aim.z - 30 * along.z};
+        const miVector to{aim.x + 30 * along.x, aim.y + 30 * along.y, aim.z + 30 * along.z};
+        const Probe p = probe(eye, from, light_ray(thread_, from, to).dir);  // the same ray
+        const Shadow sh = shadow(thread_, from, to);
+        const double length =
+            std::hypot(double(to.x) - double(from.x), double(to.y) - double(from.y),
+                       double(to.z) - double(from.z));
+        const bool probe_crosses = p.hit && p.dist < length;
+        ++checked;
+        crossing += probe_crosses;
+        EXPECT_EQ(sh.lit, !probe_crosses)
+            << "target " << (&t - targets) << ", scale " << scale << ", direction " << k;
+      }
+  }
+  EXPECT_GT(crossing, checked / 10) << "the rays must graze, some crossing";
+  EXPECT_LT(crossing, checked * 9 / 10) << "the rays must graze, some missing";
+}
+
 TEST_F(Trace, RaysWithoutLengthOrDirectionAreNotShadowed) {
   refhost::add_object("wall", plane({0, 0, 5}, {0, 0, 1}));
   miState s = light_ray(thread_, {0, 0, 10}, {0, 0, 0});
