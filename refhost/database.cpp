@@ -18,6 +18,7 @@ miTag add_element(int type, size_t size, const std::string& name) {
   std::memset(e->storage.get(), 0, words * sizeof(std::max_align_t));
   e->name = name;
   d.elements.push_back(std::move(e));
+  scene_edited(d);
   const auto tag = static_cast<miTag>(d.elements.size());
   if (!name.empty()) d.names[name] = tag;
   return tag;
@@ -111,6 +112,9 @@ std::vector<miTag> elements_of_type(int type) {
 void reset() {
   detail::Database& d = db();
   std::lock_guard<std::mutex> lock(d.mutex);
+  d.trace_view.store(nullptr, std::memory_order_release);
+  d.trace_view_owners.clear();
+  scene_edited(d);
   d.elements.clear();
   d.names.clear();
   counters().clear();
@@ -164,6 +168,7 @@ miTag add_instance(const std::string& name, miTag item, const Matrix& local_to_w
   const Matrix world_to_local = inverse(local_to_world);
   std::memcpy(r + kInstanceGlobalToLocal, world_to_local.m, sizeof(Matrix));
   std::memcpy(r + kInstanceLocalToGlobal, local_to_world.m, sizeof(Matrix));
+  detail::scene_edited(db());  // its item, set after the element was added
   return tag;
 }
 
@@ -176,6 +181,7 @@ Matrix instance_local_to_world(miTag instance) {
 miTag add_object(const std::string& name, const Geometry& geometry) {
   const miTag tag = db_add(miSCENE_OBJECT, 16, name);
   element(tag)->geometry = geometry;
+  detail::scene_edited(db());
   return tag;
 }
 
@@ -190,6 +196,7 @@ void set_group_members(miTag group, const std::vector<miTag>& members) {
   if (e == nullptr || e->type != miSCENE_GROUP) return;
   std::lock_guard<std::mutex> lock(db().mutex);
   e->members = members;
+  detail::scene_edited(db());
 }
 
 const Geometry* object_geometry(miTag object) {

@@ -196,6 +196,7 @@ miTag mi_api_instance_end(char* item_name, miTag, miTag) {
   swap_instance_matrices(block);
   std::memcpy(record, block, refhost::kInstanceRecordSize);
   std::memcpy(record + refhost::kInstanceItemOffset, &item_tag, sizeof item_tag);
+  refhost::detail::scene_edited(db());
   return tag;
 }
 

@@ -82,6 +82,9 @@ struct Element {
   }
 };
 
+// What the scene's rays see, gathered from the elements once (trace.cpp).
+struct TraceView;
+
 struct Database {
   std::mutex mutex;  // guards edits; rendering reads without it
   // Tag t at index t - 1. Edited only while the scene is built; rendering
@@ -90,7 +93,18 @@ struct Database {
   std::unordered_map<std::string, miTag> names;
   miTag base_name_tag = 0;
   std::vector<miTag> geoshader_results;
+  // Moves on with every edit that can change what rays see (a new element,
+  // an object's geometry, an instance's item); a trace view built at another
+  // count is out of date. The latest view is published through
+  // `trace_view` and read without a lock; every view ever built is owned
+  // here until the scene is reset, so a reader never holds a dangling one.
+  std::atomic<uint64_t> generation{0};
+  std::atomic<const TraceView*> trace_view{nullptr};
+  std::vector<std::shared_ptr<const TraceView>> trace_view_owners;
 };
+
+// Marks the scene as edited: views derived from it are rebuilt on next use.
+inline void scene_edited(Database& d) { d.generation.fetch_add(1, std::memory_order_acq_rel); }
 
 // Counted from the first host call on, whether or not a scene exists yet;
 // constant-initialised, so counting never has to build anything.

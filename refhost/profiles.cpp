@@ -35,9 +35,40 @@ constexpr double kAngleSlack = 1e-4;
 // depend on.
 using RecordKey = std::array<int32_t, 7>;
 
+// An angle list prepared for look-ups: for a strictly ascending list, the
+// segment holding an angle is guessed from the angle's proportion of the
+// whole range and then checked against its neighbours, which finds the
+// segment a binary search finds in a step or two instead of a search.
+struct AxisIndex {
+  bool ascending = false;  // strictly, at least two finite angles
+  double front = 0.0;
+  double per_degree = 0.0;  // segments per degree over the whole range
+};
+
+AxisIndex index_of(const std::vector<double>& a) {
+  AxisIndex index;
+  if (a.size() < 2 || !std::isfinite(a.front()) || !std::isfinite(a.back())) return index;
+  for (size_t i = 0; i + 1 < a.size(); ++i)
+    if (!(a[i] < a[i + 1])) return index;
+  index.ascending = true;
+  index.front = a.front();
+  index.per_degree = double(a.size() - 1) / (a.back() - a.front());
+  return index;
+}
+
+// A table with what its look-ups need worked out once.
+struct TableIndex {
+  AxisIndex vertical, horizontal;
+};
+
+TableIndex index_of(const ProfileTable& t) {
+  return {index_of(t.vertical), index_of(t.horizontal)};
+}
+
 struct Entry {
   RecordKey key{};
   std::shared_ptr<const ProfileTable> table;  // null: no usable table
+  TableIndex index;
   ProfileSettings settings;
   float peak = 0.0f;  // reference intensity, candela, multiplier included
 };
@@ -123,15 +154,22 @@ void publish(detail::Element& e, std::shared_ptr<Entry> entry) {
   e.derived.store(entry.get(), std::memory_order_release);
 }
 
+// Whether the entry was built from the record words as they stand.
+bool built_from(const Entry& entry, const detail::Element& e) {
+  static_assert(sizeof(RecordKey) == 7 * sizeof(int32_t));
+  return std::memcmp(entry.key.data(), e.bytes() + kProfileFormatOffset, sizeof(RecordKey)) == 0;
+}
+
 // The profile's entry for its record as it stands, built when missing or
 // out of date; null for a tag that is not a profile.
 const Entry* current_entry(miTag profile) {
   detail::Element* e = profile_element(profile);
   if (e == nullptr) return nullptr;
-  const RecordKey key = record_key(*e);
   auto* entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
-  if (entry != nullptr && entry->key == key) return entry;
+  if (entry != nullptr && built_from(*entry, *e)) [[likely]]
+    return entry;
 
+  const RecordKey key = record_key(*e);
   std::lock_guard<std::mutex> lock(build_mutex());
   entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
   if (entry != nullptr && entry->key == key) return entry;
@@ -142,20 +180,43 @@ const Entry* current_entry(miTag profile) {
     fresh->table = table_from_file(*e, key);
   else if (entry != nullptr)
     fresh->table = entry->table;  // a table handed over directly stays
-  if (fresh->table) fresh->peak = table_peak(*fresh->table, fresh->settings.multiplier);
+  if (fresh->table) {
+    fresh->index = index_of(*fresh->table);
+    fresh->peak = table_peak(*fresh->table, fresh->settings.multiplier);
+  }
   publish(*e, fresh);
   return fresh.get();
 }
 
 // Index i of the segment [a[i], a[i+1]] holding x, and x's weight towards
-// a[i+1]; `a` ascends and holds at least two values, x lies within it.
-size_t segment(const std::vector<double>& a, double x, double& weight) {
-  const auto hi = std::upper_bound(a.begin(), a.end(), x);
-  size_t i = hi == a.begin() ? 0 : size_t(hi - a.begin()) - 1;
-  i = std::min(i, a.size() - 2);
+// a[i+1]; `a` ascends and holds at least two values, x lies within it. The
+// segment is the one before the first angle above x (the first, when none
+// is at or below it), found from `index` where it applies.
+size_t segment(const std::vector<double>& a, const AxisIndex& index, double x, double& weight) {
+  const size_t last = a.size() - 2;
+  size_t i = 0;
+  if (index.ascending && !std::isnan(x)) {
+    const double guess = (x - index.front) * index.per_degree;
+    i = guess > 0.0 ? (guess < double(last) ? size_t(guess) : last) : 0;
+    while (i > 0 && a[i] > x) --i;
+    while (i < last && a[i + 1] <= x) ++i;
+  } else {
+    const auto hi = std::upper_bound(a.begin(), a.end(), x);
+    i = hi == a.begin() ? 0 : size_t(hi - a.begin()) - 1;
+    i = std::min(i, last);
+  }
   const double span = a[i + 1] - a[i];
   weight = span > 0.0 ? std::clamp((x - a[i]) / span, 0.0, 1.0) : 0.0;
   return i;
+}
+
+// x modulo 360 degrees exactly as std::fmod gives it, without its cost for
+// the angles a direction gives: x itself below one turn, x − 360 (exact,
+// both being within a factor two of each other) below two.
+double modulo_turn(double x) {
+  if (std::fabs(x) < kFullCircle) return x;
+  if (x >= kFullCircle && x < 2.0 * kFullCircle) return x - kFullCircle;
+  return std::fmod(x, kFullCircle);
 }
 
 // Where an angle falls among the tabulated ones: the two neighbours and the
@@ -165,23 +226,24 @@ struct Bracket {
   double weight = 0.0;
 };
 
-bool vertical_bracket(const std::vector<double>& v, double gamma, Bracket& b) {
+bool vertical_bracket(const std::vector<double>& v, const AxisIndex& index, double gamma,
+                      Bracket& b) {
   if (gamma < v.front() - kAngleSlack || gamma > v.back() + kAngleSlack) return false;
   gamma = std::clamp(gamma, v.front(), v.back());
   if (v.size() == 1) return true;
-  b.lo = segment(v, gamma, b.weight);
+  b.lo = segment(v, index, gamma, b.weight);
   b.hi = b.lo + 1;
   return true;
 }
 
 // The azimuth wraps: past the last plane it runs on to the first plus 360.
-Bracket horizontal_bracket(const std::vector<double>& h, double c) {
+Bracket horizontal_bracket(const std::vector<double>& h, const AxisIndex& index, double c) {
   Bracket b;
   if (h.size() == 1) return b;
   const double first = h.front();
-  c = first + std::fmod(std::fmod(c - first, kFullCircle) + kFullCircle, kFullCircle);
+  c = first + modulo_turn(modulo_turn(c - first) + kFullCircle);
   if (c <= h.back()) {
-    b.lo = segment(h, c, b.weight);
+    b.lo = segment(h, index, c, b.weight);
     b.hi = b.lo + 1;
     return b;
   }
@@ -211,7 +273,11 @@ float sample_table(const ProfileTable& table, const miVector& direction) {
   return sample_table(table, direction, ProfileSettings{});
 }
 
-float sample_table(const ProfileTable& t, const miVector& d, const ProfileSettings& s) {
+namespace {
+
+// Candela of a table towards a light-space direction (see profiles.h).
+float sample_indexed(const ProfileTable& t, const TableIndex& index, const miVector& d,
+                     const ProfileSettings& s) {
   const size_t nv = t.vertical.size();
   const size_t nh = t.horizontal.size();
   if (nv == 0 || nh == 0 || t.candela.size() != nv * nh) return 0.0f;
@@ -219,15 +285,18 @@ float sample_table(const ProfileTable& t, const miVector& d, const ProfileSettin
   const double len = std::sqrt(x * x + y * y + z * z);
   if (!(len > 0.0) || !std::isfinite(len)) return 0.0f;
 
-  // γ from the light's −z axis; C from +x towards +y, in the file's sense.
+  // γ from the light's −z axis; C from +x towards +y, in the file's sense
+  // (a rotationally symmetric table needs no C).
   const double gamma = std::acos(std::clamp(-z / len, -1.0, 1.0)) * kRadToDeg;
-  double c = std::atan2(y, x) * kRadToDeg;
-  if (s.clockwise) c = -c;
-  c -= s.c_turn;
-
   Bracket bv;
-  if (!vertical_bracket(t.vertical, gamma, bv)) return 0.0f;
-  Bracket bh = horizontal_bracket(t.horizontal, c);
+  if (!vertical_bracket(t.vertical, index.vertical, gamma, bv)) return 0.0f;
+  Bracket bh;
+  if (nh > 1) {
+    double c = std::atan2(y, x) * kRadToDeg;
+    if (s.clockwise) c = -c;
+    c -= s.c_turn;
+    bh = horizontal_bracket(t.horizontal, index.horizontal, c);
+  }
   if (s.nearest) {
     snap_to_nearest(bv);
     snap_to_nearest(bh);
@@ -236,6 +305,12 @@ float sample_table(const ProfileTable& t, const miVector& d, const ProfileSettin
   const double lo = at(bh.lo, bv.lo) + (at(bh.lo, bv.hi) - at(bh.lo, bv.lo)) * bv.weight;
   const double hi = at(bh.hi, bv.lo) + (at(bh.hi, bv.hi) - at(bh.hi, bv.lo)) * bv.weight;
   return static_cast<float>((lo + (hi - lo) * bh.weight) * s.multiplier);
+}
+
+}  // namespace
+
+float sample_table(const ProfileTable& t, const miVector& d, const ProfileSettings& s) {
+  return sample_indexed(t, TableIndex{}, d, s);
 }
 
 miTag add_profile(const std::string& name, const ProfileTable& table, int format) {
@@ -249,6 +324,7 @@ miTag add_profile(const std::string& name, const ProfileTable& table, int format
   auto entry = std::make_shared<Entry>();
   entry->key = record_key(*e);
   entry->table = std::make_shared<const ProfileTable>(table);
+  entry->index = index_of(table);
   entry->peak = table_peak(table, 1.0);
   std::lock_guard<std::mutex> lock(build_mutex());
   publish(*e, entry);
@@ -291,7 +367,7 @@ extern "C" miScalar mi_lightprofile_sample(miState* state, miTag profile, miBool
   if (e == nullptr || !e->table) return 0.0f;
   miVector d;
   mi_vector_to_light(state, &d, &state->dir);
-  const float cd = refhost::sample_table(*e->table, d, e->settings);
+  const float cd = refhost::sample_indexed(*e->table, e->index, d, e->settings);
   if (relative == 0) return cd;
   return e->peak > 0.0f ? cd / e->peak : 0.0f;
 }

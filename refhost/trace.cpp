@@ -1,10 +1,11 @@
 // Ray tracing against the scene's simple geometry (probe and shadow rays).
 //
-// The scene is walked straight from the database on every ray: there is no
-// acceleration structure to keep in step with scene edits, nothing is
-// allocated and nothing is locked, so any number of render threads may trace
-// at once while the scene is not being edited. Scenes of the reference host
-// hold a handful of objects, for which the walk is cheap. All intersection
+// The objects the rays see (every instance of an object by its placement,
+// and every object no instance places) are gathered from the database once
+// after each edit, into a view that render threads share: a ray walks that
+// list only, allocates nothing and locks nothing, so any number of render
+// threads may trace at once while the scene is not being edited. Scenes of
+// the reference host hold a handful of objects, for which the walk is cheap. All intersection
 // arithmetic is in double precision so that hit distances are exact to well
 // below single-precision rounding.
 #include "refhost/trace.h"
@@ -40,13 +41,16 @@ Vec3d cross(const Vec3d& a, const Vec3d& b) {
 Vec3d widen(const miVector& v) { return {v.x, v.y, v.z}; }
 float narrow(double v) { return static_cast<float>(v); }
 
-// Row-vector transforms with a float matrix: p' = p · M.
-Vec3d transform_point(const Vec3d& p, const float* m) {
+// Row-vector transforms p' = p · M, with the matrix's entries as stored
+// (float) or widened once (double): the arithmetic is the same.
+template <typename Entry>
+Vec3d transform_point(const Vec3d& p, const Entry* m) {
   return {p.x * m[0] + p.y * m[4] + p.z * m[8] + m[12],
           p.x * m[1] + p.y * m[5] + p.z * m[9] + m[13],
           p.x * m[2] + p.y * m[6] + p.z * m[10] + m[14]};
 }
-Vec3d transform_vector(const Vec3d& v, const float* m) {
+template <typename Entry>
+Vec3d transform_vector(const Vec3d& v, const Entry* m) {
   return {v.x * m[0] + v.y * m[4] + v.z * m[8], v.x * m[1] + v.y * m[5] + v.z * m[9],
           v.x * m[2] + v.y * m[6] + v.z * m[10]};
 }
@@ -72,21 +76,43 @@ double hit_plane(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min
   return t > t_min && t < t_max ? t : kNoHit;
 }
 
-// The rectangle c ± u ± v: the plane crossing, then its coordinates along u
-// and v (which need not be perpendicular) must both lie within ±1.
+// The rectangle c ± u ± v with what its hits need: the normal u × v and
+// the Gram matrix of u and v, whose determinant is 0 for a degenerate one.
+struct RectangleFrame {
+  Vec3d c, u, v, n;
+  double uu, uv, vv, det;
+};
+
+RectangleFrame rectangle_frame(const Geometry& g) {
+  RectangleFrame f;
+  f.u = widen(g.u);
+  f.v = widen(g.v);
+  f.c = widen(g.center);
+  f.n = cross(f.u, f.v);
+  f.uu = dot(f.u, f.u);
+  f.uv = dot(f.u, f.v);
+  f.vv = dot(f.v, f.v);
+  f.det = f.uu * f.vv - f.uv * f.uv;
+  return f;
+}
+
+// The plane crossing, then its coordinates along u and v (which need not
+// be perpendicular) must both lie within ±1.
+double hit_rectangle(const RectangleFrame& f, const Vec3d& o, const Vec3d& d, double t_min,
+                     double t_max) {
+  const double t = plane_crossing(f.c, f.n, o, d);
+  if (!(t > t_min && t < t_max)) return kNoHit;
+  const Vec3d p = sub(along(o, d, t), f.c);
+  if (f.det <= 0.0) return kNoHit;
+  const double pu = dot(p, f.u), pv = dot(p, f.v);
+  const double a = (pu * f.vv - pv * f.uv) / f.det;
+  const double b = (pv * f.uu - pu * f.uv) / f.det;
+  return std::fabs(a) <= 1.0 && std::fabs(b) <= 1.0 ? t : kNoHit;
+}
+
 double hit_rectangle(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min,
                      double t_max) {
-  const Vec3d u = widen(g.u), v = widen(g.v), c = widen(g.center);
-  const double t = plane_crossing(c, cross(u, v), o, d);
-  if (!(t > t_min && t < t_max)) return kNoHit;
-  const Vec3d p = sub(along(o, d, t), c);
-  const double uu = dot(u, u), uv = dot(u, v), vv = dot(v, v);
-  const double det = uu * vv - uv * uv;
-  if (det <= 0.0) return kNoHit;
-  const double pu = dot(p, u), pv = dot(p, v);
-  const double a = (pu * vv - pv * uv) / det;
-  const double b = (pv * uu - pu * uv) / det;
-  return std::fabs(a) <= 1.0 && std::fabs(b) <= 1.0 ? t : kNoHit;
+  return hit_rectangle(rectangle_frame(g), o, d, t_min, t_max);
 }
 
 double hit_disc(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
@@ -144,45 +170,200 @@ double crossing(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min
                         transform_vector(d, p.world_to_local), t_min, t_max);
 }
 
-// Whether the object crosses the ray at all: for a mesh the cheaper
-// question, since a shadow needs no nearest hit.
-bool crosses(const Placement& p, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
-  const Geometry& g = *p.geometry;
-  if (g.kind != Geometry::Mesh || !g.mesh) return crossing(p, o, d, t_min, t_max) != kNoHit;
-  if (p.world_to_local == nullptr) return mesh_crossed(*g.mesh, o, d, t_min, t_max);
-  return mesh_crossed(*g.mesh, transform_point(o, p.world_to_local),
-                      transform_vector(d, p.world_to_local), t_min, t_max);
-}
-
 miTag instance_item(const detail::Element& e) {
   miTag item = 0;
   std::memcpy(&item, e.bytes() + kInstanceItemOffset, sizeof item);
   return item;
 }
 
-bool is_instanced(miTag object) {
-  for (const auto& e : detail::db().elements)
-    if (e->type == miSCENE_INSTANCE && instance_item(*e) == object) return true;
-  return false;
+}  // namespace
+
+namespace {
+
+// An object that casts shadows, as shadow rays test it: its placement
+// widened to double once, what it lets through, and for a rectangle the
+// frame its hits need.
+struct Caster {
+  const Geometry* geometry = nullptr;
+  bool placed = false;       // whether `to_local` applies
+  double to_local[16] = {};  // the instance's world-to-local matrix
+  double through[3] = {};    // transparency per channel, within [0, 1]
+  RectangleFrame rectangle{};
+  // A sphere in the world that holds the whole object, or none (radius
+  // +∞): a ray that passes it by cannot cross the object.
+  Vec3d bound_centre{0, 0, 0};
+  double bound_radius_squared = kNoHit;
+};
+
+// The bounding sphere's slack, relative to its radius and to its distance
+// from the world's origin: the object's own test carries the ray into the
+// object's space by the instance's stored world-to-local matrix, the sphere
+// is placed by the stored local-to-world one, and the two, each rounded to
+// single precision, are inverses only to about 1e-7 of those lengths.
+constexpr double kBoundSlack = 1e-4;
+
+// A sphere in the object's own space that holds it (centre, radius); false
+// for a plane, which has no bound, and for a mesh.
+bool local_bound(const Geometry& g, Vec3d& centre, double& radius) {
+  switch (g.kind) {
+    case Geometry::Rectangle:
+      centre = widen(g.center);
+      radius = std::sqrt(dot(widen(g.u), widen(g.u))) + std::sqrt(dot(widen(g.v), widen(g.v)));
+      return true;
+    case Geometry::Disc:
+    case Geometry::Sphere:
+      centre = widen(g.center);
+      radius = std::fabs(double(g.radius));
+      return true;
+    case Geometry::Box: {
+      const Vec3d lo = widen(g.min), hi = widen(g.max);
+      centre = {0.5 * (lo.x + hi.x), 0.5 * (lo.y + hi.y), 0.5 * (lo.z + hi.z)};
+      const Vec3d half = sub(hi, centre);
+      radius = std::sqrt(dot(half, half));
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
-// Calls `visit(placement)` for every object in the world (see trace.h).
-template <typename Visit>
-void for_each_placed_object(Visit&& visit) {
-  const auto& elements = detail::db().elements;
-  for (size_t i = 0; i < elements.size(); ++i) {
+// The caster's bound carried into the world: the centre by the instance's
+// local-to-world matrix, the radius by that matrix's Frobenius norm, which
+// no stretch of a length exceeds.
+void place_bound(Caster& k, const Placement& p) {
+  Vec3d centre;
+  double radius = 0.0;
+  if (!local_bound(*p.geometry, centre, radius)) return;
+  if (p.local_to_world != nullptr) {
+    const float* m = p.local_to_world;
+    double norm = 0.0;
+    for (const int i : {0, 1, 2, 4, 5, 6, 8, 9, 10}) norm += double(m[i]) * double(m[i]);
+    centre = transform_point(centre, m);
+    radius *= std::sqrt(norm);
+  }
+  const double reach = radius + kBoundSlack * (radius + std::sqrt(dot(centre, centre)));
+  if (!std::isfinite(reach)) return;
+  k.bound_centre = centre;
+  k.bound_radius_squared = reach * reach;
+}
+
+// Whether the segment o + t·d, t within [t_min, t_max], keeps out of the
+// caster's bounding sphere (`d` of unit length).
+bool passes_bound(const Caster& k, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const double t = std::clamp(dot(sub(k.bound_centre, o), d), t_min, t_max);
+  const Vec3d gap = sub(along(o, d, t), k.bound_centre);
+  return dot(gap, gap) > k.bound_radius_squared;
+}
+
+Caster caster_of(const Placement& p) {
+  Caster k;
+  k.geometry = p.geometry;
+  k.placed = p.world_to_local != nullptr;
+  if (k.placed)
+    for (int i = 0; i < 16; ++i) k.to_local[i] = p.world_to_local[i];
+  const miColor& t = p.geometry->transparency;
+  k.through[0] = std::clamp(double(t.r), 0.0, 1.0);
+  k.through[1] = std::clamp(double(t.g), 0.0, 1.0);
+  k.through[2] = std::clamp(double(t.b), 0.0, 1.0);
+  if (p.geometry->kind == Geometry::Rectangle) k.rectangle = rectangle_frame(*p.geometry);
+  place_bound(k, p);
+  return k;
+}
+
+// Whether the caster crosses the ray: for a mesh the cheaper question,
+// since a shadow needs no nearest hit.
+bool crosses(const Caster& k, const Vec3d& o, const Vec3d& d, double t_min, double t_max) {
+  const Vec3d lo = k.placed ? transform_point(o, k.to_local) : o;
+  const Vec3d ld = k.placed ? transform_vector(d, k.to_local) : d;
+  const Geometry& g = *k.geometry;
+  switch (g.kind) {
+    case Geometry::Rectangle:
+      return hit_rectangle(k.rectangle, lo, ld, t_min, t_max) != kNoHit;
+    case Geometry::Mesh:
+      return g.mesh && mesh_crossed(*g.mesh, lo, ld, t_min, t_max);
+    default:
+      return first_crossing(g, lo, ld, t_min, t_max) != kNoHit;
+  }
+}
+
+}  // namespace
+
+// Every object in the world as the rays see it (see trace.h), in the
+// database's order, and those of them that cast shadows. The casters hold
+// their instances' matrices as they stood when the view was built: an
+// instance is moved through the host's editing calls, which rebuild it.
+struct detail::TraceView {
+  uint64_t generation = 0;
+  std::vector<Placement> placed;
+  std::vector<Caster> casters;
+};
+
+namespace {
+
+// Which tags some instance places: one pass over the scene instead of a
+// search per object.
+std::vector<bool> instanced_items(const detail::Database& d) {
+  std::vector<bool> instanced(d.elements.size() + 1, false);
+  for (const auto& e : d.elements) {
+    if (e->type != miSCENE_INSTANCE) continue;
+    const miTag item = instance_item(*e);
+    if (item < instanced.size()) instanced[item] = true;
+  }
+  return instanced;
+}
+
+std::shared_ptr<detail::TraceView> build_view(const detail::Database& d, uint64_t generation) {
+  auto view = std::make_shared<detail::TraceView>();
+  view->generation = generation;
+  const std::vector<bool> instanced = instanced_items(d);
+  for (size_t i = 0; i < d.elements.size(); ++i) {
     const auto tag = static_cast<miTag>(i + 1);
-    const detail::Element& e = *elements[i];
+    const detail::Element& e = *d.elements[i];
     Placement p;
     if (e.type == miSCENE_INSTANCE) {
       if (!placement_of(tag, p)) continue;
-    } else if (e.type == miSCENE_OBJECT && !is_instanced(tag)) {
+    } else if (e.type == miSCENE_OBJECT && !instanced[tag]) {
       p.geometry = &e.geometry;
     } else {
       continue;
     }
-    if (!visit(p)) return;
+    view->placed.push_back(p);
+    if (p.geometry->casts_shadow) view->casters.push_back(caster_of(p));
   }
+  return view;
+}
+
+// A view of the scene as it stands now, built unless another thread just
+// did.
+[[gnu::cold, gnu::noinline]] const detail::TraceView& rebuilt_view(detail::Database& d) {
+  std::lock_guard<std::mutex> lock(d.mutex);
+  const uint64_t now = d.generation.load(std::memory_order_acquire);
+  const detail::TraceView* view = d.trace_view.load(std::memory_order_acquire);
+  if (view != nullptr && view->generation == now) return *view;
+  std::shared_ptr<const detail::TraceView> fresh = build_view(d, now);
+  d.trace_view_owners.push_back(fresh);
+  d.trace_view.store(fresh.get(), std::memory_order_release);
+  return *fresh;
+}
+
+// The view of the scene as it stands: the published one while no edit has
+// come since it was built, else a fresh one. Rendering threads share it;
+// the first of them after an edit builds it.
+const detail::TraceView& current_view() {
+  detail::Database& d = detail::db();
+  const uint64_t generation = d.generation.load(std::memory_order_acquire);
+  const detail::TraceView* view = d.trace_view.load(std::memory_order_acquire);
+  if (view != nullptr && view->generation == generation) [[likely]]
+    return *view;
+  return rebuilt_view(d);
+}
+
+// Calls `visit(placement)` for every object in the world (see trace.h)
+// until it answers false.
+template <typename Visit>
+void for_each_placed_object(Visit&& visit) {
+  for (const Placement& p : current_view().placed)
+    if (!visit(p)) return;
 }
 
 // The instance whose object is the emitter of `light_instance`'s light, or 0.
@@ -271,25 +452,35 @@ miBoolean mi_trace_shadow(miColor* colour, miState* state) {
   }
   const double length = state->dist;
   if (!(length > 0.0)) return 1;
-  const double extent =
-      std::max({1.0, std::isfinite(length) ? length : 0.0, largest_coordinate(origin),
-                largest_coordinate(widen(state->point))});
-  const double margin = kSelfHitFraction * extent;
-  const double t_min = margin, t_max = length - margin;
-  if (!(t_max > t_min)) return 1;
 
+  // The ends of the segment are left out by a margin, worked out when the
+  // first object near the segment needs it: one whose bounding sphere the
+  // whole segment passes by cannot cross it in any case.
+  double t_min = 0.0, t_max = length;
+  bool margins = false;
   double through[3] = {1.0, 1.0, 1.0};
-  bool blocked = false;
-  for_each_placed_object([&](const Placement& p) {
-    if (!p.geometry->casts_shadow) return true;
-    if (!crosses(p, origin, direction, t_min, t_max)) return true;
-    const miColor& t = p.geometry->transparency;
-    through[0] *= std::clamp(double(t.r), 0.0, 1.0);
-    through[1] *= std::clamp(double(t.g), 0.0, 1.0);
-    through[2] *= std::clamp(double(t.b), 0.0, 1.0);
+  bool crossed = false, blocked = false;
+  for (const Caster& k : current_view().casters) {
+    if (passes_bound(k, origin, direction, 0.0, length)) continue;
+    if (!margins) {
+      const double extent =
+          std::max({1.0, std::isfinite(length) ? length : 0.0, largest_coordinate(origin),
+                    largest_coordinate(widen(state->point))});
+      const double margin = kSelfHitFraction * extent;
+      t_min = margin;
+      t_max = length - margin;
+      if (!(t_max > t_min)) return 1;
+      margins = true;
+    }
+    if (!crosses(k, origin, direction, t_min, t_max)) continue;
+    crossed = true;
+    through[0] *= k.through[0];
+    through[1] *= k.through[1];
+    through[2] *= k.through[2];
     blocked = through[0] == 0.0 && through[1] == 0.0 && through[2] == 0.0;
-    return !blocked;
-  });
+    if (blocked) break;
+  }
+  if (!crossed) return 1;  // the colour passes unchanged
   colour->r = narrow(colour->r * through[0]);
   colour->g = narrow(colour->g * through[1]);
   colour->b = narrow(colour->b * through[2]);

@@ -502,6 +502,11 @@ TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
     ASSERT_GE(w.size(), 2u);
     EXPECT_NEAR(std::stod(w[0]), 6000, 0.01 * 6000);
     EXPECT_NEAR(std::stod(w[0]), balance["absorbed"].get<double>(), 0.05 + 1e-9);
+    // The JSON report draws up the same balance.
+    const auto report = nlohmann::json::parse(std::ifstream(maintained / "report.json"));
+    const auto& kept = report["interreflection"]["flux_balance_lm"];
+    EXPECT_NEAR(kept["absorbed"].get<double>(), std::stod(w[0]), 0.05 + 1e-9);
+    EXPECT_NEAR(kept["escaped"].get<double>(), 0, 0.01 * 6000);
   }
 
   // The settings name the patch size and residual the run used.

@@ -30,7 +30,9 @@ std::string joined(const std::vector<std::string>& faults) {
   return s;
 }
 
-TEST(LuxSchema, EveryExampleConforms) {
+// Every example conforms to the schema and is read by the calculator: an
+// example the reader refuses is a broken example, whatever the schema says.
+TEST(LuxSchema, EveryExampleConformsAndReads) {
   const auto schema = scene_schema();
   int examples = 0;
   for (const auto& e : fs::recursive_directory_iterator(fs::path(ZEL_SOURCE_DIR) / "examples")) {
@@ -38,6 +40,11 @@ TEST(LuxSchema, EveryExampleConforms) {
     ++examples;
     const auto faults = schema.validate(read_json(e.path()));
     EXPECT_TRUE(faults.empty()) << e.path() << joined(faults);
+    try {
+      lux::load_scene(e.path());
+    } catch (const lux::Error& error) {
+      ADD_FAILURE() << error.what();
+    }
   }
   EXPECT_GE(examples, 3);
 }

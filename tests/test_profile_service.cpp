@@ -136,6 +136,39 @@ TEST_F(ProfileService, RecordSettingsReachTheSampler) {
   EXPECT_EQ(refhost::profile_table(profile)->candela.size(), 12u);
 }
 
+// The service finds a direction's place in its table from the angle's
+// proportion of the range, checked against the neighbours; on unevenly
+// spaced angles, exactly on tabulated ones and past the last plane, with
+// and without the record's settings, it must land where a plain search of
+// the table lands, to the last bit.
+TEST_F(ProfileService, LookUpsLandWhereASearchOfTheTableLands) {
+  ProfileTable t;
+  t.vertical = {0, 2.5, 5, 10, 20, 35, 50, 65, 80, 90};
+  t.horizontal = {0, 15, 30, 60, 90, 180, 270, 345};
+  for (size_t h = 0; h < t.horizontal.size(); ++h)
+    for (size_t v = 0; v < t.vertical.size(); ++v)
+      t.candela.push_back(float(1000 - 7 * v * v + 13 * h + (h * v) % 5));
+  const miTag profile = refhost::add_profile("uneven", t);
+  miState state = refhost::make_state(nullptr, &thread_, miRAY_LIGHT, 0);
+  struct Settings {
+    int nearest, clockwise, turn;
+  } const settings[] = {{0, 0, 0}, {0, 1, 30}, {1, 0, -400}, {0, 0, 725}};
+  for (const Settings& k : settings) {
+    set_word(profile, refhost::kProfileInterpolationOffset, k.nearest);
+    set_word(profile, refhost::kProfileCDirectionOffset, k.clockwise);
+    set_word(profile, refhost::kProfileCTurnOffset, k.turn);
+    const refhost::ProfileSettings with = refhost::profile_settings(profile);
+    int differing = 0, checked = 0;
+    for (double g = 0; g <= 92; g += 0.5)
+      for (double c = -20; c <= 380; c += 2.5) {
+        state.dir = profile_direction(g, c);
+        differing += mi_lightprofile_sample(&state, profile, 0) != sample_table(t, state.dir, with);
+        ++checked;
+      }
+    EXPECT_EQ(differing, 0) << "of " << checked << " with turn " << k.turn;
+  }
+}
+
 TEST_F(ProfileService, UnreadableFileWarnsOnceAndIsDark) {
   const miTag profile = refhost::db_add(miSCENE_LIGHTPROFILE, refhost::kProfileRecordSize, "gone");
   const miTag file = refhost::add_string("/nonexistent/lobby.ies");

@@ -549,6 +549,56 @@ TEST(RefhostSample, SequencesAreDeterministicPerThreadContext) {
   EXPECT_EQ(mi_sample(nullptr, nullptr, &s, 2, nullptr), 0);
 }
 
+// The radical inverse of n in base b: its digits mirrored about the radix
+// point, the k-th lowest digit worth b^−k, summed in extended precision.
+double exact_radical_inverse(uint64_t n, uint64_t b) {
+  long double value = 0, weight = 1;
+  for (; n > 0; n /= b) {
+    weight /= static_cast<long double>(b);
+    value += static_cast<long double>(n % b) * weight;
+  }
+  return static_cast<double>(value);
+}
+
+// Distance of a and b on the unit circle.
+double circular_distance(double a, double b) {
+  const double d = std::fabs(a - b);
+  return std::min(d, 1.0 - d);
+}
+
+// Each dimension of the samples is the Halton sequence in its prime base,
+// shifted modulo 1 by a fixed amount of the thread's: from the first point
+// on, every later one sits where the digits of its position put it, far
+// into the sequence (where a shortcut over the low digits would show) and
+// at positions of many digits.
+TEST(RefhostSample, DimensionsAreShiftedRadicalInverses) {
+  const uint64_t bases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53};
+  constexpr int kDims = 16;
+  refhost::ThreadContext ctx(2, 11);
+  miState s = refhost::make_state(nullptr, &ctx, miRAY_PHOTON_FIRST);
+  double first[kDims];
+  ASSERT_EQ(mi_sample(first, nullptr, &s, kDims, nullptr), 1);  // position 1
+  double shift[kDims];
+  for (int d = 0; d < kDims; ++d) shift[d] = first[d] - exact_radical_inverse(1, bases[d]);
+  auto check_next = [&](const char* where) {
+    const uint64_t n = ctx.sample_index + 1;
+    double v[kDims];
+    ASSERT_EQ(mi_sample(v, nullptr, &s, kDims, nullptr), 1);
+    for (int d = 0; d < kDims; ++d) {
+      double expected = exact_radical_inverse(n, bases[d]) + shift[d];
+      expected -= std::floor(expected);
+      ASSERT_LT(circular_distance(v[d], expected), 1e-12)
+          << where << ": position " << n << ", base " << bases[d];
+    }
+  };
+  for (int i = 0; i < 3000; ++i) check_next("consecutive");
+  for (const uint64_t start : {uint64_t(531440), uint64_t(1) << 40, (uint64_t(1) << 53) - 3,
+                               (uint64_t(1) << 60) + 12345}) {
+    ctx.sample_index = start;
+    for (int i = 0; i < 4; ++i) check_next("far");
+  }
+}
+
 // Independent uniform numbers put 16 ± 4 (one standard deviation) of 1024
 // points into each of 64 cells; all 64 cells land within 16 ± 5 only about
 // once in a hundred thousand. A low-discrepancy sequence always does.

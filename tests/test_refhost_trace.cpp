@@ -1,6 +1,7 @@
 // The reference host's probe and shadow rays: exact distances to every kind
 // of geometry, instancing, and shadows that multiply transparencies.
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -352,6 +353,130 @@ TEST_F(Trace, ShadowRaysFromManyThreadsAgree) {
     });
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[size_t(t)], 0) << "thread " << t;
+}
+
+// The objects the rays see are gathered once per edit: every edit that
+// changes them (a new object, an instance of it, an instance given another
+// item, a reset) must show in the very next ray.
+TEST_F(Trace, ShadowsFollowEveryEditOfTheScene) {
+  const miVector above_origin{0, 0, 10}, origin{0, 0, 0};
+  const miVector above_ten{10, 0, 10}, ten{10, 0, 0};
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "empty scene";
+
+  const miTag ball = refhost::add_object("ball", sphere({0, 0, 5}, 1));
+  EXPECT_FALSE(shadow(thread_, above_origin, origin).lit) << "the ball where it stands";
+
+  refhost::add_instance("ball_inst", ball, refhost::translate(10, 0, 0));
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "an instanced object only by it";
+  EXPECT_FALSE(shadow(thread_, above_ten, ten).lit) << "the instance's ball";
+
+  // The instance redefined in place with a half-transparent pane as its
+  // item: the ball stands on its own again, the pane takes its place.
+  refhost::add_object("pane",
+                      with_transparency(disc({0, 0, 5}, {0, 0, 1}, 1), {0.5f, 0.5f, 0.5f, 1}));
+  EXPECT_EQ(shadow(thread_, above_origin, origin).colour.g, 0.5f) << "the pane where it stands";
+  mi_api_incremental(1);
+  mi_api_instance_begin(mi_mem_int_strdup(__FILE__, __LINE__, "ball_inst"));
+  mi_api_instance_end(mi_mem_int_strdup(__FILE__, __LINE__, "pane"), 0, 0);
+  mi_api_incremental(0);
+  EXPECT_FALSE(shadow(thread_, above_origin, origin).lit) << "the ball on its own again";
+  const Shadow through_pane = shadow(thread_, above_ten, ten);
+  EXPECT_TRUE(through_pane.lit);
+  EXPECT_EQ(through_pane.colour.g, 0.5f) << "the pane's transparency";
+
+  refhost::reset();
+  EXPECT_TRUE(shadow(thread_, above_origin, origin).lit) << "nothing after a reset";
+  EXPECT_TRUE(shadow(thread_, above_ten, ten).lit) << "nothing after a reset";
+}
+
+// Every instance of an object places it once; objects nobody instances stand
+// as they are; lights, groups and instances of lights add nothing.
+TEST_F(Trace, EveryPlacementIsSeenOnceInTheDatabaseOrder) {
+  constexpr int kInstanced = 60, kAlone = 25;
+  std::vector<miTag> expected_instances;
+  for (int i = 0; i < kInstanced; ++i) {
+    const miTag o = refhost::add_object("o" + std::to_string(i), sphere({0, 0, 0}, 0.1f));
+    for (int k = 0; k < 2; ++k)
+      expected_instances.push_back(
+          refhost::add_instance("o" + std::to_string(i) + "_" + std::to_string(k), o,
+                                refhost::translate(float(i), float(k), 0)));
+  }
+  for (int i = 0; i < kAlone; ++i)
+    refhost::add_object("a" + std::to_string(i), sphere({0, 0, 0}, 1));
+  add_light_instance({});
+  refhost::add_group("g", {expected_instances.front()});
+
+  std::vector<refhost::Placement> placed;
+  refhost::placed_objects(placed);
+  ASSERT_EQ(placed.size(), size_t(2 * kInstanced + kAlone));
+  for (size_t i = 0; i < expected_instances.size(); ++i) {
+    EXPECT_EQ(placed[i].instance, expected_instances[i]) << i;
+    ASSERT_NE(placed[i].local_to_world, nullptr) << i;
+  }
+  for (size_t i = expected_instances.size(); i < placed.size(); ++i) {
+    EXPECT_EQ(placed[i].instance, 0u) << i;
+    EXPECT_EQ(placed[i].world_to_local, nullptr) << i;
+  }
+}
+
+// Shadow rays skip an object whose bounding sphere they pass by. Rays that
+// graze a sphere, a disc's rim, a rectangle's corner and a box's corner,
+// just inside and just outside, far from the world's origin and under
+// stretching instances, must find exactly the crossings the probe (which
+// tests every object) finds.
+TEST_F(Trace, BoundingSpheresNeverHideACrossing) {
+  refhost::Matrix stretch =
+      refhost::multiply(refhost::rotate_xyz(20, 35, -50), refhost::translate(-3000, 1200, 40));
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 3; ++col) stretch.m[row * 4 + col] *= row == 0 ? 2.5f : 0.4f;
+  struct Target {
+    Geometry geometry;
+    refhost::Matrix place;
+    bool instanced;
+    miVector edge;  // a point on the object's outline, in its own space
+  } const targets[] = {
+      {sphere({1000, -500, 20}, 2), refhost::identity(), false, {1000, -498, 20}},
+      {sphere({0, 0, 0}, 1), stretch, true, {1, 0, 0}},
+      {disc({7, 7, 7}, {0.3f, 0.4f, 0.866f}, 0.5f), stretch, true, {7.5f, 7, 7}},
+      {rectangle({-40, 3, 9}, {1, 0, 0}, {0, 2, 0}), stretch, true, {-39, 5, 9}},
+      {box({-1, -2, -3}, {1, 2, 3}), stretch, true, {1, 2, 3}},
+  };
+  int checked = 0, crossing = 0;
+  for (const Target& t : targets) {
+    refhost::reset();
+    const miTag object = refhost::add_object("target", t.geometry);
+    if (t.instanced) refhost::add_instance("target_inst", object, t.place);
+    const refhost::Matrix place = t.instanced ? t.place : refhost::identity();
+    const miVector edge = refhost::transform_point(t.edge, place);
+    const miVector centre = refhost::transform_point(
+        t.geometry.kind == Geometry::Box ? miVector{0, 0, 0} : t.geometry.center, place);
+    miState eye = refhost::make_state(nullptr, &thread_, miRAY_EYE);
+    for (const float scale : {0.999999f, 0.9999999f, 1.0f, 1.0000001f, 1.000001f})
+      for (int k = 0; k < 24; ++k) {
+        // Through the outline point moved radially by `scale`, from 30
+        // units away on either side in one of 24 directions.
+        const miVector aim{centre.x + (edge.x - centre.x) * scale,
+                           centre.y + (edge.y - centre.y) * scale,
+                           centre.z + (edge.z - centre.z) * scale};
+        const double a = 0.26 * k, b = 0.7 * k + 0.3;
+        const miVector along{float(std::cos(a) * std::sin(b)), float(std::sin(a) * std::sin(b)),
+                             float(std::cos(b))};
+        const miVector from{aim.x - 30 * along.x, aim.y - 30 * along.y, aim.z - 30 * along.z};
+        const miVector to{aim.x + 30 * along.x, aim.y + 30 * along.y, aim.z + 30 * along.z};
+        const Probe p = probe(eye, from, light_ray(thread_, from, to).dir);  // the same ray
+        const Shadow sh = shadow(thread_, from, to);
+        const double length =
+            std::hypot(double(to.x) - double(from.x), double(to.y) - double(from.y),
+                       double(to.z) - double(from.z));
+        const bool probe_crosses = p.hit && p.dist < length;
+        ++checked;
+        crossing += probe_crosses;
+        EXPECT_EQ(sh.lit, !probe_crosses)
+            << "target " << (&t - targets) << ", scale " << scale << ", direction " << k;
+      }
+  }
+  EXPECT_GT(crossing, checked / 10) << "the rays must graze, some crossing";
+  EXPECT_LT(crossing, checked * 9 / 10) << "the rays must graze, some missing";
 }
 
 TEST_F(Trace, RaysWithoutLengthOrDirectionAreNotShadowed) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -112,6 +113,13 @@ void for_rows(int rows, int threads,
   if (failure) std::rethrow_exception(failure);
 }
 
+// The first address from `p` on that starts a 64-byte cache line.
+double* line_aligned(double* p) {
+  constexpr std::uintptr_t kLine = 64;
+  const auto address = reinterpret_cast<std::uintptr_t>(p);
+  return p + (kLine - address % kLine) % kLine / sizeof(double);
+}
+
 double point_lux(const Light& light, Vec3 point, Vec3 normal, refhost::ThreadContext& thread) {
   const miColor c = refhost::illuminance(light.scene, to_mi(point), to_mi(normal),
                                          {light.samples, light.accuracy}, thread);
@@ -157,13 +165,19 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
 
   // Each row's sum per light, added up in row order afterwards so that the
   // averages do not depend on which thread did which row.
-  std::vector<double> row_light_sums(rows.size() * lights.size(), 0.0);
+  // Each row's sums on cache lines of their own: two threads work on
+  // neighbouring rows at once, and sums sharing a line would send it back
+  // and forth between their cores at every point.
+  constexpr size_t kLineDoubles = 64 / sizeof(double);
+  const size_t stride = (lights.size() + kLineDoubles - 1) / kLineDoubles * kLineDoubles;
+  std::vector<double> row_light_buffer(rows.size() * stride + kLineDoubles, 0.0);
+  double* const row_light_sums = line_aligned(row_light_buffer.data());
   Progress progress("illuminance", work, options.progress);
   for_rows(static_cast<int>(rows.size()), options.threads,
            [&](int row, refhost::ThreadContext& thread) {
              const auto [s, j] = rows[size_t(row)];
              SurfaceResult& r = results[s];
-             double* const light_sums = row_light_sums.data() + size_t(row) * lights.size();
+             double* const light_sums = row_light_sums + size_t(row) * stride;
              for (int i = 0; i < r.grid.nu; ++i) {
                const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
                if (!r.grid.counts(p)) continue;
@@ -194,7 +208,7 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
   for (auto& r : results) r.avg_by_light.assign(lights.size(), 0.0);
   for (size_t row = 0; row < rows.size(); ++row)
     for (size_t l = 0; l < lights.size(); ++l)
-      results[rows[row].first].avg_by_light[l] += row_light_sums[row * lights.size() + l];
+      results[rows[row].first].avg_by_light[l] += row_light_sums[row * stride + l];
   for (auto& r : results) {
     size_t n = 0;
     for (size_t p = 0; p < r.grid.points.size(); ++p) n += r.grid.counts(p) ? 1 : 0;

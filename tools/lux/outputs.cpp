@@ -326,11 +326,12 @@ void print_glare(std::ostream& out, const GlareReport& g) {
                 "view", "L_b cd/m2", "lums", "UGR");
   out << line;
   for (const auto& r : g.results) {
-    // Built from a std::string: GCC 12 at -O3 warns falsely (-Wrestrict)
-    // about a string literal prefixed to a temporary string.
-    const std::string dir = std::string("[") + number(r.direction.x, "%.2g") + ", " +
-                            number(r.direction.y, "%.2g") + ", " + number(r.direction.z, "%.2g") +
-                            "]";
+    // Appended, not a literal + temporary: GCC 12 at -O3 warns falsely of
+    // overlapping copies in that operator.
+    std::string dir = "[";
+    dir.append(number(r.direction.x, "%.2g")).append(", ");
+    dir.append(number(r.direction.y, "%.2g")).append(", ");
+    dir.append(number(r.direction.z, "%.2g")).append("]");
     const std::string ugr = r.ugr ? number(rounded_ugr(*r.ugr), "%.1f") : "-";
     std::snprintf(line, sizeof line, "%-32.32s %-24.24s %-10s %8.1f %6zu %9s\n", r.observer.c_str(),
                   dir.c_str(), r.view.c_str(), r.background_luminance, r.sources.size(),
@@ -366,8 +367,8 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
       const std::string grid = r.grid.is_point_list() || !r.grid.outline.empty()
                                    ? std::to_string(r.stats.counted)
                                    : std::to_string(r.grid.nu) + "x" + std::to_string(r.grid.nv);
-      const std::string fresh =
-          std::string("(") + number(u.illuminance_of(r.stats_new.avg), "%.1f") + ")";
+      std::string fresh = "(";
+      fresh.append(number(u.illuminance_of(r.stats_new.avg), "%.1f")).append(")");
       std::snprintf(line, sizeof line, "%-34.34s %9s %7zu %9.1f %9.1f %9s %9.1f %6.2f %10.2f\n",
                     r.name.c_str(), grid.c_str(), r.stats.masked, u.illuminance_of(r.stats.min),
                     u.illuminance_of(r.stats.avg), fresh.c_str(), u.illuminance_of(r.stats.max),

@@ -161,11 +161,7 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
   // The patches carry maintained light; the luminaires' flux and the
   // photons are of new ones. The balance is drawn up in new lumen.
   const double to_new = s->new_over_maintained > 0 ? s->new_over_maintained : 1.0;
-  FluxBalance b = s->balance;
-  b.direct *= to_new;
-  b.reflected_lost *= to_new;
-  b.unshot *= to_new;
-  for (double& a : b.absorbed) a *= to_new;
+  const FluxBalance b = balance_in_new_lumen(*s);
   const double absorbed = sum_of(b.absorbed);
 
   ReportSection balance;

@@ -46,6 +46,16 @@ const SurfaceDesc* surface_of(const Scene& scene, const SurfaceResult& r) {
 
 }  // namespace
 
+FluxBalance balance_in_new_lumen(const RadiositySolution& solution) {
+  const double to_new = solution.new_over_maintained > 0 ? solution.new_over_maintained : 1.0;
+  FluxBalance b = solution.balance;
+  b.direct *= to_new;
+  b.reflected_lost *= to_new;
+  b.unshot *= to_new;
+  for (double& a : b.absorbed) a *= to_new;
+  return b;
+}
+
 std::optional<double> emitted_flux(const Model& model, const RunInfo& info) {
   double measured = 0, stated = 0;
   bool all_measured = !model.lights().empty(), all_stated = !model.lights().empty();
@@ -100,7 +110,7 @@ json interreflection_json(const Model& model, const RunInfo& info) {
   j["seconds"] = {{"direct", s->direct_seconds},
                   {"form_factors", s->form_factor_seconds},
                   {"solve", s->solve_seconds}};
-  const FluxBalance& b = s->balance;
+  const FluxBalance b = balance_in_new_lumen(*s);
   const PhotonBalance* photons = info.photon_balance;
   json elements = json::array();
   for (size_t e = 0; e < s->elements.size(); ++e) {
@@ -168,7 +178,7 @@ void print_interreflection(std::ostream& out, const Model& model,
     std::snprintf(line, sizeof line, "%-24s %6s %10s %14s %14s %8s\n", "absorbed by", "rho", "area",
                   "radiosity lm", "photons lm", "diff");
     out << line;
-    const FluxBalance& b = s->balance;
+    const FluxBalance b = balance_in_new_lumen(*s);
     for (size_t e = 0; e < s->elements.size(); ++e) {
       const ReflectingElement& el = s->elements[e];
       std::string ph = "-", diff = "-";

@@ -11,12 +11,19 @@
 #include <vector>
 
 #include "tools/lux/outputs.h"
+#include "tools/lux/radiosity.h"
 
 namespace lux {
 
 // The lights' flux in lumen: measured by photons when every light was, else
 // stated when every light states it; nullopt when neither.
 std::optional<double> emitted_flux(const Model& model, const RunInfo& info);
+
+// The flux balance of the interreflection in lumen of new luminaires. The
+// patches carry maintained light, while the luminaires' flux and the
+// photons are those of new ones; drawn up in maintained lumen, a closed room
+// with a maintenance factor of 0.8 would seem to lose a fifth of its light.
+FluxBalance balance_in_new_lumen(const RadiositySolution& solution);
 
 // Notes on surfaces that receive no direct light at all.
 std::vector<std::string> unlit_notes(const std::vector<SurfaceResult>& results);
