@@ -178,7 +178,7 @@ schema = {
         "position": vec3, "rotation": vec3, "scale": positive,
         "unit": {"enum": units},
         "reflectance": reflectance,
-        "materials": {"type": "object", "additionalProperties": fraction,
+        "materials": {"type": "object", "additionalProperties": reflectance,
                       "description": "reflectance by material name"},
         "transparency": {"anyOf": [fraction, {"type": "array", "items": fraction, "minItems": 3, "maxItems": 3}]},
     }, ["name", "file"]),

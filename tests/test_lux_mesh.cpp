@@ -196,6 +196,7 @@ TEST_F(LuxTest, BadMeshFilesAreNamedWithTheirLine) {
   const Files files("bad");
   files.write("ok.mtl", "newmtl wood\nKd 0.4 0.3 0.2\n");
   files.write("bad.mtl", "newmtl wood\nKd 0.4 zero 0.2\n");
+  files.write("white.mtl", "newmtl snow\nKd 1 1 1\n");
   const std::string box = obj_box(0, 1, 0, 1, 0, 1);
   struct Case {
     const char* what;
@@ -213,6 +214,8 @@ TEST_F(LuxTest, BadMeshFilesAreNamedWithTheirLine) {
       {"malformed library", "mtllib bad.mtl\n" + box, "bad.mtl:2: \"Kd\""},
       {"no faces", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "the mesh has no faces"},
       {"unknown statement", "v 0 0 0\nvx 1 0 0\n", ".obj:2: unknown statement"},
+      {"material reflecting everything", "mtllib white.mtl\nusemtl snow\n" + box,
+       "material \"snow\" reflects 1"},
   };
   for (const Case& c : cases) {
     const std::string obj =
@@ -236,6 +239,8 @@ TEST_F(LuxTest, BadMeshFilesAreNamedWithTheirLine) {
                                          {"file", files.write("m.obj", "mtllib ok.mtl\n" + box)},
                                          {"materials", {{"pine", 0.5}}}}})}};
   EXPECT_THROW(build(scene.dump()), lux::Error) << "an override of a material the file lacks";
+  scene["meshes"][0]["materials"] = {{"wood", 1.0}};
+  EXPECT_THROW(build(scene.dump()), lux::Error) << "an override reflecting everything";
 }
 
 // An L-shaped floor is the two rectangles that tile it: the same points

@@ -192,12 +192,19 @@ MeshData load_obj(const std::filesystem::path& file, const MeshPlacement& placem
   std::vector<double> material_reflectance;
   for (const auto& m : materials) {
     const auto o = overrides.find(m.name);
-    material_reflectance.push_back(
+    const double rho =
         o != overrides.end()
             ? o->second
-            : std::clamp(luminous_reflectance(double(m.diffuse[0]), double(m.diffuse[1]),
-                                              double(m.diffuse[2])),
-                         0.0, 1.0));
+            : std::max(0.0, luminous_reflectance(double(m.diffuse[0]), double(m.diffuse[1]),
+                                                 double(m.diffuse[2])));
+    // A surface that reflects all the light it receives would pass light
+    // back and forth for ever: the interreflection has no solution.
+    if (!(rho < 1))
+      throw Error(file.string() + ": material " + in_quotes(m.name) + " reflects " +
+                  std::to_string(rho) +
+                  " of its light (its Kd); a real surface reflects less than 1: give its "
+                  "reflectance in \"materials\"");
+    material_reflectance.push_back(rho);
   }
   for (const auto& [name, value] : overrides) {
     bool known = false;

@@ -14,9 +14,9 @@
 #include <set>
 #include <sstream>
 
+#include "tools/lux/grids.h"
 #include "tools/lux/input_file.h"
 #include "tools/lux/scene_syntax.h"
-#include "tools/lux/grids.h"
 
 namespace lux {
 
@@ -293,8 +293,8 @@ constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
 constexpr std::initializer_list<const char*> kSurfaceKeys = {
-    "name",   "corner",  "u",     "v",      "spacing",   "normal", "role",
-    "reflectance", "polygon", "holes", "margin", "task_areas"};
+    "name", "corner",      "u",       "v",     "spacing", "normal",
+    "role", "reflectance", "polygon", "holes", "margin",  "task_areas"};
 constexpr std::initializer_list<const char*> kRoomKeys = {"position", "size", "spacing", "faces"};
 constexpr std::initializer_list<const char*> kRoomFaceKeys = {"reflectance", "spacing"};
 constexpr std::initializer_list<const char*> kInterreflectionKeys = {"patch_size", "residual"};
@@ -311,9 +311,10 @@ constexpr std::initializer_list<const char*> kPointListKeys = {"name", "file"};
 constexpr std::initializer_list<const char*> kViewKeys = {
     "position", "look_at", "up", "fov", "width", "height", "samples", "exposure"};
 constexpr std::initializer_list<const char*> kSceneKeys = {
-    "title",     "scene_unit", "samples", "accuracy", "profiles", "lights",
-    "light_objects", "occluders", "surfaces",   "view",    "meshes",   "points",
-    "room",   "interreflection", "maintenance_factor", "observers", "cylindrical", "ugr"};
+    "title",     "scene_unit",    "samples",   "accuracy",        "profiles",
+    "lights",    "light_objects", "occluders", "surfaces",        "view",
+    "meshes",    "points",        "room",      "interreflection", "maintenance_factor",
+    "observers", "cylindrical",   "ugr"};
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -769,9 +770,9 @@ MeshDesc mesh(const json& j, const Where& where, const std::filesystem::path& di
     const json& v = o.raw("materials");
     if (!v.is_object()) o.where().fail("\"materials\" must be an object {name: reflectance}");
     for (const auto& [name, r] : v.items()) {
-      if (!r.is_number() || !(r.get<double>() >= 0 && r.get<double>() <= 1))
+      if (!r.is_number() || !(r.get<double>() >= 0 && r.get<double>() < 1))
         o.where().fail("the reflectance of material " + in_quotes(name) +
-                       " must be a number between 0 and 1");
+                       " must be a number from 0 up to (not including) 1");
       overrides[name] = r.get<double>();
     }
   }
