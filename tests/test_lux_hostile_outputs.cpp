@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "tests/lux_fixture.h"
+#include "tests/lux_run.h"
 #include "tools/lux/budget.h"
 #include "tools/lux/cli.h"
 #include "tools/lux/outputs.h"
@@ -244,26 +245,12 @@ TEST_F(LuxTest, HostileWorkBeyondTheBoundsIsRefusedWithTheFigure) {
   EXPECT_THROW(lux::check_work(lux::estimate_work(huge, 1 << 20, false), ~uint64_t(0)), lux::Error);
 }
 
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-Outcome run_lux(std::vector<std::string> args) {
-  args.insert(args.begin(), "zel-lux");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
 // The command line: a run beyond --max-memory writes nothing; --version
 // names the calculator's version and each shader's, as the plug-in says.
 TEST_F(LuxHostileOutputs, CommandLineBoundsAndVersion) {
   const fs::path scene = root_ / "grid.json";
   std::ofstream(scene) << grid_scene("0.01");
-  const Outcome refused =
+  const LuxOutcome refused =
       run_lux({scene.string(), "-o", dir_.string(), "-q", "--max-memory", "0.001"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("grid.json"), std::string::npos) << refused.err;
@@ -271,7 +258,7 @@ TEST_F(LuxHostileOutputs, CommandLineBoundsAndVersion) {
   EXPECT_FALSE(fs::exists(dir_));
   EXPECT_TRUE(siblings_of_ours(dir_).empty());
 
-  const Outcome version = run_lux({"--version"});
+  const LuxOutcome version = run_lux({"--version"});
   EXPECT_EQ(version.status, 0) << version.err;
   EXPECT_EQ(version.out.rfind(std::string("zel-lux ") + ZEL_PROJECT_VERSION + "\n", 0), 0u)
       << version.out;
@@ -291,7 +278,7 @@ TEST_F(LuxHostileOutputs, ManyLightsKeepTheirAveragesOnly) {
       "spacing": 0.25}]})";
     std::vector<std::string> args{scene.string(), "-o", dir_.string(), "-q", "--no-pictures"};
     args.insert(args.end(), extra.begin(), extra.end());
-    const Outcome run = run_lux(args);
+    const LuxOutcome run = run_lux(args);
     EXPECT_EQ(run.status, 0) << run.err;
     std::ifstream csv(dir_ / "a.csv");
     std::string header;

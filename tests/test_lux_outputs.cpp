@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
+#include "tests/lux_run.h"
 #include "tools/lux/cli.h"
 #include "tools/lux/outputs.h"
 #include "tools/lux/picture.h"
@@ -126,20 +127,6 @@ TEST(LuxColourScale, RoundBoundsAndEvenLevels) {
   }
 }
 
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-Outcome run_lux(std::vector<std::string> args) {
-  args.insert(args.begin(), "zel-lux");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
 class LuxRun : public LuxTest {
  protected:
   void SetUp() override {
@@ -173,7 +160,7 @@ const char* kSmallScene = R"({
 TEST_F(LuxRun, WritesEveryFileAndTheReportAgreesWithTheGrid) {
   const fs::path scene = write("small.json", kSmallScene);
   const fs::path out = dir_ / "results";
-  const Outcome r = run_lux({scene.string(), "-o", out.string(), "-j", "2", "-q", "--view"});
+  const LuxOutcome r = run_lux({scene.string(), "-o", out.string(), "-j", "2", "-q", "--view"});
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* f : {"work-plane.csv", "work-plane.png", "view.png", "report.json"})
     EXPECT_TRUE(fs::exists(out / f)) << f;
@@ -233,14 +220,14 @@ TEST_F(LuxRun, FailuresNameTheFileAndLeaveNothingBehind) {
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"-o", out.string(), "-q"});
-    const Outcome r = run_lux(args);
+    const LuxOutcome r = run_lux(args);
     EXPECT_NE(r.status, 0) << c.what;
     EXPECT_NE(r.err.find(c.named), std::string::npos) << c.what << ": " << r.err;
     EXPECT_FALSE(fs::exists(out)) << c.what << ": output left behind";
   }
   // An output directory that cannot be made: nothing is written anywhere.
   const fs::path blocker = write("file", "not a directory");
-  const Outcome r = run_lux({good.string(), "-o", (blocker / "results").string(), "-q"});
+  const LuxOutcome r = run_lux({good.string(), "-o", (blocker / "results").string(), "-q"});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("results"), std::string::npos) << r.err;
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
+#include "tests/lux_run.h"
 #include "tools/lux/cli.h"
 #include "tools/lux/pdf_document.h"
 
@@ -60,20 +61,6 @@ std::vector<std::string> words(const std::string& line) {
   std::vector<std::string> out;
   for (std::string w; in >> w;) out.push_back(w);
   return out;
-}
-
-struct Outcome {
-  int status;
-  std::string out, err;
-};
-
-Outcome run_lux(std::vector<std::string> args) {
-  args.insert(args.begin(), "zel-lux");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
 }
 
 // Two luminaire types (three lights), a floor whose point table runs over
@@ -127,7 +114,7 @@ class LuxPdf : public LuxTest {
                                   "--no-pictures",
                                   "--pdf"};
     args.insert(args.end(), extra.begin(), extra.end());
-    const Outcome r = run_lux(args);
+    const LuxOutcome r = run_lux(args);
     EXPECT_EQ(r.status, 0) << r.err;
     return out;
   }
@@ -308,7 +295,7 @@ TEST_F(LuxPdf, PaperSizeIsA4OrLetter) {
     EXPECT_NEAR(lux::page_size(c.paper).width, c.width, 0.001);
     EXPECT_NEAR(lux::page_size(c.paper).height, c.height, 0.001);
   }
-  const Outcome bad = run_lux(
+  const LuxOutcome bad = run_lux(
       {(dir_ / "room.json").string(), "-o", (dir_ / "bad").string(), "--pdf", "--paper", "a3"});
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.err.find("a4 or letter"), std::string::npos) << bad.err;
@@ -364,8 +351,8 @@ std::string row_after(const std::string& text, const std::string& name, size_t a
 TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
   std::ofstream(dir_ / "glare.json") << kGlareScene;
   const fs::path out = dir_ / "glare";
-  const Outcome r = run_lux({(dir_ / "glare.json").string(), "-o", out.string(), "-q", "-j", "2",
-                             "--no-pictures", "--pdf"});
+  const LuxOutcome r = run_lux({(dir_ / "glare.json").string(), "-o", out.string(), "-q", "-j", "2",
+                                "--no-pictures", "--pdf"});
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   const fs::path pdf = out / "report.pdf";
@@ -493,8 +480,8 @@ TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
     scene.insert(scene.find('{') + 1, R"("maintenance_factor": 0.8,)");
     std::ofstream(dir_ / "maintained.json") << scene;
     const fs::path maintained = dir_ / "maintained";
-    const Outcome m = run_lux({(dir_ / "maintained.json").string(), "-o", maintained.string(), "-q",
-                               "-j", "2", "--no-pictures", "--pdf"});
+    const LuxOutcome m = run_lux({(dir_ / "maintained.json").string(), "-o", maintained.string(),
+                                  "-q", "-j", "2", "--no-pictures", "--pdf"});
     ASSERT_EQ(m.status, 0) << m.err;
     const std::string text = pdf_text(maintained / "report.pdf");
     const auto w = words(row_after(text, "Absorbed by reflecting surfaces",
