@@ -8,23 +8,24 @@
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "tools/lux/progress.h"
 #include "tools/lux/radiosity.h"
 
 namespace lux {
 
-Grid grid_of(const GridArea& a) {
+Grid grid_of(GridArea a) {
   Grid g;
   g.nu = a.nu;
   g.nv = a.nv;
   g.du = length(a.u) / a.nu;
   g.dv = length(a.v) / a.nv;
   g.normal = a.normal;
-  g.points = a.points;
-  g.state = a.state;
+  g.points = std::move(a.points);
+  g.state = std::move(a.state);
   if (!a.outline.empty()) {
-    g.outline = a.outline;
+    g.outline = std::move(a.outline);
     g.inside.reserve(g.state.size());
     for (const PointState st : g.state) g.inside.push_back(st == PointState::Outside ? 0 : 1);
   }
@@ -58,7 +59,7 @@ Grid make_grid(const SurfaceDesc& s) {
                        cells_for(length(s.v), s.spacing));
   a.normal = s.normal;
   clip_to_outline(a, s);
-  return grid_of(a);
+  return grid_of(std::move(a));
 }
 
 uint64_t sample_seed(uint64_t a, uint64_t b, uint64_t c) {
@@ -103,13 +104,12 @@ void for_rows(int rows, int threads,
       if (!failure) failure = std::current_exception();
     }
   };
-  if (threads == 1) {
-    worker(0);
-  } else {
-    std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) pool.emplace_back(worker, t);
-    for (auto& th : pool) th.join();
-  }
+  // The calling thread is worker 0: one thread fewer to start and stop, and
+  // its caches and per-thread host state are already warm.
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads; ++t) pool.emplace_back(worker, t);
+  worker(0);
+  for (auto& th : pool) th.join();
   if (failure) std::rethrow_exception(failure);
 }
 
@@ -132,12 +132,12 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
   const auto& lights = model.lights();
   std::vector<SurfaceResult> results;
   for (const auto& surface : model.scene().surfaces)
-    for (const auto& area : surface_areas(model.scene(), surface)) {
+    for (auto& area : surface_areas(model.scene(), surface)) {
       SurfaceResult r;
       r.name = area.name;
       r.surface = area.surface;
       r.role = area.role;
-      r.grid = grid_of(area);
+      r.grid = grid_of(std::move(area));
       results.push_back(std::move(r));
     }
   for (const auto& list : point_lists) {

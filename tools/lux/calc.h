@@ -41,7 +41,7 @@ struct Grid {
 // The grid of a surface as a whole (without masking).
 Grid make_grid(const SurfaceDesc& surface);
 // The grid of a calculation area.
-Grid grid_of(const GridArea& area);
+Grid grid_of(GridArea area);
 // A point list as a grid of one row.
 Grid make_point_grid(const PointListDesc& list);
 // The values of the points that make up the surface, in order.

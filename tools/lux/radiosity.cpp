@@ -218,6 +218,20 @@ void direct_light(const Model& model, RadiositySolution& s, const RadiosityOptio
   s.new_over_maintained = flux > 0 ? flux_new / flux : 1.0;
 }
 
+// Calls work(i) for every row i of an n × n matrix whose row i also writes
+// column i below the diagonal. Neighbouring columns share cache lines, so
+// rows go to the threads in runs of kPatchChunk: two threads then meet only
+// on the line at the edge of their runs, instead of sending every line of a
+// column back and forth between their cores.
+template <typename Work>
+void for_row_runs(size_t n, int threads, const Work& work) {
+  const int runs = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
+  for_rows(runs, threads, [&](int run, refhost::ThreadContext&) {
+    const size_t end = std::min(n, size_t(run + 1) * kPatchChunk);
+    for (size_t i = size_t(run) * kPatchChunk; i < end; ++i) work(i);
+  });
+}
+
 // Makes the one-sided exchanges K[i·n + j] = A_i F_ij symmetric while
 // keeping every row's sum. A row's sum is the more exact quantity: it adds
 // point-to-polygon factors that are exact for each quadrature point, so in
@@ -251,9 +265,10 @@ void balance_exchanges(const RadiositySolution& s, std::vector<double>& K,
     }
     target[i] = sum;
   });
-  for (size_t i = 0; i < n; ++i)
+  for_row_runs(n, options.threads, [&](size_t i) {
     for (size_t j = i + 1; j < n; ++j)
       K[i * n + j] = K[j * n + i] = 0.5 * (K[i * n + j] + K[j * n + i]);
+  });
   const int chunks = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
   for (int round = 0; round < kMostBalancingRounds; ++round) {
     for_rows(chunks, options.threads, [&](int chunk, refhost::ThreadContext&) {
@@ -272,9 +287,41 @@ void balance_exchanges(const RadiositySolution& s, std::vector<double>& K,
     }
     if (worst < kBalancedRows) break;
   }
-  for (size_t i = 0; i < n; ++i)
+  for_row_runs(n, options.threads, [&](size_t i) {
     for (size_t j = i + 1; j < n; ++j)
       K[i * n + j] = K[j * n + i] = K[i * n + j] * (scale[i] * scale[j]);
+  });
+}
+
+// Row i's exchanges with every later patch, and their reverses in column i:
+// each pair is worked out once, by the row of its first patch.
+void exchange_row(const RadiositySolution& s, size_t i, std::vector<double>& K) {
+  const size_t n = s.patches.size();
+  const Patch& a = s.patches[i];
+  const Face& fa = s.faces[size_t(a.face)];
+  const Vec3d a_end = to_d(ray_end(fa, a.center));
+  uint32_t list[kBlockerCapacity];
+  const uint32_t* blocking = nullptr;
+  size_t count = 0;
+  int listed_face = -1;
+  for (size_t j = i + 1; j < n; ++j) {
+    const Patch& b = s.patches[j];
+    if (b.face == a.face) continue;
+    double ab = 0, ba = 0;
+    one_sided_exchanges(a, b, s.plane_tolerance, ab, ba);
+    if (ab <= 0 && ba <= 0) continue;
+    const Face& fb = s.faces[size_t(b.face)];
+    if (b.face != listed_face) {
+      blocking = blockers(s, fa.corners.data(), fa.corners.size(), fb.corners.data(),
+                          fb.corners.size(), list, count);
+      listed_face = b.face;
+    }
+    const double v =
+        count == 0 ? 1.0
+                   : s.rays->transmission(a_end, to_d(ray_end(fb, b.center)), blocking, count);
+    K[i * n + j] = ab * v;
+    K[j * n + i] = ba * v;
+  }
 }
 
 // K[i·n + j] = A_i F_ij = A_j F_ji: the symmetric exchange between two
@@ -284,33 +331,8 @@ std::vector<double> exchange_matrix(const RadiositySolution& s, const RadiosityO
   const size_t n = s.patches.size();
   std::vector<double> K(n * n, 0.0);
   Progress progress("form factors", uint64_t(n), options.progress);
-  for_rows(static_cast<int>(n), options.threads, [&](int row, refhost::ThreadContext&) {
-    const size_t i = size_t(row);
-    const Patch& a = s.patches[i];
-    const Face& fa = s.faces[size_t(a.face)];
-    const Vec3d a_end = to_d(ray_end(fa, a.center));
-    uint32_t list[kBlockerCapacity];
-    const uint32_t* blocking = nullptr;
-    size_t count = 0;
-    int listed_face = -1;
-    for (size_t j = i + 1; j < n; ++j) {
-      const Patch& b = s.patches[j];
-      if (b.face == a.face) continue;
-      double ab = 0, ba = 0;
-      one_sided_exchanges(a, b, s.plane_tolerance, ab, ba);
-      if (ab <= 0 && ba <= 0) continue;
-      const Face& fb = s.faces[size_t(b.face)];
-      if (b.face != listed_face) {
-        blocking = blockers(s, fa.corners.data(), fa.corners.size(), fb.corners.data(),
-                            fb.corners.size(), list, count);
-        listed_face = b.face;
-      }
-      const double v =
-          count == 0 ? 1.0
-                     : s.rays->transmission(a_end, to_d(ray_end(fb, b.center)), blocking, count);
-      K[i * n + j] = ab * v;
-      K[j * n + i] = ba * v;  // this row's pair alone writes it
-    }
+  for_row_runs(n, options.threads, [&](size_t i) {
+    exchange_row(s, i, K);
     progress.add(1);
   });
   balance_exchanges(s, K, options);
