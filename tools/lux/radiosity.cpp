@@ -232,6 +232,61 @@ void for_row_runs(size_t n, int threads, const Work& work) {
   });
 }
 
+// y = K·x for a symmetric K with a zero diagonal, reading only the upper
+// triangle: the balancing multiplies the whole matrix every round and is
+// limited by memory, so reading half of it takes half the time. Row i adds
+// K_ij·x_j to y_i and K_ij·x_i to y_j (j > i); the second part goes to the
+// run's own accumulator, and the runs are added up in order afterwards, so
+// the product is the same for any number of threads.
+struct SymmetricProduct {
+  explicit SymmetricProduct(size_t size)
+      : n(size),
+        runs((size + kPatchChunk - 1) / kPatchChunk),
+        below(runs * size, 0.0),
+        result(size, 0.0) {}
+
+  void multiply(const std::vector<double>& K, const std::vector<double>& x, int threads) {
+    for_rows(static_cast<int>(runs), threads, [&](int run, refhost::ThreadContext&) {
+      const size_t begin = size_t(run) * kPatchChunk;
+      const size_t end = std::min(n, begin + kPatchChunk);
+      double* const acc = below.data() + size_t(run) * n;
+      std::fill(acc + begin, acc + n, 0.0);
+      for (size_t i = begin; i < end; ++i) {
+        const double* const row = K.data() + i * n;
+        const double xi = x[i];
+        // Four partial sums along the row: one running sum would wait on
+        // the adder's latency at every element.
+        double along[4] = {0, 0, 0, 0};
+        size_t j = i + 1;
+        for (; j + 4 <= n; j += 4)
+          for (size_t l = 0; l < 4; ++l) {
+            along[l] += row[j + l] * x[j + l];
+            acc[j + l] += row[j + l] * xi;
+          }
+        for (; j < n; ++j) {
+          along[0] += row[j] * x[j];
+          acc[j] += row[j] * xi;
+        }
+        acc[i] += (along[0] + along[1]) + (along[2] + along[3]);
+      }
+    });
+    // y_i gathers the runs that reach it: those starting at or before i.
+    for_rows(static_cast<int>(runs), threads, [&](int run, refhost::ThreadContext&) {
+      const size_t begin = size_t(run) * kPatchChunk;
+      const size_t end = std::min(n, begin + kPatchChunk);
+      for (size_t i = begin; i < end; ++i) {
+        double y = 0;
+        for (size_t r = 0; r <= size_t(run); ++r) y += below[r * n + i];
+        result[i] = y;
+      }
+    });
+  }
+
+  size_t n, runs;
+  std::vector<double> below;  // runs × n: each run's contributions, from its first row on
+  std::vector<double> result;
+};
+
 // Makes the one-sided exchanges K[i·n + j] = A_i F_ij symmetric while
 // keeping every row's sum. A row's sum is the more exact quantity: it adds
 // point-to-polygon factors that are exact for each quadrature point, so in
@@ -269,16 +324,10 @@ void balance_exchanges(const RadiositySolution& s, std::vector<double>& K,
     for (size_t j = i + 1; j < n; ++j)
       K[i * n + j] = K[j * n + i] = 0.5 * (K[i * n + j] + K[j * n + i]);
   });
-  const int chunks = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
+  SymmetricProduct product(n);
   for (int round = 0; round < kMostBalancingRounds; ++round) {
-    for_rows(chunks, options.threads, [&](int chunk, refhost::ThreadContext&) {
-      const size_t end = std::min(n, size_t(chunk + 1) * kPatchChunk);
-      for (size_t i = size_t(chunk) * kPatchChunk; i < end; ++i) {
-        double sum = 0;
-        for (size_t j = 0; j < n; ++j) sum += K[i * n + j] * (scale[i] * scale[j]);
-        sums[i] = sum;
-      }
-    });
+    product.multiply(K, scale, options.threads);
+    for (size_t i = 0; i < n; ++i) sums[i] = scale[i] * product.result[i];
     double worst = 0;
     for (size_t i = 0; i < n; ++i) {
       if (!(sums[i] > 0) || !(target[i] > 0)) continue;
