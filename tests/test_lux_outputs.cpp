@@ -103,6 +103,63 @@ TEST(LuxIsoLines, SaddleCellsGiveTwoSeparatePieces) {
   }
 }
 
+// The map of an L-shaped area: the quarter outside its outline stays plain
+// white (no cell borders stroked there, no cut-off labels), the hatching
+// of masked cells stays on them.
+TEST(LuxPicture, OutsideAnOutlineStaysWhite) {
+  lux::SurfaceResult r;
+  lux::Grid& g = r.grid;
+  g.nu = g.nv = 20;
+  g.du = g.dv = 0.1;
+  g.normal = {0, 0, 1};
+  g.outline = {{{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}}};
+  for (int j = 0; j < g.nv; ++j)
+    for (int i = 0; i < g.nu; ++i) {
+      const double s = (i + 0.5) * g.du, t = (j + 0.5) * g.dv;
+      const bool outside = s > 1 && t > 1;
+      const bool masked = i == 3 && j == 3;
+      g.points.push_back({s, t, 0});
+      g.state.push_back(outside  ? lux::PointState::Outside
+                        : masked ? lux::PointState::Masked
+                                 : lux::PointState::Counted);
+      g.inside.push_back(outside ? 0 : 1);
+      r.lux.push_back(100 + 200 * s + 37 * t * t);  // iso-lines that cross the whole L
+    }
+  r.stats = lux::stats_of(r.lux, g.state);
+  const lux::MapExtent e = lux::false_colour_extent(g, 200);
+  const int w = int(std::ceil(e.width)), h = int(std::ceil(e.height));
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+  cairo_t* cr = cairo_create(image);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  lux::draw_false_colour(cr, r, "m", 200);
+  cairo_destroy(cr);
+  cairo_surface_flush(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  const auto pixel = [&](double x, double y) {
+    return reinterpret_cast<const uint32_t*>(data + int(y) * stride)[int(x)] & 0xffffffu;
+  };
+  // The outside quarter, kept 3 px clear of its outline (drawn 1.5 px wide).
+  const double x0 = e.plot_x + e.plot_w / 2 + 3, x1 = e.plot_x + e.plot_w - 3;
+  const double y0 = e.plot_y + 3, y1 = e.plot_y + e.plot_h / 2 - 3;
+  int marked = 0;
+  for (double y = y0; y < y1; ++y)
+    for (double x = x0; x < x1; ++x) marked += pixel(x, y) != 0xffffffu ? 1 : 0;
+  EXPECT_EQ(marked, 0) << "pixels drawn outside the outline";
+  // The masked cell (3, 3) is grey and hatched.
+  const double mx = e.plot_x + 3.5 * e.plot_w / 20, my = e.plot_y + e.plot_h - 3.5 * e.plot_h / 20;
+  int grey = 0;
+  for (int dy = -3; dy <= 3; ++dy)
+    for (int dx = -3; dx <= 3; ++dx) {
+      const uint32_t p = pixel(mx + dx, my + dy);
+      const unsigned red = p >> 16, green = (p >> 8) & 0xff, blue = p & 0xff;
+      grey += red == green && green == blue && red < 0xf0 ? 1 : 0;
+    }
+  EXPECT_EQ(grey, 49) << "the masked cell is not grey";
+  cairo_surface_destroy(image);
+}
+
 // Colour-scale bounds enclose the data, and the iso-lux levels between
 // them are evenly spaced at 1, 2, 2.5 or 5 times a power of ten.
 TEST(LuxColourScale, RoundBoundsAndEvenLevels) {

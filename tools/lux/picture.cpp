@@ -272,7 +272,7 @@ void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r,
 
 MapExtent false_colour_extent(const Grid& grid, double size) {
   const MapLayout m = map_layout(grid, size);
-  return {m.width, m.height};
+  return {m.width, m.height, m.left, m.top, m.pw, m.ph};
 }
 
 void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& unit, double size,
@@ -337,6 +337,21 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     for (int i = 0; i < fu; ++i)
       fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
   std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
+  // A label box lies wholly on the figures: inside a polygon area's outline
+  // (which clips the lines and would cut the label) and off masked cells
+  // (whose hatching is drawn over it).
+  const auto on_the_figures = [&](const std::array<double, 4>& box) {
+    for (const double bx : {box[0], box[2]})
+      for (const double by : {box[1], box[3]}) {
+        const double s = (bx - left) / sx, t = (top + ph - by) / sy;
+        if (!outline.empty() && !inside(outline, s, t)) return false;
+        const int i = std::clamp(static_cast<int>(s / r.grid.du), 0, nu - 1);
+        const int j = std::clamp(static_cast<int>(t / r.grid.dv), 0, nv - 1);
+        const size_t p = size_t(j) * size_t(nu) + size_t(i);
+        if (p < r.grid.state.size() && r.grid.state[p] == PointState::Masked) return false;
+      }
+    return true;
+  };
   cairo_set_line_width(cr, 1.0);
   // A polygon area's outline, in picture coordinates (s, t along u and v).
   const auto outline_path = [&] {
@@ -391,6 +406,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
       const double room = spot.first;
       const std::array<double, 4>& box = spot.second;
       if (room < 2 * half_h) break;
+      if (!on_the_figures(box)) continue;
       const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
         return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
       });
@@ -422,9 +438,11 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
       if (st == PointState::Counted) continue;
       const double x0 = left + i * r.grid.du * sx, y1 = top + ph - j * r.grid.dv * sy;
       const double cw = r.grid.du * sx, ch = r.grid.dv * sy;
+      // A polygon area's outside is already white, and a rectangle left in
+      // the path would be stroked with the next hatching as a cell border.
+      if (st == PointState::Outside && !r.grid.outline.empty()) continue;
       cairo_rectangle(cr, x0, y1 - ch, cw, ch);
       if (st == PointState::Outside) {
-        if (!r.grid.outline.empty()) continue;  // the polygon's own white
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_fill(cr);
         continue;

@@ -39,6 +39,7 @@ std::vector<Segment> iso_segments(const std::vector<double>& values, int nu, int
 // is drawn on (pixels, or points on a page).
 struct MapExtent {
   double width = 0, height = 0;
+  double plot_x = 0, plot_y = 0, plot_w = 0, plot_h = 0;  // the map itself, inside the figure
 };
 MapExtent false_colour_extent(const Grid& grid, double size);
 
