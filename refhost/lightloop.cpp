@@ -404,6 +404,10 @@ constexpr double kGaussError = 0.1;
 // Pieces are halved at most this often along one line of descent, which
 // bounds the work at a receiver that touches the emitter.
 constexpr int kMaxDepth = 18;
+// A piece whose highest point above the receiver's plane is within this
+// fraction of its size lies on the plane: its light arrives at grazing
+// incidence, with a cosine of the same order, and counts for nothing.
+constexpr double kOnThePlane = 1e-9;
 // Pieces a whole turn starts in.
 constexpr int kTurnPieces = 4;
 // Accuracies finer than this are taken as this: the shader answers in
@@ -575,9 +579,24 @@ bool small_enough_for_its_centre(const Emitter& e, const EmitterFrame& f, const 
 
 // Integrates the emitter over the parameter square, splitting pieces until
 // the quadrature on each meets `accuracy` (see lightloop.h).
+// How far, per unit of in-plane distance, a flat emitter's points can rise
+// above the receiver's tangent plane: the sine of the angle between the two
+// planes. A panel in the ceiling seen from the ceiling has none: every piece
+// lies on the receiver's plane and sends it no light, however finely cut.
+// Other shapes are bounded by the distance alone (1).
+double flat_emitter_lift(const Emitter& e, const EmitterFrame& f, const Receiver& r) {
+  if (e.shape != miLIGHT_RECTANGLE && e.shape != miLIGHT_DISC) return 1.0;
+  const Vec3d axis = cross(f.x, f.y);
+  const double norm = length(axis);
+  if (!(norm > 0.0)) return 1.0;
+  const double c = dot(r.normal, axis) / norm;
+  return std::sqrt(std::max(0.0, 1.0 - c * c));
+}
+
 int adaptive_sum(const SceneLight& light, const Emitter& e, const Receiver& r, double accuracy,
                  double sum[3]) {
   const EmitterFrame f = frame_of(e);
+  const double lift = flat_emitter_lift(e, f, r);
   std::array<Piece, kMaxDepth + kTurnPieces + 1> stack;
   size_t top = 0;
   // A shape that runs round (a disc's angle, a sphere's or a cylinder's
@@ -608,7 +627,9 @@ int adaptive_sum(const SceneLight& light, const Emitter& e, const Receiver& r, d
     const double d = length(offset);
     const double reach = 0.5 * (es + et);  // no point of the piece lies farther from its centre
     const double height = dot(r.normal, offset);
-    if (height < -reach) continue;  // wholly behind the receiver
+    // Wholly behind the receiver, or (a flat piece) nowhere above its plane
+    // by more than rounding: no light reaches the receiver from it.
+    if (height < -reach || height + lift * reach <= kOnThePlane * reach) continue;
     const double rs = d > 0.0 ? es / d : kNoRatio, rt = d > 0.0 ? et / d : kNoRatio;
     const bool whole = p.depth >= kMaxDepth || (es == 0.0 && et == 0.0);
     const bool horizon = height < reach;

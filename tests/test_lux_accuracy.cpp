@@ -56,9 +56,12 @@ TEST(ConfigurationFactor, PolygonFormulaMatchesCornerRectangles) {
 
 // A Lambertian emitter of flux Φ and area A gives E = Φ·F/A. With the
 // default accuracy (0.1 %) and a finer one, every point of a floor under a
-// low panel, of a wall beside it up to the panel's own plane (grazing light)
-// and of a floor under a disc lies within that accuracy of the closed form.
+// low panel, of a wall beside it up to the panel's own plane (grazing light),
+// of a tilted plane that cuts the panel in half, of the ceiling around it
+// (in its plane: none) and of a floor under a disc lies within that
+// accuracy of the closed form.
 TEST_F(LuxTest, DefaultAccuracyHoldsAgainstConfigurationFactors) {
+  const double kSin30 = 0.5, kCos30 = std::sqrt(3.0) / 2;
   const double a = 0.6, b = 0.6, h = 2.8;
   const json panel = lambertian(
       {{"name", "panel"}, {"shape", "rectangle"}, {"size", {a, b}}, {"position", {0, 0, h}}});
@@ -80,7 +83,18 @@ TEST_F(LuxTest, DefaultAccuracyHoldsAgainstConfigurationFactors) {
        surface("wall", {-1.5, 0.6, 0}, {3, 0, 0}, {0, 0, h}, 0.2, {0, -1, 0}), a * b},
       {"floor under a disc", disc,
        surface("floor", {-2, -2, h - 1.0}, {4, 0, 0}, {0, 4, 0}, 0.4, {0, 0, 1}), kPi * r * r},
+      // A plane through the panel's middle line, tilted 30° from the
+      // vertical: every point of it sees exactly the half y > 0.
+      {"tilted plane through the panel", panel,
+       surface("tilted", {-1, 0.1 * kSin30, h - 0.1 * kCos30}, {2, 0, 0},
+               {0, 1.4 * kSin30, -1.4 * kCos30}, 0.2, {0, kCos30, kSin30}),
+       a * b},
+      // The ceiling around the panel, in the panel's own plane: no light.
+      {"ceiling beside the panel", panel,
+       surface("ceiling", {-1.5, 0.5, h}, {3, 0, 0}, {0, 1, 0}, 0.2, {0, 0, -1}), a * b},
   };
+  const std::vector<lux::Vec3> front_half = {
+      {-a / 2, 0, h}, {a / 2, 0, h}, {a / 2, b / 2, h}, {-a / 2, b / 2, h}};
   for (const double accuracy : {1e-3, 1e-4}) {
     for (const Case& c : cases) {
       json scene;
@@ -92,8 +106,11 @@ TEST_F(LuxTest, DefaultAccuracyHoldsAgainstConfigurationFactors) {
       const auto res = lux::calculate(model, {})[0];
       for (size_t p = 0; p < res.grid.points.size(); ++p) {
         const lux::Vec3 P = res.grid.points[p];
-        const double F = c.light["shape"] == "disc"
-                             ? disc_factor(r, std::hypot(P.x, P.y), h - P.z)
+        const std::string what = c.what;
+        const double F = c.light["shape"] == "disc" ? disc_factor(r, std::hypot(P.x, P.y), h - P.z)
+                         : what == "ceiling beside the panel" ? 0.0
+                         : what == "tilted plane through the panel"
+                             ? polygon_factor(P, res.grid.normal, front_half)
                              : polygon_factor(P, res.grid.normal, panel_corners);
         const double expected = kFlux * F / c.area;
         EXPECT_NEAR(res.lux[p], expected, accuracy * expected)
