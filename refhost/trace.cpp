@@ -499,7 +499,7 @@ miBoolean mi_trace_shadow(miColor* colour, miState* state) {
   const double length = state->dist;
   if (!(length > 0.0)) return 1;
   const std::vector<Caster>& casters = current_view().casters;
-  for (const Caster* k = casters.data(), *end = k + casters.size(); k != end; ++k)
+  for (const Caster *k = casters.data(), *end = k + casters.size(); k != end; ++k)
     if (!passes_bound(*k, origin, direction, 0.0, length))
       return shadow_from(k, end, colour, *state, origin, direction);
   return 1;  // the colour passes unchanged

@@ -2,7 +2,10 @@
 // evenly, the areas of object lights (query 125), and the per-thread sample
 // sequences of mi_sample.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -597,6 +600,82 @@ TEST(RefhostSample, DimensionsAreShiftedRadicalInverses) {
     ctx.sample_index = start;
     for (int i = 0; i < 4; ++i) check_next("far");
   }
+}
+
+// mi_sample as first written: each radical inverse summed digit by digit
+// from the lowest up, in double precision, and the thread's shifts drawn
+// afresh on every call. The host's tables and caches must give these
+// numbers to the last bit.
+class PlainSampler {
+ public:
+  explicit PlainSampler(refhost::ThreadContext& ctx) : ctx_(ctx) {}
+
+  void sample(double* out, int dimension) {
+    static constexpr uint64_t kBases[] = {2,  3,  5,  7,  11, 13, 17, 19,
+                                          23, 29, 31, 37, 41, 43, 47, 53};
+    if (ctx_.sample_index == 0) ctx_.sample_shift = next(ctx_.rng);
+    const uint64_t index = ++ctx_.sample_index;
+    const int halton = std::min(dimension, 16);
+    for (int d = 0; d < halton; ++d) {
+      const double shift = unit_interval(mix(ctx_.sample_shift + uint64_t(d + 1) * kStep));
+      const double v = radical_inverse(index, kBases[d]) + shift;
+      out[d] = v >= 1.0 ? v - 1.0 : v;
+    }
+    for (int d = halton; d < dimension; ++d) out[d] = unit_interval(next(ctx_.rng));
+  }
+
+ private:
+  static constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
+  static uint64_t mix(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  static uint64_t next(uint64_t& s) { return mix(s += kStep); }
+  static double unit_interval(uint64_t bits) {
+    return double(bits >> 11) * (1.0 / 9007199254740992.0);
+  }
+  static double radical_inverse(uint64_t i, uint64_t base) {
+    const double step = 1.0 / double(base);
+    double scale = step, value = 0.0;
+    for (; i > 0; i /= base, scale *= step) value += double(i % base) * scale;
+    return value;
+  }
+  refhost::ThreadContext& ctx_;
+};
+
+// Every dimension count a shader may ask for, consecutive positions and
+// positions far into the sequence, two threads' contexts taking turns (so
+// that the host's per-thread memory of the last shift is put to the test),
+// and a context reset as the calculator resets its threads: all bit for bit
+// as the plain sums give them.
+TEST(RefhostSample, SamplesAreThePlainDigitSumsToTheBit) {
+  refhost::ThreadContext a(1, 17), b(4, 99), plain_a(1, 17), plain_b(4, 99);
+  miState sa = refhost::make_state(nullptr, &a, miRAY_PHOTON_FIRST);
+  miState sb = refhost::make_state(nullptr, &b, miRAY_PHOTON_FIRST);
+  PlainSampler ref_a(plain_a), ref_b(plain_b);
+  const int dimension_counts[] = {1, 2, 3, 2, 4, 3, 16, 2, 20, 3};
+  auto compare = [](miState& s, PlainSampler& ref, int dims, const char* where) {
+    double got[20], want[20];
+    ASSERT_EQ(mi_sample(got, nullptr, &s, dims, nullptr), 1);
+    ref.sample(want, dims);
+    for (int d = 0; d < dims; ++d)
+      ASSERT_EQ(std::bit_cast<uint64_t>(got[d]), std::bit_cast<uint64_t>(want[d]))
+          << where << ": dimension " << d << " of " << dims;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const int dims = dimension_counts[i % std::size(dimension_counts)];
+    compare(sa, ref_a, dims, "consecutive, thread a");
+    if (i % 3 == 0) compare(sb, ref_b, dims, "consecutive, thread b");
+  }
+  for (const uint64_t start :
+       {uint64_t(531440), uint64_t(1) << 24, uint64_t(1) << 40, (uint64_t(1) << 53) - 3,
+        (uint64_t(1) << 60) + 12345, ~uint64_t(0) - 8}) {
+    a.sample_index = plain_a.sample_index = start;
+    for (int i = 0; i < 8; ++i) compare(sa, ref_a, dimension_counts[i], "far");
+  }
+  a.sample_index = plain_a.sample_index = 0;  // a fresh shift, as a new task draws
+  for (int i = 0; i < 50; ++i) compare(sa, ref_a, 3, "after a reset");
 }
 
 // Independent uniform numbers put 16 ± 4 (one standard deviation) of 1024
