@@ -663,7 +663,7 @@ TEST(RefhostSample, SamplesAreThePlainDigitSumsToTheBit) {
       ASSERT_EQ(std::bit_cast<uint64_t>(got[d]), std::bit_cast<uint64_t>(want[d]))
           << where << ": dimension " << d << " of " << dims;
   };
-  for (int i = 0; i < 20000; ++i) {
+  for (size_t i = 0; i < 20000; ++i) {
     const int dims = dimension_counts[i % std::size(dimension_counts)];
     compare(sa, ref_a, dims, "consecutive, thread a");
     if (i % 3 == 0) compare(sb, ref_b, dims, "consecutive, thread b");
