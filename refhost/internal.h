@@ -146,4 +146,10 @@ inline const float* instance_world_to_local(miTag instance) {
 // Takes over a name string that the library handed to the host.
 std::string take_name(char* name);
 
+// The point at angle φ (radians, within [0, 2π)) on the circle of radius r
+// (within [0, 1]), as the floats r·cos φ and r·sin φ (the products in double
+// precision, rounded once): the same floats as the C library's cos and sin
+// give, without their cost on every photon.
+void circle_point(double r, double phi, float& x, float& y);
+
 }  // namespace refhost::detail

@@ -1,6 +1,7 @@
 // Sampling and photon emission: per-thread sample streams, the emission
 // direction of a photon and the record of emitted photons.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iterator>
 #include <mutex>
@@ -27,13 +28,18 @@ double unit_interval(uint64_t bits) { return double(bits >> 11) * (1.0 / 9007199
 
 double uniform(uint64_t& s) { return unit_interval(next(s)); }
 
-// The calling thread's context; threads that call without one share a
-// per-thread fallback.
-refhost::ThreadContext& context(miState* state) {
+// The per-thread fallback context of threads that call without one of
+// their own (built on such a thread's first call).
+[[gnu::cold, gnu::noinline]] refhost::ThreadContext& fallback_context() {
   thread_local refhost::ThreadContext fallback(0, 0x1234567ull);
-  if (state != nullptr && state->host != nullptr)
-    return *static_cast<refhost::ThreadContext*>(state->host);
   return fallback;
+}
+
+// The calling thread's context.
+refhost::ThreadContext& context(miState* state) {
+  if (state != nullptr && state->host != nullptr) [[likely]]
+    return *static_cast<refhost::ThreadContext*>(state->host);
+  return fallback_context();
 }
 
 uint64_t& stream(miState* state) { return context(state).rng; }
@@ -80,9 +86,12 @@ class RadicalInverse {
 
   double operator()(uint64_t i) const {
     double value = low_[i % kEntries];
+    i /= kEntries;
+    if (i == 0) [[likely]]
+      return value;
     double scale = scale_;
     constexpr double step = 1.0 / B;
-    for (i /= kEntries; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
+    for (; i > 0; i /= B, scale *= step) value += double(i % B) * scale;
     return value;
   }
 
@@ -92,31 +101,105 @@ class RadicalInverse {
 };
 
 // Base 2 is exact: every partial sum is a binary fraction of at most 53
-// significant bits while i < 2^53, so the sum is i's bits reversed.
-double radical_inverse_2(uint64_t i) {
-  if (i >> 53 != 0) return radical_inverse_loop<2>(i);
-  i = (i << 32) | (i >> 32);
-  i = ((i & 0x0000ffff0000ffffull) << 16) | ((i >> 16) & 0x0000ffff0000ffffull);
-  i = ((i & 0x00ff00ff00ff00ffull) << 8) | ((i >> 8) & 0x00ff00ff00ff00ffull);
-  i = ((i & 0x0f0f0f0f0f0f0f0full) << 4) | ((i >> 4) & 0x0f0f0f0f0f0f0f0full);
-  i = ((i & 0x3333333333333333ull) << 2) | ((i >> 2) & 0x3333333333333333ull);
-  i = ((i & 0x5555555555555555ull) << 1) | ((i >> 1) & 0x5555555555555555ull);
-  return double(i) * 0x1p-64;
+// significant bits while i < 2^53, so the sum is i's bits reversed, which
+// is what adding the reversed 12-bit groups of i, each at its own scale,
+// gives as well.
+class RadicalInverse2 {
+ public:
+  static constexpr int kBits = 12;
+  static constexpr uint64_t kEntries = uint64_t(1) << kBits;
+
+  constexpr RadicalInverse2() {
+    for (uint64_t r = 0; r < kEntries; ++r) {
+      uint64_t mirrored = 0;
+      for (int b = 0; b < kBits; ++b) mirrored |= ((r >> b) & 1) << (kBits - 1 - b);
+      low_[r] = double(mirrored) * (1.0 / double(kEntries));
+    }
+  }
+
+  double operator()(uint64_t i) const {
+    if (i >> 53 != 0) [[unlikely]]
+      return radical_inverse_loop<2>(i);
+    double value = low_[i % kEntries];
+    double scale = 1.0 / double(kEntries);
+    for (i /= kEntries; i > 0; i /= kEntries, scale *= 1.0 / double(kEntries))
+      value += low_[i % kEntries] * scale;
+    return value;
+  }
+
+ private:
+  double low_[kEntries] = {};
+};
+
+constinit const RadicalInverse2 kRadicalInverse2;
+
+// The tables of the Halton sequence's other bases, one prime per
+// dimension after base 2's, built together on first use.
+struct HaltonTables {
+  RadicalInverse<3> b3;
+  RadicalInverse<5> b5;
+  RadicalInverse<7> b7;
+  RadicalInverse<11> b11;
+  RadicalInverse<13> b13;
+  RadicalInverse<17> b17;
+  RadicalInverse<19> b19;
+  RadicalInverse<23> b23;
+  RadicalInverse<29> b29;
+  RadicalInverse<31> b31;
+  RadicalInverse<37> b37;
+  RadicalInverse<41> b41;
+  RadicalInverse<43> b43;
+  RadicalInverse<47> b47;
+  RadicalInverse<53> b53;
+
+  // Dimension d's radical inverse of i, for d from 3 on (the first three
+  // are asked for by name on the way every sample takes).
+  double beyond_third(int d, uint64_t i) const {
+    switch (d) {
+      case 3:
+        return b7(i);
+      case 4:
+        return b11(i);
+      case 5:
+        return b13(i);
+      case 6:
+        return b17(i);
+      case 7:
+        return b19(i);
+      case 8:
+        return b23(i);
+      case 9:
+        return b29(i);
+      case 10:
+        return b31(i);
+      case 11:
+        return b37(i);
+      case 12:
+        return b41(i);
+      case 13:
+        return b43(i);
+      case 14:
+        return b47(i);
+      default:
+        return b53(i);
+    }
+  }
+};
+
+// The tables once built (null before): read on every sample, so a plain
+// pointer rather than a guarded static.
+std::atomic<const HaltonTables*> g_halton_tables{nullptr};
+
+[[gnu::cold, gnu::noinline]] const HaltonTables& built_halton_tables() {
+  static const HaltonTables* const tables = [] {
+    const auto* built = new HaltonTables;
+    g_halton_tables.store(built, std::memory_order_release);
+    return built;
+  }();
+  return *tables;
 }
 
-template <uint64_t B>
-double radical_inverse(uint64_t i) {
-  static const RadicalInverse<B> table;
-  return table(i);
-}
-
-// One prime base per dimension of the Halton sequence.
-constexpr double (*kHaltonDimensions[])(uint64_t) = {
-    radical_inverse_2,   radical_inverse<3>,  radical_inverse<5>,  radical_inverse<7>,
-    radical_inverse<11>, radical_inverse<13>, radical_inverse<17>, radical_inverse<19>,
-    radical_inverse<23>, radical_inverse<29>, radical_inverse<31>, radical_inverse<37>,
-    radical_inverse<41>, radical_inverse<43>, radical_inverse<47>, radical_inverse<53>};
-constexpr int kHaltonCount = int(std::size(kHaltonDimensions));
+constexpr int kHaltonCount = 16;  // dimensions with a prime base of their own
 
 // The shifts of the Halton dimensions of a sequence: dimension d is shifted
 // by output d + 1 of the stream seeded with the sequence's sample_shift.
@@ -128,8 +211,10 @@ struct ShiftCache {
   double shifts[kHaltonCount];
 };
 
-const double* halton_shifts(uint64_t sample_shift, int dimensions) {
-  thread_local ShiftCache cache{};  // constant-initialised: no guard on every sample
+thread_local constinit ShiftCache t_shift_cache{};  // no guard on every sample
+
+const double* fill_halton_shifts(uint64_t sample_shift, int dimensions) {
+  ShiftCache& cache = t_shift_cache;
   if (cache.shift != sample_shift) {
     cache.shift = sample_shift;
     cache.known = 0;
@@ -140,11 +225,72 @@ const double* halton_shifts(uint64_t sample_shift, int dimensions) {
   return cache.shifts;
 }
 
+// A shifted coordinate wrapped back onto [0, 1).
+double wrapped(double v) { return v >= 1.0 ? v - 1.0 : v; }
+
+// Point `index` of the thread's shifted sequence in `dimension` values,
+// from the shifts and tables of the sequence's first dimensions. The first
+// three dimensions, all a light's sampling asks for, are worked out here;
+// the rest go to halton_beyond_third, so that the common case stays a
+// function that calls nothing.
+miBoolean halton_beyond_third(double* sample, refhost::ThreadContext& ctx, uint64_t index,
+                              int dimension, const double* shift, const HaltonTables& tables);
+
+[[gnu::always_inline]] inline miBoolean halton_point(double* sample, refhost::ThreadContext& ctx,
+                                                     uint64_t index, int dimension,
+                                                     const double* shift,
+                                                     const HaltonTables& tables) {
+  sample[0] = wrapped(kRadicalInverse2(index) + shift[0]);
+  if (dimension == 1) return 1;
+  sample[1] = wrapped(tables.b3(index) + shift[1]);
+  if (dimension == 2) return 1;
+  sample[2] = wrapped(tables.b5(index) + shift[2]);
+  if (dimension == 3) return 1;
+  return halton_beyond_third(sample, ctx, index, dimension, shift, tables);
+}
+
+[[gnu::noinline]] miBoolean halton_beyond_third(double* sample, refhost::ThreadContext& ctx,
+                                                uint64_t index, int dimension, const double* shift,
+                                                const HaltonTables& tables) {
+  const int halton = std::min(dimension, kHaltonCount);
+  for (int d = 3; d < halton; ++d) sample[d] = wrapped(tables.beyond_third(d, index) + shift[d]);
+  for (int d = halton; d < dimension; ++d) sample[d] = uniform(ctx.rng);
+  return 1;
+}
+
+// The same where this thread's shifts or the tables are not ready yet.
+[[gnu::noinline]] miBoolean halton_point_preparing(double* sample, refhost::ThreadContext& ctx,
+                                                   uint64_t index, int dimension) {
+  const double* shift = fill_halton_shifts(ctx.sample_shift, std::min(dimension, kHaltonCount));
+  return halton_point(sample, ctx, index, dimension, shift, built_halton_tables());
+}
+
+// The next point of the thread's sequence (see mi_sample).
+[[gnu::always_inline]] inline miBoolean sample_point(double* sample, refhost::ThreadContext& ctx,
+                                                     int dimension) {
+  if (ctx.sample_index == 0) ctx.sample_shift = next(ctx.rng);
+  const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
+  const ShiftCache& cache = t_shift_cache;
+  const HaltonTables* tables = g_halton_tables.load(std::memory_order_acquire);
+  if (cache.shift != ctx.sample_shift || cache.known < std::min(dimension, kHaltonCount) ||
+      tables == nullptr) [[unlikely]]
+    return halton_point_preparing(sample, ctx, index, dimension);
+  return halton_point(sample, ctx, index, dimension, cache.shifts, *tables);
+}
+
+// The same for a call that brings no context of its own.
+[[gnu::cold, gnu::noinline]] miBoolean sample_without_context(double* sample, int dimension) {
+  return sample_point(sample, fallback_context(), dimension);
+}
+
 struct PhotonLog {
   std::mutex mutex;
   std::vector<refhost::Photon> photons;
-  bool recording = true;
 };
+
+// Whether emitted photons are kept: asked on every photon, so it is a flag
+// of its own that needs no log built to be read.
+constinit std::atomic<bool> g_recording{true};
 
 PhotonLog& photon_log() {
   static PhotonLog* l = new PhotonLog;
@@ -152,6 +298,88 @@ PhotonLog& photon_log() {
 }
 
 }  // namespace
+
+namespace refhost::detail {
+
+namespace {
+
+struct CosSin {
+  double c, s;
+};
+
+// cos φ and sin φ for φ within [0, 2π), to within 2^-44 of them, relative,
+// and 2^-84 absolute: φ less the nearest multiple k·π/2 (π/2 in two parts,
+// the first of 33 bits, so that k times it is exact and, φ being near it,
+// so is the difference), then the Taylor series of both on what is left,
+// |x| ≤ π/4, up to x^13 for the sine and x^14 for the cosine, whose next
+// terms are below 4e-14 and 1e-15 of the sums.
+CosSin cos_sin(double phi) {
+  constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
+  constexpr double kHalfPiHead = 0x1.921fb544p+0;
+  constexpr double kHalfPiTail = 0x1.0b4611a626331p-34;
+  const int k = static_cast<int>(phi * kTwoOverPi + 0.5);
+  const double x = (phi - k * kHalfPiHead) - k * kHalfPiTail;
+  const double x2 = x * x;
+  const double s =
+      x + x * x2 *
+              (-1.0 / 6 +
+               x2 * (1.0 / 120 +
+                     x2 * (-1.0 / 5040 + x2 * (1.0 / 362880 +
+                                               x2 * (-1.0 / 39916800 + x2 * (1.0 / 6227020800))))));
+  const double c =
+      1.0 - 0.5 * x2 +
+      x2 * x2 *
+          (1.0 / 24 +
+           x2 * (-1.0 / 720 +
+                 x2 * (1.0 / 40320 + x2 * (-1.0 / 3628800 +
+                                           x2 * (1.0 / 479001600 + x2 * (-1.0 / 87178291200))))));
+  switch (k & 3) {
+    case 0:
+      return {c, s};
+    case 1:
+      return {-s, c};
+    case 2:
+      return {-c, -s};
+    default:
+      return {s, -c};
+  }
+}
+
+// Whether every double within 2^-40 of p, relative, and 2^-70 absolute,
+// rounds to the same float as p.
+bool rounds_alike(double p) {
+  const double slack = std::fabs(p) * 0x1p-40 + 0x1p-70;
+  return static_cast<float>(p - slack) == static_cast<float>(p + slack);
+}
+
+// The products as the C library's cos and sin give them.
+[[gnu::cold, gnu::noinline]] void library_circle_point(double r, double phi, float& x, float& y) {
+  x = static_cast<float>(r * std::cos(phi));
+  y = static_cast<float>(r * std::sin(phi));
+}
+
+// The products r·cos φ and r·sin φ, worked out as above, differ from those
+// of the C library's cos and sin (each within an ulp or so) by far less
+// than the slack of rounds_alike, which holds near 2^-40 of them: so where
+// all that slack rounds to one float, that float is the one the library's
+// products round to. Elsewhere (about one point in 20,000, and r = 0)
+// the library is asked.
+[[gnu::always_inline]] inline void fast_circle_point(double r, double phi, float& x, float& y) {
+  const CosSin cs = cos_sin(phi);
+  const double px = r * cs.c, py = r * cs.s;
+  if (rounds_alike(px) && rounds_alike(py)) [[likely]] {
+    x = static_cast<float>(px);
+    y = static_cast<float>(py);
+    return;
+  }
+  library_circle_point(r, phi, x, y);
+}
+
+}  // namespace
+
+void circle_point(double r, double phi, float& x, float& y) { fast_circle_point(r, phi, x, y); }
+
+}  // namespace refhost::detail
 
 namespace refhost {
 
@@ -163,7 +391,7 @@ void clear_photons() {
   std::lock_guard<std::mutex> lock(photon_log().mutex);
   photon_log().photons.clear();
 }
-void set_photon_recording(bool on) { photon_log().recording = on; }
+void set_photon_recording(bool on) { g_recording.store(on, std::memory_order_relaxed); }
 
 double uniform01(ThreadContext& thread) { return uniform(thread.rng); }
 
@@ -180,17 +408,9 @@ extern "C" {
 // random numbers.
 miBoolean mi_sample(double* sample, int*, miState* state, int dimension, unsigned int*) {
   if (sample == nullptr || dimension <= 0) return 0;
-  refhost::ThreadContext& ctx = context(state);
-  if (ctx.sample_index == 0) ctx.sample_shift = next(ctx.rng);
-  const uint64_t index = ++ctx.sample_index;  // point 0 of the sequence is the corner
-  const int halton = std::min(dimension, kHaltonCount);
-  const double* shift = halton_shifts(ctx.sample_shift, halton);
-  for (int d = 0; d < halton; ++d) {
-    const double v = kHaltonDimensions[d](index) + shift[d];
-    sample[d] = v >= 1.0 ? v - 1.0 : v;
-  }
-  for (int d = halton; d < dimension; ++d) sample[d] = uniform(ctx.rng);
-  return 1;
+  if (state == nullptr || state->host == nullptr) [[unlikely]]
+    return sample_without_context(sample, dimension);
+  return sample_point(sample, *static_cast<refhost::ThreadContext*>(state->host), dimension);
 }
 
 // A direction uniform over the whole sphere: a photon carrying 4π × I(ω)
@@ -200,15 +420,14 @@ miBoolean mi_scattering_dir_diffuse(miVector* direction, miState* state) {
   const double z = 1.0 - 2.0 * uniform(s);
   const double r = std::sqrt(std::max(0.0, 1.0 - z * z));
   const double phi = 6.283185307179586 * uniform(s);
-  direction->x = static_cast<float>(r * std::cos(phi));
-  direction->y = static_cast<float>(r * std::sin(phi));
+  refhost::detail::fast_circle_point(r, phi, direction->x, direction->y);
   direction->z = static_cast<float>(z);
   return 1;
 }
 
 miBoolean mi_photon_light(miColor* energy, miState* state) {
+  if (!g_recording.load(std::memory_order_relaxed)) return 1;
   PhotonLog& l = photon_log();
-  if (!l.recording) return 1;
   std::lock_guard<std::mutex> lock(l.mutex);
   l.photons.push_back({state->org, state->dir, *energy});
   return 1;

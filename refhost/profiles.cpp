@@ -160,18 +160,11 @@ bool built_from(const Entry& entry, const detail::Element& e) {
   return std::memcmp(entry.key.data(), e.bytes() + kProfileFormatOffset, sizeof(RecordKey)) == 0;
 }
 
-// The profile's entry for its record as it stands, built when missing or
-// out of date; null for a tag that is not a profile.
-const Entry* current_entry(miTag profile) {
-  detail::Element* e = profile_element(profile);
-  if (e == nullptr) return nullptr;
-  auto* entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
-  if (entry != nullptr && built_from(*entry, *e)) [[likely]]
-    return entry;
-
+// The profile's entry built afresh from its record (see current_entry).
+[[gnu::cold, gnu::noinline]] const Entry* rebuilt_entry(detail::Element* e) {
   const RecordKey key = record_key(*e);
   std::lock_guard<std::mutex> lock(build_mutex());
-  entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
+  const auto* entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
   if (entry != nullptr && entry->key == key) return entry;
   auto fresh = std::make_shared<Entry>();
   fresh->key = key;
@@ -186,6 +179,18 @@ const Entry* current_entry(miTag profile) {
   }
   publish(*e, fresh);
   return fresh.get();
+}
+
+// The profile's entry for its record as it stands, built when missing or
+// out of date; null for a tag that is not a profile. Every sample asks,
+// so the check stays apart from the building.
+const Entry* current_entry(miTag profile) {
+  detail::Element* e = profile_element(profile);
+  if (e == nullptr) return nullptr;
+  auto* entry = static_cast<const Entry*>(e->derived.load(std::memory_order_acquire));
+  if (entry != nullptr && built_from(*entry, *e)) [[likely]]
+    return entry;
+  return rebuilt_entry(e);
 }
 
 // Index i of the segment [a[i], a[i+1]] holding x, and x's weight towards

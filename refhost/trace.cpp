@@ -386,6 +386,48 @@ bool normalise(Vec3d& v) {
   return true;
 }
 
+// The direction towards the state's point when the state's own has no
+// usable length; false when that has none either.
+[[gnu::cold, gnu::noinline]] bool direction_to_point(const miState& state, const Vec3d& origin,
+                                                     Vec3d& direction) {
+  direction = sub(widen(state.point), origin);
+  return normalise(direction);
+}
+
+// The shadow along the segment of `state` (from `origin` along the unit
+// `direction`) past the casters from `first` on, `first` being the first
+// whose bounding sphere the segment does not pass by (see mi_trace_shadow).
+[[gnu::noinline]] miBoolean shadow_from(const Caster* first, const Caster* end, miColor* colour,
+                                        const miState& state, const Vec3d& origin,
+                                        const Vec3d& direction) {
+  const double length = state.dist;
+  // The ends of the segment are left out by a margin: hits that near them
+  // are the surfaces the segment starts and ends on.
+  const double extent =
+      std::max({1.0, std::isfinite(length) ? length : 0.0, largest_coordinate(origin),
+                largest_coordinate(widen(state.point))});
+  const double margin = kSelfHitFraction * extent;
+  const double t_min = margin, t_max = length - margin;
+  if (!(t_max > t_min)) return 1;
+  double through[3] = {1.0, 1.0, 1.0};
+  bool crossed = false, blocked = false;
+  for (const Caster* k = first; k != end; ++k) {
+    if (k != first && passes_bound(*k, origin, direction, 0.0, length)) continue;
+    if (!crosses(*k, origin, direction, t_min, t_max)) continue;
+    crossed = true;
+    through[0] *= k->through[0];
+    through[1] *= k->through[1];
+    through[2] *= k->through[2];
+    blocked = through[0] == 0.0 && through[1] == 0.0 && through[2] == 0.0;
+    if (blocked) break;
+  }
+  if (!crossed) return 1;  // the colour passes unchanged
+  colour->r = narrow(colour->r * through[0]);
+  colour->g = narrow(colour->g * through[1]);
+  colour->b = narrow(colour->b * through[2]);
+  return blocked ? 0 : 1;
+}
+
 }  // namespace
 
 double first_crossing(const Geometry& g, const Vec3d& o, const Vec3d& d, double t_min,
@@ -441,50 +483,26 @@ extern "C" {
 // segment crosses its surface; objects that cast no shadow are passed by.
 // Red, green and blue of `colour` are multiplied by what gets through; the
 // answer is false when nothing gets through in any of them.
+//
+// Most light rays pass every caster's bounding sphere by: that walk is all
+// this function does itself, so that it stays small enough to keep its
+// values in registers. The first caster the segment comes near hands the
+// rest of the work to shadow_from.
 miBoolean mi_trace_shadow(miColor* colour, miState* state) {
   using namespace refhost;
   if (colour == nullptr || state == nullptr) return 1;
   const Vec3d origin = widen(state->org);
   Vec3d direction = widen(state->dir);
-  if (!normalise(direction)) {
-    direction = sub(widen(state->point), origin);
-    if (!normalise(direction)) return 1;
+  if (!normalise(direction)) [[unlikely]] {
+    if (!direction_to_point(*state, origin, direction)) return 1;
   }
   const double length = state->dist;
   if (!(length > 0.0)) return 1;
-
-  // The ends of the segment are left out by a margin, worked out when the
-  // first object near the segment needs it: one whose bounding sphere the
-  // whole segment passes by cannot cross it in any case.
-  double t_min = 0.0, t_max = length;
-  bool margins = false;
-  double through[3] = {1.0, 1.0, 1.0};
-  bool crossed = false, blocked = false;
-  for (const Caster& k : current_view().casters) {
-    if (passes_bound(k, origin, direction, 0.0, length)) continue;
-    if (!margins) {
-      const double extent =
-          std::max({1.0, std::isfinite(length) ? length : 0.0, largest_coordinate(origin),
-                    largest_coordinate(widen(state->point))});
-      const double margin = kSelfHitFraction * extent;
-      t_min = margin;
-      t_max = length - margin;
-      if (!(t_max > t_min)) return 1;
-      margins = true;
-    }
-    if (!crosses(k, origin, direction, t_min, t_max)) continue;
-    crossed = true;
-    through[0] *= k.through[0];
-    through[1] *= k.through[1];
-    through[2] *= k.through[2];
-    blocked = through[0] == 0.0 && through[1] == 0.0 && through[2] == 0.0;
-    if (blocked) break;
-  }
-  if (!crossed) return 1;  // the colour passes unchanged
-  colour->r = narrow(colour->r * through[0]);
-  colour->g = narrow(colour->g * through[1]);
-  colour->b = narrow(colour->b * through[2]);
-  return blocked ? 0 : 1;
+  const std::vector<Caster>& casters = current_view().casters;
+  for (const Caster *k = casters.data(), *end = k + casters.size(); k != end; ++k)
+    if (!passes_bound(*k, origin, direction, 0.0, length))
+      return shadow_from(k, end, colour, *state, origin, direction);
+  return 1;  // the colour passes unchanged
 }
 
 // The first surface along `direction` from `origin` (the state's ray origin

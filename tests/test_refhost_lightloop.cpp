@@ -2,10 +2,15 @@
 // evenly, the areas of object lights (query 125), and the per-thread sample
 // sequences of mi_sample.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <thread>
 #include <vector>
 
+#include "refhost/internal.h"
 #include "refhost/lightloop.h"
 #include "tests/host_fixture.h"
 
@@ -597,6 +602,144 @@ TEST(RefhostSample, DimensionsAreShiftedRadicalInverses) {
     ctx.sample_index = start;
     for (int i = 0; i < 4; ++i) check_next("far");
   }
+}
+
+// mi_sample as first written: each radical inverse summed digit by digit
+// from the lowest up, in double precision, and the thread's shifts drawn
+// afresh on every call. The host's tables and caches must give these
+// numbers to the last bit.
+class PlainSampler {
+ public:
+  explicit PlainSampler(refhost::ThreadContext& ctx) : ctx_(ctx) {}
+
+  void sample(double* out, int dimension) {
+    static constexpr uint64_t kBases[] = {2,  3,  5,  7,  11, 13, 17, 19,
+                                          23, 29, 31, 37, 41, 43, 47, 53};
+    if (ctx_.sample_index == 0) ctx_.sample_shift = next(ctx_.rng);
+    const uint64_t index = ++ctx_.sample_index;
+    const int halton = std::min(dimension, 16);
+    for (int d = 0; d < halton; ++d) {
+      const double shift = unit_interval(mix(ctx_.sample_shift + uint64_t(d + 1) * kStep));
+      const double v = radical_inverse(index, kBases[d]) + shift;
+      out[d] = v >= 1.0 ? v - 1.0 : v;
+    }
+    for (int d = halton; d < dimension; ++d) out[d] = unit_interval(next(ctx_.rng));
+  }
+
+ private:
+  static constexpr uint64_t kStep = 0x9E3779B97F4A7C15ull;
+  static uint64_t mix(uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  static uint64_t next(uint64_t& s) { return mix(s += kStep); }
+  static double unit_interval(uint64_t bits) {
+    return double(bits >> 11) * (1.0 / 9007199254740992.0);
+  }
+  static double radical_inverse(uint64_t i, uint64_t base) {
+    const double step = 1.0 / double(base);
+    double scale = step, value = 0.0;
+    for (; i > 0; i /= base, scale *= step) value += double(i % base) * scale;
+    return value;
+  }
+  refhost::ThreadContext& ctx_;
+};
+
+// Every dimension count a shader may ask for, consecutive positions and
+// positions far into the sequence, two threads' contexts taking turns (so
+// that the host's per-thread memory of the last shift is put to the test),
+// and a context reset as the calculator resets its threads: all bit for bit
+// as the plain sums give them.
+TEST(RefhostSample, SamplesAreThePlainDigitSumsToTheBit) {
+  refhost::ThreadContext a(1, 17), b(4, 99), plain_a(1, 17), plain_b(4, 99);
+  miState sa = refhost::make_state(nullptr, &a, miRAY_PHOTON_FIRST);
+  miState sb = refhost::make_state(nullptr, &b, miRAY_PHOTON_FIRST);
+  PlainSampler ref_a(plain_a), ref_b(plain_b);
+  const int dimension_counts[] = {1, 2, 3, 2, 4, 3, 16, 2, 20, 3};
+  auto compare = [](miState& s, PlainSampler& ref, int dims, const char* where) {
+    double got[20], want[20];
+    ASSERT_EQ(mi_sample(got, nullptr, &s, dims, nullptr), 1);
+    ref.sample(want, dims);
+    for (int d = 0; d < dims; ++d)
+      ASSERT_EQ(std::bit_cast<uint64_t>(got[d]), std::bit_cast<uint64_t>(want[d]))
+          << where << ": dimension " << d << " of " << dims;
+  };
+  for (size_t i = 0; i < 20000; ++i) {
+    const int dims = dimension_counts[i % std::size(dimension_counts)];
+    compare(sa, ref_a, dims, "consecutive, thread a");
+    if (i % 3 == 0) compare(sb, ref_b, dims, "consecutive, thread b");
+  }
+  for (const uint64_t start :
+       {uint64_t(531440), uint64_t(1) << 24, uint64_t(1) << 40, (uint64_t(1) << 53) - 3,
+        (uint64_t(1) << 60) + 12345, ~uint64_t(0) - 8}) {
+    a.sample_index = plain_a.sample_index = start;
+    for (int i = 0; i < 8; ++i) compare(sa, ref_a, dimension_counts[i], "far");
+  }
+  a.sample_index = plain_a.sample_index = 0;  // a fresh shift, as a new task draws
+  for (int i = 0; i < 50; ++i) compare(sa, ref_a, 3, "after a reset");
+}
+
+// Photon directions are drawn with the host's own cosine and sine, which
+// must round to the very floats the C library's give: checked on a grid of
+// angles over the whole turn, on the angles next to every multiple of π/2
+// (where one of the two products nears zero and the shortcut runs out of
+// accuracy first), over radii from the full circle down to none, and on the
+// directions mi_scattering_dir_diffuse hands out for one thread's stream.
+TEST(RefhostSample, CirclePointsAreTheLibraryProductsToTheBit) {
+  constexpr double kTwoPi = 6.283185307179586;
+  auto check = [](double r, double phi) {
+    float x = 0, y = 0;
+    refhost::detail::circle_point(r, phi, x, y);
+    const float want_x = static_cast<float>(r * std::cos(phi));
+    const float want_y = static_cast<float>(r * std::sin(phi));
+    return std::bit_cast<uint32_t>(x) == std::bit_cast<uint32_t>(want_x) &&
+           std::bit_cast<uint32_t>(y) == std::bit_cast<uint32_t>(want_y);
+  };
+  const double radii[] = {
+      1.0, 0.9999999999999999, 0.7071067811865476, 0.5, 0.123456789, 1e-3, 1e-30, 0.0};
+  long differing = 0;
+  constexpr int kSteps = 200000;
+  for (int i = 0; i < kSteps; ++i) {
+    const double phi = kTwoPi * (double(i) + 0.37) / kSteps;
+    for (const double r : radii) differing += !check(r, phi);
+  }
+  for (int k = 0; k <= 4; ++k) {
+    const double centre = k * (kTwoPi / 4);
+    double below = centre, above = centre;
+    for (int n = 0; n < 2000; ++n) {
+      if (below > 0) differing += !check(1.0, below) + !check(0.3, below);
+      if (above < kTwoPi) differing += !check(1.0, above) + !check(0.3, above);
+      below = std::nextafter(below, 0.0);
+      above = std::nextafter(above, 10.0);
+    }
+  }
+  EXPECT_EQ(differing, 0);
+
+  // The same stream drawn as the direction was first written.
+  refhost::ThreadContext ctx(3, 21);
+  uint64_t plain = ctx.rng;
+  auto uniform = [&plain] {
+    plain += 0x9E3779B97F4A7C15ull;
+    uint64_t z = plain;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return double(z >> 11) * (1.0 / 9007199254740992.0);
+  };
+  miState s = refhost::make_state(nullptr, &ctx, miRAY_PHOTON_FIRST);
+  long stream_differing = 0;
+  for (int i = 0; i < 200000; ++i) {
+    miVector d;
+    ASSERT_EQ(mi_scattering_dir_diffuse(&d, &s), 1);
+    const double z = 1.0 - 2.0 * uniform();
+    const double r = std::sqrt(std::max(0.0, 1.0 - z * z));
+    const double phi = kTwoPi * uniform();
+    const miVector want{static_cast<float>(r * std::cos(phi)),
+                        static_cast<float>(r * std::sin(phi)), static_cast<float>(z)};
+    stream_differing += std::memcmp(&d, &want, sizeof d) != 0;
+  }
+  EXPECT_EQ(stream_differing, 0);
 }
 
 // Independent uniform numbers put 16 ± 4 (one standard deviation) of 1024
