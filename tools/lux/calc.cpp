@@ -1,6 +1,7 @@
 #include "tools/lux/calc.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -172,50 +173,68 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
   const size_t stride = (lights.size() + kLineDoubles - 1) / kLineDoubles * kLineDoubles;
   std::vector<double> row_light_buffer(rows.size() * stride + kLineDoubles, 0.0);
   double* const row_light_sums = line_aligned(row_light_buffer.data());
+  // Each row's statistics of the total, the new and the direct illuminance,
+  // merged in row order afterwards.
+  std::vector<std::array<StatsSum, 3>> row_stats(rows.size());
   Progress progress("illuminance", work, options.progress);
-  for_rows(static_cast<int>(rows.size()), options.threads,
-           [&](int row, refhost::ThreadContext& thread) {
-             const auto [s, j] = rows[size_t(row)];
-             SurfaceResult& r = results[s];
-             double* const light_sums = row_light_sums + size_t(row) * stride;
-             for (int i = 0; i < r.grid.nu; ++i) {
-               const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
-               if (!r.grid.counts(p)) continue;
-               const Vec3 normal = r.grid.normal_at(p);
-               double total = 0, total_new = 0;
-               for (size_t l = 0; l < lights.size(); ++l) {
-                 thread.rng = point_seed(r.grid.points[p], normal, l);
-                 thread.sample_index = 0;
-                 const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
-                 const double maintained = lights[l].maintenance_factor * e;
-                 if (!r.per_light.empty()) r.per_light[l][p] = maintained;
-                 light_sums[l] += maintained;
-                 total += maintained;
-                 total_new += e;
-               }
-               r.direct[p] = total;
-               if (interreflection != nullptr)
-                 r.interreflected[p] =
-                     indirect_illuminance(*interreflection, r.grid.points[p], normal, thread);
-               r.lux[p] = total + r.interreflected[p];
-               r.lux_new[p] =
-                   total_new + (interreflection != nullptr
-                                    ? r.interreflected[p] * interreflection->new_over_maintained
-                                    : 0.0);
-             }
-             progress.add(uint64_t(r.grid.nu) * lights.size(), thread.thread);
-           });
+  for_rows(
+      static_cast<int>(rows.size()), options.threads, [&](int row, refhost::ThreadContext& thread) {
+        const auto [s, j] = rows[size_t(row)];
+        SurfaceResult& r = results[s];
+        double* const light_sums = row_light_sums + size_t(row) * stride;
+        for (int i = 0; i < r.grid.nu; ++i) {
+          const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
+          if (!r.grid.counts(p)) continue;
+          const Vec3 normal = r.grid.normal_at(p);
+          double total = 0, total_new = 0;
+          for (size_t l = 0; l < lights.size(); ++l) {
+            thread.rng = point_seed(r.grid.points[p], normal, l);
+            thread.sample_index = 0;
+            const double e = point_lux(lights[l], r.grid.points[p], normal, thread);
+            const double maintained = lights[l].maintenance_factor * e;
+            if (!r.per_light.empty()) r.per_light[l][p] = maintained;
+            light_sums[l] += maintained;
+            total += maintained;
+            total_new += e;
+          }
+          r.direct[p] = total;
+          if (interreflection != nullptr)
+            r.interreflected[p] =
+                indirect_illuminance(*interreflection, r.grid.points[p], normal, thread);
+          r.lux[p] = total + r.interreflected[p];
+          r.lux_new[p] =
+              total_new + (interreflection != nullptr
+                               ? r.interreflected[p] * interreflection->new_over_maintained
+                               : 0.0);
+        }
+        // Gathered on this thread's stack and stored once: neighbouring rows'
+        // figures share cache lines, and the other thread works on the next row.
+        std::array<StatsSum, 3> figures;
+        for (int i = 0; i < r.grid.nu; ++i) {
+          const size_t p = size_t(j) * size_t(r.grid.nu) + size_t(i);
+          const PointState state = p < r.grid.state.size() ? r.grid.state[p] : PointState::Counted;
+          figures[0].add(r.lux[p], state);
+          figures[1].add(r.lux_new[p], state);
+          figures[2].add(r.direct[p], state);
+        }
+        row_stats[size_t(row)] = figures;
+        progress.add(uint64_t(r.grid.nu) * lights.size(), thread.thread);
+      });
+  std::vector<std::array<StatsSum, 3>> figures(results.size());
   for (auto& r : results) r.avg_by_light.assign(lights.size(), 0.0);
-  for (size_t row = 0; row < rows.size(); ++row)
+  for (size_t row = 0; row < rows.size(); ++row) {
+    const size_t s = rows[row].first;
     for (size_t l = 0; l < lights.size(); ++l)
-      results[rows[row].first].avg_by_light[l] += row_light_sums[row * stride + l];
-  for (auto& r : results) {
-    size_t n = 0;
-    for (size_t p = 0; p < r.grid.points.size(); ++p) n += r.grid.counts(p) ? 1 : 0;
+      results[s].avg_by_light[l] += row_light_sums[row * stride + l];
+    for (size_t k = 0; k < 3; ++k) figures[s][k].merge(row_stats[row][k]);
+  }
+  for (size_t s = 0; s < results.size(); ++s) {
+    SurfaceResult& r = results[s];
+    const size_t n = figures[s][0].counted;  // the points that count, as in Grid::counts
     for (double& a : r.avg_by_light) a = n > 0 ? a / double(n) : 0.0;
-    r.stats = stats_of(r.lux, r.grid.state);
-    r.stats_new = stats_of(r.lux_new, r.grid.state);
-    r.direct_stats = stats_of(r.direct, r.grid.state);
+    r.stats = figures[s][0].finished();
+    r.stats_new = figures[s][1].finished();
+    r.direct_stats = figures[s][2].finished();
   }
   return results;
 }

@@ -21,6 +21,18 @@ struct Stats {
   size_t masked = 0;        // points inside or under solid objects, left out
 };
 
+// The running figures behind Stats, gathered over parts of an area (rows,
+// on whichever thread) and merged in a fixed order: the same figures for any
+// number of threads.
+struct StatsSum {
+  double min, max, sum = 0;
+  size_t counted = 0, masked = 0;
+  StatsSum();
+  void add(double value, PointState state);
+  void merge(const StatsSum& other);
+  Stats finished() const;
+};
+
 // Every value counts.
 Stats stats_of(const std::vector<double>& values);
 // Only the points whose state is Counted; Masked ones are counted apart,
