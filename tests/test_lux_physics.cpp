@@ -2,6 +2,7 @@
 // that have closed forms, worked out here independently of the tool.
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "tests/configuration_factor.h"
 #include "tests/lux_fixture.h"
@@ -334,6 +335,20 @@ TEST_F(LuxTest, ResultsIdenticalForOneAndTwoThreads) {
     EXPECT_GT(a[s].stats.max, 0) << a[s].name;
     for (size_t p = 0; p < a[s].lux.size(); ++p)
       ASSERT_EQ(a[s].lux[p], b[s].lux[p]) << a[s].name << " point " << p;
+    // The figures, gathered row by row on the threads, are the same for
+    // both and are those of the whole grid.
+    for (const auto& [of_one, of_two, values] :
+         {std::tuple{a[s].stats, b[s].stats, a[s].lux},
+          std::tuple{a[s].stats_new, b[s].stats_new, a[s].lux_new},
+          std::tuple{a[s].direct_stats, b[s].direct_stats, a[s].direct}}) {
+      const lux::Stats whole = lux::stats_of(values, a[s].grid.state);
+      EXPECT_EQ(of_one.avg, of_two.avg) << a[s].name;
+      EXPECT_EQ(of_one.min, whole.min) << a[s].name;
+      EXPECT_EQ(of_one.max, whole.max) << a[s].name;
+      EXPECT_EQ(of_one.counted, whole.counted) << a[s].name;
+      EXPECT_EQ(of_one.masked, whole.masked) << a[s].name;
+      EXPECT_NEAR(of_one.avg, whole.avg, 1e-12 * whole.avg) << a[s].name;
+    }
   }
   EXPECT_EQ(lux::measure_flux(model, 0, 20000, one).measured,
             lux::measure_flux(model, 0, 20000, two).measured);
