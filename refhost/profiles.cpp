@@ -65,11 +65,39 @@ TableIndex index_of(const ProfileTable& t) {
   return {index_of(t.vertical), index_of(t.horizontal)};
 }
 
+// What the quick look-up of a table (see quick_sample) needs: where γ turns
+// dark, and how far the value may move while the angles it is computed from
+// move by as much as a quick angle may differ from the C library's.
+// Everything it reads is copied here or points into the entry's own table,
+// so that a sample follows no vector and no setting beyond this.
+struct QuickAxis {
+  const double* angles = nullptr;
+  size_t last = 0;          // the last segment's index: the angle count less two
+  double last_index = 0.0;  // the same as a double
+  double front = 0.0, back = 0.0, per_degree = 0.0;
+};
+
+struct QuickLookup {
+  bool usable = false;  // otherwise every sample takes the library's angles
+  bool planes = false;  // more than one C-plane
+  bool clockwise = false;
+  QuickAxis vertical, horizontal;
+  const float* candela = nullptr;
+  size_t row = 0;    // values per C-plane
+  double gap = 0.0;  // from the last plane on to the first
+  double c_turn = 0.0, multiplier = 1.0;
+  double gamma_below = 0.0, gamma_above = 0.0;  // dark beyond these
+  bool all_gamma = false;                       // the table spans every γ, with room to spare
+  double c_error = 0.0;                         // see kGammaError
+  double slack = 0.0;                           // candela, multiplier included
+};
+
 struct Entry {
   RecordKey key{};
   std::shared_ptr<const ProfileTable> table;  // null: no usable table
   TableIndex index;
   ProfileSettings settings;
+  QuickLookup quick;
   float peak = 0.0f;  // reference intensity, candela, multiplier included
 };
 
@@ -160,6 +188,8 @@ bool built_from(const Entry& entry, const detail::Element& e) {
   return std::memcmp(entry.key.data(), e.bytes() + kProfileFormatOffset, sizeof(RecordKey)) == 0;
 }
 
+QuickLookup quick_of(const ProfileTable& t, const TableIndex& index, const ProfileSettings& s);
+
 // The profile's entry built afresh from its record (see current_entry).
 [[gnu::cold, gnu::noinline]] const Entry* rebuilt_entry(detail::Element* e) {
   const RecordKey key = record_key(*e);
@@ -176,6 +206,7 @@ bool built_from(const Entry& entry, const detail::Element& e) {
   if (fresh->table) {
     fresh->index = index_of(*fresh->table);
     fresh->peak = table_peak(*fresh->table, fresh->settings.multiplier);
+    fresh->quick = quick_of(*fresh->table, fresh->index, fresh->settings);
   }
   publish(*e, fresh);
   return fresh.get();
@@ -280,7 +311,25 @@ float sample_table(const ProfileTable& table, const miVector& direction) {
 
 namespace {
 
-// Candela of a table towards a light-space direction (see profiles.h).
+// C in the file's sense, from the angle in degrees from +x towards +y.
+double file_c(double c, const ProfileSettings& s) {
+  if (s.clockwise) c = -c;
+  return c - s.c_turn;
+}
+
+// The bilinear value at a direction's place in the table, multiplier
+// included, before its rounding to float.
+double table_value(const ProfileTable& t, const Bracket& bv, const Bracket& bh,
+                   const ProfileSettings& s) {
+  const size_t nv = t.vertical.size();
+  const auto at = [&](size_t h, size_t v) { return double(t.candela[h * nv + v]); };
+  const double lo = at(bh.lo, bv.lo) + (at(bh.lo, bv.hi) - at(bh.lo, bv.lo)) * bv.weight;
+  const double hi = at(bh.hi, bv.lo) + (at(bh.hi, bv.hi) - at(bh.hi, bv.lo)) * bv.weight;
+  return (lo + (hi - lo) * bh.weight) * s.multiplier;
+}
+
+// Candela of a table towards a light-space direction (see profiles.h), from
+// the C library's angles: the value every quicker way must reproduce.
 float sample_indexed(const ProfileTable& t, const TableIndex& index, const miVector& d,
                      const ProfileSettings& s) {
   const size_t nv = t.vertical.size();
@@ -296,20 +345,188 @@ float sample_indexed(const ProfileTable& t, const TableIndex& index, const miVec
   Bracket bv;
   if (!vertical_bracket(t.vertical, index.vertical, gamma, bv)) return 0.0f;
   Bracket bh;
-  if (nh > 1) {
-    double c = std::atan2(y, x) * kRadToDeg;
-    if (s.clockwise) c = -c;
-    c -= s.c_turn;
-    bh = horizontal_bracket(t.horizontal, index.horizontal, c);
-  }
+  if (nh > 1)
+    bh =
+        horizontal_bracket(t.horizontal, index.horizontal, file_c(std::atan2(y, x) * kRadToDeg, s));
   if (s.nearest) {
     snap_to_nearest(bv);
     snap_to_nearest(bh);
   }
+  return static_cast<float>(table_value(t, bv, bh, s));
+}
+
+[[gnu::cold, gnu::noinline]] float library_sample(const Entry& e, const miVector& d) {
+  return sample_indexed(*e.table, e.index, d, e.settings);
+}
+
+// How far, in degrees, the angles of quick_sample may stand from the C
+// library's and still be trusted. The two arctangents agree to within a few
+// units in the last place (below 1e-13 degrees); γ then goes through the
+// same steps on both sides. C goes on through the C-plane turn and the
+// reduction to one turn, each rounding once more within the magnitudes met
+// there (a turn of a million degrees leaves C an ulp of a million apart).
+constexpr double kGammaError = 0x1p-32;
+
+// The steepest rise of the table along γ and along C, candela per degree,
+// and its largest value.
+struct Steepness {
+  double gamma = 0.0, c = 0.0, peak = 0.0;
+};
+
+Steepness steepness_of(const ProfileTable& t) {
+  Steepness k;
+  const size_t nv = t.vertical.size(), nh = t.horizontal.size();
   const auto at = [&](size_t h, size_t v) { return double(t.candela[h * nv + v]); };
-  const double lo = at(bh.lo, bv.lo) + (at(bh.lo, bv.hi) - at(bh.lo, bv.lo)) * bv.weight;
-  const double hi = at(bh.hi, bv.lo) + (at(bh.hi, bv.hi) - at(bh.hi, bv.lo)) * bv.weight;
-  return static_cast<float>((lo + (hi - lo) * bh.weight) * s.multiplier);
+  for (size_t h = 0; h < nh; ++h)
+    for (size_t v = 0; v < nv; ++v) {
+      k.peak = std::max(k.peak, std::fabs(at(h, v)));
+      if (v + 1 < nv)
+        k.gamma = std::max(
+            k.gamma, std::fabs(at(h, v + 1) - at(h, v)) / (t.vertical[v + 1] - t.vertical[v]));
+      if (nh > 1) {
+        const size_t next = h + 1 < nh ? h + 1 : 0;
+        const double span = h + 1 < nh ? t.horizontal[h + 1] - t.horizontal[h]
+                                       : t.horizontal.front() + kFullCircle - t.horizontal.back();
+        k.c = std::max(k.c, std::fabs(at(next, v) - at(h, v)) / span);
+      }
+    }
+  return k;
+}
+
+QuickAxis quick_axis(const std::vector<double>& a, const AxisIndex& index) {
+  QuickAxis q;
+  q.angles = a.data();
+  q.last = a.size() >= 2 ? a.size() - 2 : 0;
+  q.last_index = double(q.last);
+  q.front = a.front();
+  q.back = a.back();
+  q.per_degree = index.per_degree;
+  return q;
+}
+
+// Whether quick_sample may serve a table, and what it needs. The table's
+// value is continuous in both angles wherever the lookup is bilinear over
+// strictly ascending angles that wrap with a gap; it is not at the ends of
+// the tabulated γ (dark beyond), which quick_sample keeps clear of, nor
+// under the nearest-angle setting, which is left to the library's angles.
+QuickLookup quick_of(const ProfileTable& t, const TableIndex& index, const ProfileSettings& s) {
+  QuickLookup q;
+  const size_t nv = t.vertical.size(), nh = t.horizontal.size();
+  if (nv < 2 || nh == 0 || t.candela.size() != nv * nh || s.nearest) return q;
+  if (!index.vertical.ascending || !(nh == 1 || index.horizontal.ascending)) return q;
+  if (nh > 1 && !(t.horizontal.back() < t.horizontal.front() + kFullCircle)) return q;
+  if (!std::isfinite(t.horizontal.front()) || !std::isfinite(s.c_turn)) return q;
+  const Steepness k = steepness_of(t);
+  q.c_error = 0x1p-32 + (std::fabs(s.c_turn) + std::fabs(t.horizontal.front())) * 0x1p-44;
+  // The value moves by at most the steepness times the angles' error; the
+  // sums and products after the angles add a few roundings of the peak's
+  // size. Twice that, so that the bounds' own rounding cannot matter.
+  q.slack = 2.0 * (k.gamma * kGammaError + k.c * q.c_error + k.peak * 0x1p-45) * s.multiplier;
+  if (!std::isfinite(q.slack)) return q;
+  q.planes = nh > 1;
+  q.clockwise = s.clockwise;
+  q.vertical = quick_axis(t.vertical, index.vertical);
+  q.horizontal = quick_axis(t.horizontal, index.horizontal);
+  q.candela = t.candela.data();
+  q.row = nv;
+  q.gap = t.horizontal.front() + kFullCircle - t.horizontal.back();
+  q.c_turn = s.c_turn;
+  q.multiplier = s.multiplier;
+  q.gamma_below = t.vertical.front() - kAngleSlack;
+  q.gamma_above = t.vertical.back() + kAngleSlack;
+  q.all_gamma = q.gamma_below < -kGammaError && q.gamma_above > 180.0 + kGammaError;
+  q.usable = true;
+  return q;
+}
+
+// segment() over a strictly ascending axis, x within it.
+inline size_t quick_segment(const QuickAxis& a, double x, double& weight) {
+  const double guess = (x - a.front) * a.per_degree;
+  size_t i = guess < a.last_index ? size_t(static_cast<ptrdiff_t>(std::max(guess, 0.0))) : a.last;
+  while (i > 0 && a.angles[i] > x) --i;
+  while (i < a.last && a.angles[i + 1] <= x) ++i;
+  weight = std::clamp((x - a.angles[i]) / (a.angles[i + 1] - a.angles[i]), 0.0, 1.0);
+  return i;
+}
+
+// Whether a lookup moved by up to `error` degrees may leave its segment
+// [a, b] (weight w from a).
+bool near_segment_edge(double w, double a, double b, double error) {
+  const double span = b - a;
+  return !(w * span > 2.0 * error && (1.0 - w) * span > 2.0 * error);
+}
+
+// Where the quick value's slack straddles a rounding edge: the four corners
+// around the direction alike, with both angles clear of the cell's edges by
+// more than their error, give that value whatever the angles within it (a
+// dark region, where the value is 0 and the slack is not); otherwise the
+// library's angles decide.
+[[gnu::cold, gnu::noinline]] float edge_sample(const Entry& e, const miVector& d, size_t iv,
+                                               double wv, size_t h0, size_t h1, double wh,
+                                               float rounded) {
+  const QuickLookup& q = e.quick;
+  const float* r0 = q.candela + h0 * q.row;
+  const float* r1 = q.candela + h1 * q.row;
+  const bool alike = r0[iv + 1] == r0[iv] && r1[iv] == r0[iv] && r1[iv + 1] == r0[iv];
+  const double* v = q.vertical.angles;
+  const double* h = q.horizontal.angles;
+  if (alike && !near_segment_edge(wv, v[iv], v[iv + 1], kGammaError) &&
+      !(q.planes && near_segment_edge(wh, h[h0], h1 != 0 ? h[h1] : h[h0] + q.gap, q.c_error)))
+    return rounded;
+  return sample_indexed(*e.table, e.index, d, e.settings);
+}
+
+// Candela of the entry's table towards a light-space direction, to the bit
+// what sample_indexed gives, from quicker arctangents. The value found is
+// within `slack` of the one the library's angles lead to, the table being
+// continuous around it (quick_of); where all of that slack rounds to one
+// float, that float is the answer; elsewhere edge_sample decides.
+float quick_sample(const Entry& e, const miVector& d) {
+  const QuickLookup& q = e.quick;
+  const double x = d.x, y = d.y, z = d.z;
+  const double len = std::sqrt(x * x + y * y + z * z);
+  if (!(len > 0.0) || !std::isfinite(len)) return 0.0f;
+  // acos u as the angle of the point (u, √(1 − u²)); 1 − u and 1 + u are
+  // exact where either is small, so the sine keeps its precision near the
+  // poles.
+  const double u = std::clamp(-z / len, -1.0, 1.0);
+  double gamma = detail::quick_atan2(std::sqrt((1.0 - u) * (1.0 + u)), u) * kRadToDeg;
+  if (!q.all_gamma) {
+    if (std::fabs(gamma - q.gamma_below) <= kGammaError ||
+        std::fabs(gamma - q.gamma_above) <= kGammaError) [[unlikely]]
+      return library_sample(e, d);
+    if (gamma < q.gamma_below || gamma > q.gamma_above) return 0.0f;
+  }
+  gamma = std::clamp(gamma, q.vertical.front, q.vertical.back);
+  double wv = 0.0;
+  const size_t iv = quick_segment(q.vertical, gamma, wv);
+
+  size_t h0 = 0, h1 = 0;
+  double wh = 0.0;
+  if (q.planes) {
+    // Straight up or down, the library's answer depends on the zeros' signs.
+    double c = (x == 0.0 && y == 0.0 ? std::atan2(y, x) : detail::quick_atan2(y, x)) * kRadToDeg;
+    if (q.clockwise) c = -c;
+    c -= q.c_turn;
+    const double first = q.horizontal.front;
+    c = first + modulo_turn(modulo_turn(c - first) + kFullCircle);
+    if (c <= q.horizontal.back) {
+      h0 = quick_segment(q.horizontal, c, wh);
+      h1 = h0 + 1;
+    } else {
+      h0 = q.horizontal.last + 1;
+      wh = std::clamp((c - q.horizontal.back) / q.gap, 0.0, 1.0);
+    }
+  }
+  const float* r0 = q.candela + h0 * q.row + iv;
+  const float* r1 = q.candela + h1 * q.row + iv;
+  const double lo = double(r0[0]) + (double(r0[1]) - double(r0[0])) * wv;
+  const double hi = double(r1[0]) + (double(r1[1]) - double(r1[0])) * wv;
+  const double value = (lo + (hi - lo) * wh) * q.multiplier;
+  const auto rounded = static_cast<float>(value);
+  if (static_cast<float>(value - q.slack) == static_cast<float>(value + q.slack)) [[likely]]
+    return rounded;
+  return edge_sample(e, d, iv, wv, h0, h1, wh, rounded);
 }
 
 }  // namespace
@@ -331,6 +548,7 @@ miTag add_profile(const std::string& name, const ProfileTable& table, int format
   entry->table = std::make_shared<const ProfileTable>(table);
   entry->index = index_of(table);
   entry->peak = table_peak(table, 1.0);
+  entry->quick = quick_of(*entry->table, entry->index, entry->settings);
   std::lock_guard<std::mutex> lock(build_mutex());
   publish(*e, entry);
   return tag;
@@ -372,7 +590,8 @@ extern "C" miScalar mi_lightprofile_sample(miState* state, miTag profile, miBool
   if (e == nullptr || !e->table) return 0.0f;
   miVector d;
   mi_vector_to_light(state, &d, &state->dir);
-  const float cd = refhost::sample_indexed(*e->table, e->index, d, e->settings);
+  const float cd = e->quick.usable ? refhost::quick_sample(*e, d)
+                                   : refhost::sample_indexed(*e->table, e->index, d, e->settings);
   if (relative == 0) return cd;
   return e->peak > 0.0f ? cd / e->peak : 0.0f;
 }
