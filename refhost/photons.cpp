@@ -377,7 +377,21 @@ bool rounds_alike(double p) {
 
 }  // namespace
 
-void circle_point(double r, double phi, float& x, float& y) { fast_circle_point(r, phi, x, y); }
+// The shortcut rounds as the C library does only where that library's cos
+// and sin are within about an ulp of the truth, as glibc's are. The Windows
+// C runtime's are not held to that, so there every point is the library's.
+#if defined(_WIN32)
+constexpr bool kLibraryTrigWithinAnUlp = false;
+#else
+constexpr bool kLibraryTrigWithinAnUlp = true;
+#endif
+
+void circle_point(double r, double phi, float& x, float& y) {
+  if constexpr (kLibraryTrigWithinAnUlp)
+    fast_circle_point(r, phi, x, y);
+  else
+    library_circle_point(r, phi, x, y);
+}
 
 }  // namespace refhost::detail
 
