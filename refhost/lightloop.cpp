@@ -577,8 +577,6 @@ bool small_enough_for_its_centre(const Emitter& e, const EmitterFrame& f, const 
   return dot(r.normal, offset) > diameter && 2.0 * kMidpointError * ratio * ratio <= accuracy;
 }
 
-// Integrates the emitter over the parameter square, splitting pieces until
-// the quadrature on each meets `accuracy` (see lightloop.h).
 // How far, per unit of in-plane distance, a flat emitter's points can rise
 // above the receiver's tangent plane: the sine of the angle between the two
 // planes. A panel in the ceiling seen from the ceiling has none: every piece
@@ -593,6 +591,8 @@ double flat_emitter_lift(const Emitter& e, const EmitterFrame& f, const Receiver
   return std::sqrt(std::max(0.0, 1.0 - c * c));
 }
 
+// Integrates the emitter over the parameter square, splitting pieces until
+// the quadrature on each meets `accuracy` (see lightloop.h).
 int adaptive_sum(const SceneLight& light, const Emitter& e, const Receiver& r, double accuracy,
                  double sum[3]) {
   const EmitterFrame f = frame_of(e);

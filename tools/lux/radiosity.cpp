@@ -240,8 +240,8 @@ void for_row_runs(size_t n, int threads, const Work& work) {
 }
 
 // y = K·x for a symmetric K with a zero diagonal, reading only the upper
-// triangle: the balancing multiplies the whole matrix every round and is
-// limited by memory, so reading half of it takes half the time. Row i adds
+// triangle: the balancing multiplies the whole matrix every round, and each
+// pair is then read from memory once instead of twice. Row i adds
 // K_ij·x_j to y_i and K_ij·x_i to y_j (j > i); the second part goes to the
 // run's own accumulator, and the runs are added up in order afterwards, so
 // the product is the same for any number of threads.
@@ -277,15 +277,11 @@ struct SymmetricProduct {
         acc[i] += (along[0] + along[1]) + (along[2] + along[3]);
       }
     });
-    // y_i gathers the runs that reach it: those starting at or before i.
-    for_rows(static_cast<int>(runs), threads, [&](int run, refhost::ThreadContext&) {
-      const size_t begin = size_t(run) * kPatchChunk;
-      const size_t end = std::min(n, begin + kPatchChunk);
-      for (size_t i = begin; i < end; ++i) {
-        double y = 0;
-        for (size_t r = 0; r <= size_t(run); ++r) y += below[r * n + i];
-        result[i] = y;
-      }
+    // y_i gathers the runs that reach it: its own and those before it.
+    for_row_runs(n, threads, [&](size_t i) {
+      double y = 0;
+      for (size_t r = 0; r <= i / kPatchChunk; ++r) y += below[r * n + i];
+      result[i] = y;
     });
   }
 
