@@ -15,8 +15,8 @@
 #include <string>
 
 #include "tests/configuration_factor.h"
-#include "tools/lux/calc.h"
-#include "tools/lux/model.h"
+#include "tools/lux/transport/calc.h"
+#include "tools/lux/model/model.h"
 
 namespace {
 

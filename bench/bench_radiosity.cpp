@@ -12,9 +12,9 @@
 #include <string>
 
 #include "refhost/refhost.h"
-#include "tools/lux/calc.h"
-#include "tools/lux/model.h"
-#include "tools/lux/radiosity.h"
+#include "tools/lux/transport/calc.h"
+#include "tools/lux/model/model.h"
+#include "tools/lux/transport/radiosity.h"
 
 namespace {
 

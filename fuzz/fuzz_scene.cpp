@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/lux/scene.h"
+#include "tools/lux/scene/scene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);  // may hold NULs

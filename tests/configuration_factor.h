@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "tools/lux/vec.h"
+#include "tools/lux/scene/vec.h"
 
 namespace zeltest {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "tests/host_fixture.h"
-#include "tools/lux/calc.h"
-#include "tools/lux/model.h"
-#include "tools/lux/scene.h"
+#include "tools/lux/transport/calc.h"
+#include "tools/lux/model/model.h"
+#include "tools/lux/scene/scene.h"
 
 namespace zeltest {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/lux/cli.h"
+#include "tools/lux/cli/cli.h"
 
 struct LuxOutcome {
   int status;

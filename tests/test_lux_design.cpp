@@ -9,10 +9,10 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
-#include "tools/lux/cylindrical.h"
-#include "tools/lux/glare.h"
-#include "tools/lux/grids.h"
-#include "tools/lux/outputs.h"
+#include "tools/lux/metrics/cylindrical.h"
+#include "tools/lux/metrics/glare.h"
+#include "tools/lux/grid/grids.h"
+#include "tools/lux/report/outputs.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "refhost/profiles.h"
 #include "tests/lux_fixture.h"
-#include "tools/lux/input_file.h"
+#include "tools/lux/scene/input_file.h"
 
 namespace {
 

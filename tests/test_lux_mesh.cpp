@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
-#include "tools/lux/outputs.h"
+#include "tools/lux/report/outputs.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "refhost/rays.h"
 #include "tests/lux_fixture.h"
-#include "tools/lux/photon_trace.h"
-#include "tools/lux/polygon.h"
-#include "tools/lux/radiosity.h"
+#include "tools/lux/transport/photon_trace.h"
+#include "tools/lux/scene/polygon.h"
+#include "tools/lux/transport/radiosity.h"
 
 namespace {
 

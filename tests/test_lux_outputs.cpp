@@ -11,9 +11,9 @@
 
 #include "tests/lux_fixture.h"
 #include "tests/lux_run.h"
-#include "tools/lux/cli.h"
-#include "tools/lux/outputs.h"
-#include "tools/lux/picture.h"
+#include "tools/lux/cli/cli.h"
+#include "tools/lux/report/outputs.h"
+#include "tools/lux/report/picture.h"
 
 namespace {
 

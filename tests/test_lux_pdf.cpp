@@ -13,8 +13,8 @@
 
 #include "tests/lux_fixture.h"
 #include "tests/lux_run.h"
-#include "tools/lux/cli.h"
-#include "tools/lux/pdf_document.h"
+#include "tools/lux/cli/cli.h"
+#include "tools/lux/report/pdf_document.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "tests/lux_fixture.h"
-#include "tools/lux/cli.h"
-#include "tools/lux/photometry.h"
-#include "tools/lux/photometry_light.h"
-#include "tools/lux/polar.h"
-#include "tools/lux/scene.h"
+#include "tools/lux/cli/cli.h"
+#include "tools/lux/model/photometry.h"
+#include "tools/lux/model/photometry_light.h"
+#include "tools/lux/report/polar.h"
+#include "tools/lux/scene/scene.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "tests/configuration_factor.h"
 #include "tests/lux_fixture.h"
-#include "tools/lux/radiosity.h"
+#include "tools/lux/transport/radiosity.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // the reference host. See docs/lux.md.
 #include <iostream>
 
-#include "tools/lux/cli.h"
-#include "tools/lux/interrupt.h"
-#include "tools/lux/outputs.h"
+#include "tools/lux/cli/cli.h"
+#include "tools/lux/cli/interrupt.h"
+#include "tools/lux/report/outputs.h"
 
 int main(int argc, char** argv) {
   // Told to stop, the calculator removes what it was writing first.

@@ -1,0 +1,27 @@
+// Measuring points given as a list: positions with the normal of the
+// surface each one stands for, read from a CSV file.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/lux/scene/vec.h"
+
+namespace lux {
+
+struct MeasurePoint {
+  Vec3 position;
+  Vec3 normal;  // unit length
+  std::string name;
+};
+
+// Reads lines of x, y, z, nx, ny, nz and an optional name, separated by
+// commas (a first line that does not start with a number is a header;
+// blank lines and lines starting with # are passed over). Throws Error
+// naming the file and line of a malformed line; an empty list is refused.
+std::vector<MeasurePoint> read_points(const std::filesystem::path& file);
+// The same from text; `file` names it in messages.
+std::vector<MeasurePoint> parse_points(const std::string& text, const std::string& file);
+
+}  // namespace lux

@@ -1,0 +1,142 @@
+#include "tools/lux/transport/photon_trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "shaders/constants.h"
+#include "tools/lux/transport/progress.h"
+
+namespace lux {
+
+namespace {
+
+using refhost::Vec3d;
+
+constexpr int kChunk = 4096;  // photons per unit of parallel work
+// A photon whose weight has fallen below this fraction of its start is
+// absorbed where it is: the light it still carries is negligible.
+constexpr double kSpentFraction = 1e-6;
+constexpr int kMostBounces = 10000;
+
+Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
+Vec3 from_d(const Vec3d& a) { return {a.x, a.y, a.z}; }
+
+// A direction about `n` with probability density cos θ / π, as a diffuse
+// (Lambertian) surface reflects.
+Vec3 cosine_direction(Vec3 n, refhost::ThreadContext& thread) {
+  const double u1 = refhost::uniform01(thread), u2 = refhost::uniform01(thread);
+  const double r = std::sqrt(u1), phi = zel::k2Pi * u2;
+  const Vec3 ref = std::fabs(n.x) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+  const Vec3 a = normalize(ref - n * dot(ref, n));
+  const Vec3 b = cross(n, a);
+  return normalize(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) +
+                   n * std::sqrt(std::max(0.0, 1 - u1)));
+}
+
+}  // namespace
+
+PhotonBalance trace_photons(const Model& model, const RadiositySolution& solution, int photons,
+                            const CalcOptions& options) {
+  const refhost::RayScene& rays = *solution.rays;
+  const auto& elements = solution.elements;
+  const Scene& scene = model.scene();
+  // Which element each traced object is, and the front of one-sided ones.
+  std::vector<int> element_of(rays.size(), -1);
+  for (size_t i = 0; i < rays.size(); ++i)
+    for (size_t e = 0; e < elements.size(); ++e)
+      if (elements[e].instance != 0 && elements[e].instance == rays.instance(i))
+        element_of[i] = static_cast<int>(e);
+  std::vector<std::optional<Vec3>> front(elements.size());
+  for (size_t e = 0; e < elements.size(); ++e)
+    if (elements[e].surface >= 0) {
+      const SurfaceDesc& d = scene.surfaces[size_t(elements[e].surface)];
+      const Vec3 plane = normalize(cross(d.u, d.v));
+      front[e] = dot(plane, d.normal) >= 0 ? plane : -plane;
+    }
+
+  const auto& lights = model.lights();
+  const int chunks = (photons + kChunk - 1) / kChunk;
+  // Per (light, chunk): absorbed per element, then elsewhere, escaped, emitted.
+  const size_t width = elements.size() + 3;
+  const size_t elsewhere = elements.size(), escaped = elements.size() + 1,
+               emitted = elements.size() + 2;
+  std::vector<double> tallies(lights.size() * size_t(chunks) * width, 0.0);
+  const double per_photon = 1.0 / (double(photons) * scene.unit.area_factor());
+  refhost::set_photon_recording(false);
+  Progress progress("photons", uint64_t(photons) * lights.size(), options.progress);
+  try {
+    for_rows(
+        static_cast<int>(lights.size()) * chunks, options.threads,
+        [&](int work, refhost::ThreadContext& thread) {
+          const size_t l = size_t(work / chunks);
+          const int chunk = work % chunks;
+          const Light& light = lights[l];
+          double* tally = &tallies[size_t(work) * width];
+          thread.rng = sample_seed(l, uint64_t(chunk), 0x7472616365);
+          thread.sample_index = 0;
+          const int n = std::min(kChunk, photons - chunk * kChunk);
+          for (int k = 0; k < n; ++k) {
+            miState state = refhost::make_state(light.shader.get(), &thread, miRAY_PHOTON_FIRST,
+                                                light.scene.instance);
+            miColor energy{};
+            light.shader->call(&energy, &state);
+            double w = double(std::max({energy.r, energy.g, energy.b})) * per_photon;
+            if (!(w > 0)) continue;
+            tally[emitted] += w;
+            const double spent = kSpentFraction * w;
+            Vec3 o = from_mi(state.org), d = normalize(from_mi(state.dir));
+            for (int bounce = 0;; ++bounce) {
+              refhost::RayScene::Hit hit;
+              if (!rays.first_hit(to_d(o), to_d(d), std::numeric_limits<double>::infinity(), hit)) {
+                tally[escaped] += w;
+                break;
+              }
+              const int e = element_of[hit.object];
+              Vec3 nrm = from_d(rays.normal_at(hit, to_d(o + d * hit.t)));
+              // One-sided surfaces reflect from their front only: a
+              // surface by its normal, a mesh by its triangle's winding.
+              const int mesh = e >= 0 ? elements[size_t(e)].mesh : -1;
+              const bool behind =
+                  e >= 0 &&
+                  (mesh >= 0 ? dot(nrm, d) > 0 : front[size_t(e)] && dot(*front[size_t(e)], d) > 0);
+              if (e < 0 || behind) {
+                tally[elsewhere] += w;
+                break;
+              }
+              const double rho = mesh >= 0
+                                     ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
+                                     : elements[size_t(e)].reflectance;
+              if (w * rho < spent || bounce == kMostBounces) {
+                tally[size_t(e)] += w;
+                break;
+              }
+              tally[size_t(e)] += (1 - rho) * w;
+              w *= rho;
+              if (dot(nrm, d) > 0) nrm = -nrm;
+              o = o + d * hit.t;
+              d = cosine_direction(nrm, thread);
+            }
+          }
+          progress.add(uint64_t(n));
+        });
+  } catch (...) {
+    refhost::set_photon_recording(true);
+    throw;
+  }
+  refhost::set_photon_recording(true);
+
+  PhotonBalance b;
+  b.photons = static_cast<long long>(photons) * static_cast<long long>(lights.size());
+  b.absorbed.assign(elements.size(), 0.0);
+  for (size_t w = 0; w < lights.size() * size_t(chunks); ++w) {
+    const double* t = &tallies[w * width];
+    for (size_t e = 0; e < elements.size(); ++e) b.absorbed[e] += t[e];
+    b.absorbed_elsewhere += t[elsewhere];
+    b.escaped += t[escaped];
+    b.emitted += t[emitted];
+  }
+  return b;
+}
+
+}  // namespace lux

@@ -1,0 +1,286 @@
+// The geometry of interreflection: the scene's reflecting surfaces as flat
+// convex polygons, their cutting into patches, and the analytic form factor
+// from a point to a polygon.
+#include <algorithm>
+#include <cmath>
+
+#include "shaders/constants.h"
+#include "tools/lux/transport/radiosity.h"
+
+namespace lux {
+
+namespace {
+
+// Most corners a polygon clipped by a plane can have in the form factor.
+constexpr int kMostClippedCorners = 16;
+// Pieces around a disc and between the poles of a sphere: enough that the
+// flat pieces stand close to the round surface, not so many that they are
+// much smaller than a patch.
+constexpr int kFewestDiscCorners = 12, kMostDiscCorners = 64;
+constexpr int kFewestSphereBands = 4, kMostSphereBands = 32;
+// An edge longer than a whole number of patches by less than this fraction
+// takes that number: a mesh file's coordinates are often read in single
+// precision, and a 0.6 m side must not become three patches of 0.2 m where
+// the same side drawn as a box has two of 0.3 m.
+constexpr double kWholePatches = 1e-6;
+
+std::vector<Vec3> rectangle_polygon(Vec3 corner, Vec3 u, Vec3 v, Vec3 front) {
+  if (dot(cross(u, v), front) >= 0) return {corner, corner + u, corner + u + v, corner + v};
+  return {corner, corner + v, corner + u + v, corner + u};
+}
+
+ReflectingElement& add_element(std::vector<ReflectingElement>& elements, const std::string& name,
+                               const std::string& kind, double reflectance, miTag instance,
+                               int surface) {
+  ReflectingElement e;
+  e.name = name;
+  e.kind = kind;
+  e.reflectance = reflectance;
+  e.instance = instance;
+  e.surface = surface;
+  elements.push_back(e);
+  return elements.back();
+}
+
+ReflectingSurface flat(std::vector<Vec3> polygon, Vec3 normal, double reflectance, int element) {
+  ReflectingSurface s;
+  s.polygon = std::move(polygon);
+  s.normal = normalize(normal);
+  s.reflectance = reflectance;
+  s.element = element;
+  return s;
+}
+
+// A regular polygon standing in for a disc, counter-clockwise about `front`.
+std::vector<Vec3> disc_polygon(Vec3 center, Vec3 normal, double radius, int corners, Vec3 front) {
+  const Vec3 n = normalize(normal);
+  const Vec3 ref = std::fabs(n.x) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+  const Vec3 a = normalize(ref - n * dot(ref, n));
+  const Vec3 b = cross(n, a);
+  std::vector<Vec3> out;
+  for (int k = 0; k < corners; ++k) {
+    const double phi = zel::k2Pi * k / corners;
+    out.push_back(center + (a * std::cos(phi) + b * std::sin(phi)) * radius);
+  }
+  if (dot(n, front) < 0) std::reverse(out.begin(), out.end());
+  return out;
+}
+
+// Flat pieces of a sphere between circles of latitude and meridians, each
+// a planar trapezoid (a triangle at the poles), facing outwards.
+void sphere_faces(Vec3 c, double r, double size, int element, double reflectance,
+                  std::vector<ReflectingSurface>& out) {
+  const int bands = std::clamp(static_cast<int>(std::ceil(zel::kPi * r / size)), kFewestSphereBands,
+                               kMostSphereBands);
+  const int sectors = 2 * bands;
+  const auto at = [&](int band, int sector) {
+    const double theta = zel::kPi * band / bands, phi = zel::k2Pi * sector / sectors;
+    return c +
+           Vec3{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)} *
+               r;
+  };
+  for (int i = 0; i < bands; ++i)
+    for (int k = 0; k < sectors; ++k) {
+      const Vec3 a = at(i, k), b = at(i + 1, k), d = at(i + 1, k + 1), e = at(i, k + 1);
+      // The poles make triangles of the first and last bands.
+      const std::vector<Vec3> p = i == 0           ? std::vector<Vec3>{a, b, d}
+                                  : i + 1 == bands ? std::vector<Vec3>{a, b, e}
+                                                   : std::vector<Vec3>{a, b, d, e};
+      Vec3 n{};
+      for (size_t q = 0; q < p.size(); ++q) n = n + cross(p[q] - c, p[(q + 1) % p.size()] - c);
+      ReflectingSurface s = flat(p, n, reflectance, element);
+      if (dot(s.normal, p[0] + p[1] - c * 2.0) < 0) {
+        std::reverse(s.polygon.begin(), s.polygon.end());
+        s.normal = -s.normal;
+      }
+      s.on_sphere = true;
+      s.sphere_center = c;
+      s.sphere_radius = r;
+      out.push_back(s);
+    }
+}
+
+bool is_parallelogram(const std::vector<Vec3>& p) {
+  if (p.size() != 4) return false;
+  const Vec3 gap = p[0] + p[2] - p[1] - p[3];
+  const double scale = length(p[2] - p[0]) + length(p[3] - p[1]);
+  return length(gap) <= 1e-12 * scale;
+}
+
+Patch make_patch(std::initializer_list<Vec3> corners, Vec3 normal, int face) {
+  Patch p;
+  p.corners = static_cast<int>(corners.size());
+  int k = 0;
+  Vec3 sum{};
+  for (const Vec3& c : corners) {
+    p.corner[size_t(k++)] = c;
+    sum = sum + c;
+  }
+  p.normal = normal;
+  p.face = face;
+  if (p.corners == 4) {
+    p.center = sum * 0.25;
+    p.area = length(cross(p.corner[1] - p.corner[0], p.corner[3] - p.corner[0]));
+  } else {
+    p.center = sum * (1.0 / 3.0);
+    p.area = 0.5 * length(cross(p.corner[1] - p.corner[0], p.corner[2] - p.corner[0]));
+  }
+  return p;
+}
+
+// Calls visit(a, b, c) for the m² equal triangles that split triangle abc.
+template <typename Visit>
+void split_triangle(Vec3 a, Vec3 b, Vec3 c, int m, Visit&& visit) {
+  const Vec3 eb = (b - a) * (1.0 / m), ec = (c - a) * (1.0 / m);
+  const auto at = [&](int i, int j) { return a + eb * double(i) + ec * double(j); };
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i + j < m; ++i) {
+      visit(at(i, j), at(i + 1, j), at(i, j + 1));
+      if (i + j + 1 < m) visit(at(i + 1, j), at(i + 1, j + 1), at(i, j + 1));
+    }
+}
+
+}  // namespace
+
+std::vector<ReflectingSurface> scene_reflectors(const Model& model,
+                                                std::vector<ReflectingElement>& elements) {
+  const Scene& scene = model.scene();
+  const double size = scene.interreflection.patch_size;
+  std::vector<ReflectingSurface> out;
+  for (size_t s = 0; s < scene.surfaces.size(); ++s) {
+    const SurfaceDesc& d = scene.surfaces[s];
+    if (d.role != SurfaceRole::Reflecting) continue;
+    const int element = static_cast<int>(elements.size());
+    add_element(elements, d.name, d.room_face ? "room face" : "surface", d.reflectance,
+                model.surface_instances().at(s), static_cast<int>(s));
+    const Vec3 plane = normalize(cross(d.u, d.v));
+    const Vec3 front = dot(plane, d.normal) >= 0 ? plane : -plane;
+    if (d.outline.empty()) {
+      out.push_back(
+          flat(rectangle_polygon(d.corner, d.u, d.v, front), front, d.reflectance, element));
+      continue;
+    }
+    for (auto piece : convex_pieces(d.outline, d.corner, d.u, d.v)) {
+      if (dot(plane, front) < 0) std::reverse(piece.begin(), piece.end());
+      out.push_back(flat(std::move(piece), front, d.reflectance, element));
+    }
+  }
+  for (size_t m = 0; m < scene.meshes.size(); ++m) {
+    const MeshDesc& d = scene.meshes[m];
+    const int element = static_cast<int>(elements.size());
+    ReflectingElement& e =
+        add_element(elements, d.name, "mesh", 0, model.mesh_instances().at(m), -1);
+    e.mesh = static_cast<int>(m);
+    double area = 0, reflected = 0;
+    const std::vector<MeshFace> faces = mesh_faces(d.mesh);
+    const std::vector<bool> hidden = hidden_faces(faces);
+    for (size_t k = 0; k < faces.size(); ++k) {
+      const MeshFace& f = faces[k];
+      if (hidden[k]) continue;
+      area += f.area;
+      reflected += f.area * f.reflectance;
+      out.push_back(flat(f.polygon, f.normal, f.reflectance, element));
+    }
+    e.reflectance = area > 0 ? reflected / area : 0;
+  }
+  for (size_t o = 0; o < scene.occluders.size(); ++o) {
+    const OccluderDesc& d = scene.occluders[o];
+    const int element = static_cast<int>(elements.size());
+    add_element(elements, d.name, "occluder", d.reflectance, model.occluder_instances().at(o), -1);
+    const SolidDesc& g = d.solid;
+    const double rho = d.reflectance;
+    switch (g.kind) {
+      case SolidDesc::Rectangle: {
+        // Both sides reflect.
+        const Vec3 n = normalize(cross(g.u, g.v));
+        out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, n), n, rho, element));
+        out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, -n), -n, rho, element));
+        break;
+      }
+      case SolidDesc::Disc: {
+        const int corners = std::clamp(static_cast<int>(std::ceil(zel::k2Pi * g.radius / size)),
+                                       kFewestDiscCorners, kMostDiscCorners);
+        for (const Vec3 n : {g.normal, -g.normal})
+          out.push_back(
+              flat(disc_polygon(g.center, g.normal, g.radius, corners, n), n, rho, element));
+        break;
+      }
+      case SolidDesc::Sphere:
+        sphere_faces(g.center, g.radius, size, element, rho, out);
+        break;
+      case SolidDesc::Box: {
+        const Vec3 lo = g.min, hi = g.max, e = hi - lo;
+        const Vec3 X{e.x, 0, 0}, Y{0, e.y, 0}, Z{0, 0, e.z};
+        const struct {
+          Vec3 corner, u, v, n;
+        } sides[] = {{lo, X, Y, {0, 0, -1}}, {lo + Z, X, Y, {0, 0, 1}},
+                     {lo, X, Z, {0, -1, 0}}, {lo + Y, X, Z, {0, 1, 0}},
+                     {lo, Y, Z, {-1, 0, 0}}, {lo + X, Y, Z, {1, 0, 0}}};
+        for (const auto& f : sides)
+          out.push_back(flat(rectangle_polygon(f.corner, f.u, f.v, f.n), f.n, rho, element));
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+Face cut_into_patches(const ReflectingSurface& surface, int face, double size,
+                      std::vector<Patch>& patches) {
+  Face f;
+  f.surface = surface;
+  f.first = static_cast<int>(patches.size());
+  const auto& p = surface.polygon;
+  const Vec3 n = surface.normal;
+  if (is_parallelogram(p)) {
+    const Vec3 u = p[1] - p[0], v = p[3] - p[0];
+    f.nu = std::max(1, static_cast<int>(std::ceil(length(u) / size - kWholePatches)));
+    f.nv = std::max(1, static_cast<int>(std::ceil(length(v) / size - kWholePatches)));
+    const Vec3 du = u * (1.0 / f.nu), dv = v * (1.0 / f.nv);
+    for (int b = 0; b < f.nv; ++b)
+      for (int a = 0; a < f.nu; ++a) {
+        const Vec3 c = p[0] + du * double(a) + dv * double(b);
+        patches.push_back(make_patch({c, c + du, c + du + dv, c + dv}, n, face));
+      }
+  } else {
+    for (size_t k = 1; k + 1 < p.size(); ++k) {
+      const Vec3 a = p[0], b = p[k], c = p[k + 1];
+      const double longest = std::max({length(b - a), length(c - b), length(a - c)});
+      const int m = std::max(1, static_cast<int>(std::ceil(longest / size - kWholePatches)));
+      split_triangle(a, b, c, m, [&](Vec3 x, Vec3 y, Vec3 z) {
+        patches.push_back(make_patch({x, y, z}, n, face));
+      });
+    }
+  }
+  f.count = static_cast<int>(patches.size()) - f.first;
+  return f;
+}
+
+double point_to_polygon_factor(Vec3 point, Vec3 normal, const Vec3* polygon, int count,
+                               Vec3 polygon_normal) {
+  // Clip to the half space in front of the point (Sutherland–Hodgman).
+  Vec3 kept[kMostClippedCorners];
+  int n = 0;
+  for (int k = 0; k < count && n + 2 <= kMostClippedCorners; ++k) {
+    const Vec3 a = polygon[k] - point, b = polygon[(k + 1) % count] - point;
+    const double sa = dot(a, normal), sb = dot(b, normal);
+    if (sa >= 0) kept[n++] = a;
+    if ((sa >= 0) != (sb >= 0)) kept[n++] = a + (b - a) * (sa / (sa - sb));
+  }
+  if (n < 3) return 0;
+  // Lambert's sum over the edges: the projected solid angle over π.
+  double sum = 0;
+  for (int k = 0; k < n; ++k) {
+    const Vec3 a = kept[k], b = kept[(k + 1) % n];
+    const Vec3 g = cross(a, b);
+    const double gl = length(g);
+    if (gl == 0) continue;
+    sum += std::atan2(gl, dot(a, b)) * dot(normal, g) / gl;
+  }
+  // Corners counter-clockwise about the polygon's normal, seen from its
+  // front, run clockwise seen from the point: the sum is negative there.
+  (void)polygon_normal;
+  return std::max(0.0, -sum / zel::k2Pi);
+}
+
+}  // namespace lux
