@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(tags + shader.decl().field("profile")->offset, &none, 4);
   const miTag name = refhost::add_string("nowhere");
   std::memcpy(tags + shader.decl().field("profile_name")->offset, (data[5] & 1) ? &name : &none, 4);
-  const bool finite = finite_params(static_cast<unsigned char*>(shader.params()), shader.decl().size);
+  const bool finite =
+      finite_params(static_cast<unsigned char*>(shader.params()), shader.decl().size);
 
   refhost::ThreadContext thread(0, data[6]);
   miState state = refhost::make_state(&shader, &thread, miRAY_LIGHT, inst);

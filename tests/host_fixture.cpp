@@ -34,9 +34,10 @@ refhost::ShaderInstance& HostTest::make(const std::string& shader) {
 }
 
 miTag HostTest::add_light_instance(const refhost::LightDesc& desc,
-                                   const refhost::Matrix& local_to_world,
-                                   const std::string& name) {
-  const std::string n = name.empty() ? "light" + std::to_string(refhost::elements_of_type(miSCENE_LIGHT).size()) : name;
+                                   const refhost::Matrix& local_to_world, const std::string& name) {
+  const std::string n =
+      name.empty() ? "light" + std::to_string(refhost::elements_of_type(miSCENE_LIGHT).size())
+                   : name;
   const miTag light = refhost::add_light(n, desc);
   return refhost::add_instance(n + "_inst", light, local_to_world);
 }

@@ -28,8 +28,8 @@ TEST_F(Hostile, NegativeChannelThatOverflowsCarriesNoLight) {
     const char* what;
     int ray_type;
   };
-  for (const Case c : {Case{"light ray", miRAY_LIGHT}, Case{"eye ray", miRAY_EYE},
-                       Case{"photon", 8}}) {
+  for (const Case c :
+       {Case{"light ray", miRAY_LIGHT}, Case{"eye ray", miRAY_EYE}, Case{"photon", 8}}) {
     refhost::clear_photons();
     miState state = refhost::make_state(&s, &thread_, c.ray_type, inst);
     s.init(&state);

@@ -59,7 +59,8 @@ TEST_F(ProfileLight, CandelaSamplingFollowsTheFile) {
         const float got = zel_candela_sample(&state, user, light.params_as<zel_lumenfield_t>());
         // EULUMDAT profiles are sampled relative to their peak.
         const float want = k.format == 1 ? expected : expected / peak;
-        EXPECT_NEAR(got, want, 1e-5 * double(std::max(1.0f, want))) << k.file << " γ " << g << " C " << c;
+        EXPECT_NEAR(got, want, 1e-5 * double(std::max(1.0f, want)))
+            << k.file << " γ " << g << " C " << c;
       }
     // Towards the wall the light is stronger than away from it.
     state.dir = refhost::transform_vector(refhost::profile_direction(60, 0), place);
