@@ -15,8 +15,8 @@
 #include <string>
 
 #include "tests/configuration_factor.h"
-#include "tools/lux/transport/calc.h"
 #include "tools/lux/model/model.h"
+#include "tools/lux/transport/calc.h"
 
 namespace {
 

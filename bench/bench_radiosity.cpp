@@ -12,8 +12,8 @@
 #include <string>
 
 #include "refhost/refhost.h"
-#include "tools/lux/transport/calc.h"
 #include "tools/lux/model/model.h"
+#include "tools/lux/transport/calc.h"
 #include "tools/lux/transport/radiosity.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "tests/host_fixture.h"
-#include "tools/lux/transport/calc.h"
 #include "tools/lux/model/model.h"
 #include "tools/lux/scene/scene.h"
+#include "tools/lux/transport/calc.h"
 
 namespace zeltest {
 

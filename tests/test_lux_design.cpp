@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
+#include "tools/lux/grid/grids.h"
 #include "tools/lux/metrics/cylindrical.h"
 #include "tools/lux/metrics/glare.h"
-#include "tools/lux/grid/grids.h"
 #include "tools/lux/report/outputs.h"
 
 namespace {

@@ -17,8 +17,8 @@
 
 #include "tests/lux_fixture.h"
 #include "tests/lux_run.h"
-#include "tools/lux/model/budget.h"
 #include "tools/lux/cli/cli.h"
+#include "tools/lux/model/budget.h"
 #include "tools/lux/report/outputs.h"
 
 namespace {

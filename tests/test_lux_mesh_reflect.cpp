@@ -12,8 +12,8 @@
 
 #include "refhost/rays.h"
 #include "tests/lux_fixture.h"
-#include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/scene/polygon.h"
+#include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
 
 namespace {

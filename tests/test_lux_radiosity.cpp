@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "tests/lux_fixture.h"
+#include "tools/lux/report/radiosity_report.h"
 #include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
-#include "tools/lux/report/radiosity_report.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 #include <set>
 #include <thread>
 
+#include "tools/lux/cli/profile_cmd.h"
 #include "tools/lux/model/budget.h"
-#include "tools/lux/scene/input_file.h"
 #include "tools/lux/report/outputs.h"
 #include "tools/lux/report/pdf_report.h"
 #include "tools/lux/report/pdf_sections.h"
-#include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/report/picture.h"
-#include "tools/lux/cli/profile_cmd.h"
+#include "tools/lux/scene/input_file.h"
+#include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/progress.h"
 #include "tools/lux/transport/radiosity.h"
 #include "tools/lux/transport/view.h"

@@ -91,22 +91,6 @@ GridArea lattice(Vec3 corner, Vec3 u, Vec3 v, int nu, int nv) {
   return g;
 }
 
-bool inside_or_on(const SolidDesc& s, Vec3 p, double tol) {
-  switch (s.kind) {
-    case SolidDesc::Rectangle:
-    case SolidDesc::Disc:
-      // Sheets enclose nothing: a floor or a rug modelled as a sheet lies
-      // under the grid, it does not cover it.
-      return false;
-    case SolidDesc::Sphere:
-      return length(p - s.center) <= s.radius + tol;
-    case SolidDesc::Box:
-      return p.x >= s.min.x - tol && p.x <= s.max.x + tol && p.y >= s.min.y - tol &&
-             p.y <= s.max.y + tol && p.z >= s.min.z - tol && p.z <= s.max.z + tol;
-  }
-  return false;
-}
-
 void mask_points(GridArea& area, const std::vector<OccluderDesc>& occluders, double tolerance) {
   for (size_t k = 0; k < area.points.size(); ++k) {
     if (area.state[k] != PointState::Counted) continue;

@@ -65,11 +65,6 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
 // spans the surface's whole rectangle.
 void clip_to_outline(GridArea& area, const SurfaceDesc& surface);
 
-// True when `point` lies inside a solid with a volume (a sphere or box) or
-// on its boundary (within `tolerance`), as a point of the floor under a
-// cabinet does. Rectangles and discs are sheets and enclose nothing.
-bool inside_or_on(const SolidDesc& solid, Vec3 point, double tolerance);
-
 // Marks the points of `area` that lie inside or on any occluder.
 void mask_points(GridArea& area, const std::vector<OccluderDesc>& occluders, double tolerance);
 

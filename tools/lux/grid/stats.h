@@ -1,5 +1,4 @@
-// Figures of a set of illuminance values as lighting standards define them,
-// and the units results are reported in.
+// Figures of a set of illuminance values as lighting standards define them.
 #pragma once
 
 #include <cstddef>
@@ -38,22 +37,5 @@ Stats stats_of(const std::vector<double>& values);
 // Only the points whose state is Counted; Masked ones are counted apart,
 // Outside ones ignored.
 Stats stats_of(const std::vector<double>& values, const std::vector<PointState>& state);
-
-// The units of the outputs: lux and the scene's length unit by default;
-// footcandles and feet on request.
-struct OutputUnits {
-  bool footcandles = false;
-  double lux_per_unit = 1.0;     // lux in one reported illuminance unit
-  double scene_to_length = 1.0;  // reported lengths in one scene unit
-  std::string illuminance = "lx";
-  std::string length = "m";
-  double illuminance_of(double lux) const { return lux / lux_per_unit; }
-  double length_of(double scene_length) const { return scene_length * scene_to_length; }
-};
-
-constexpr double kLuxPerFootcandle = 10.763910416709722;  // 1 lm/ft² = 1/0.3048² lm/m²
-
-// Lux and the scene's unit, or footcandles and feet.
-OutputUnits output_units(bool footcandles, const SceneUnit& scene_unit);
 
 }  // namespace lux

@@ -110,8 +110,7 @@ CylindricalPoint direct_cylindrical(const Light& light, const std::vector<Vec3>&
   return out;
 }
 
-CylindricalPoint interreflected_cylindrical(const IndirectField& field, Vec3 point,
-                                            int azimuths) {
+CylindricalPoint interreflected_cylindrical(const IndirectField& field, Vec3 point, int azimuths) {
   CylindricalPoint out;
   if (!field) return out;
   out.eh = field(point, kUp);

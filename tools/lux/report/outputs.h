@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/lux/transport/calc.h"
-#include "tools/lux/metrics/glare.h"
 #include "tools/lux/grid/stats.h"
+#include "tools/lux/metrics/glare.h"
+#include "tools/lux/metrics/units.h"
+#include "tools/lux/transport/calc.h"
 
 namespace lux {
 
@@ -87,10 +88,10 @@ struct RunInfo {
   std::optional<std::string> view_file;
   std::optional<std::string> pdf_file;  // with --pdf
   bool pictures = true;
-  std::vector<std::string> messages;  // host messages during the calculation
+  std::vector<std::string> messages;                   // host messages during the calculation
   const RadiositySolution* interreflection = nullptr;  // when it was worked out
   const PhotonBalance* photon_balance = nullptr;       // with --photons and interreflection
-  OutputUnits units;                  // of every reported number
+  OutputUnits units;                                   // of every reported number
   std::vector<CylindricalResult> cylindrical;
   std::optional<GlareReport> glare;
 };

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/lux/transport/calc.h"
 #include "tools/lux/report/outputs.h"
 #include "tools/lux/report/pdf_document.h"
+#include "tools/lux/transport/calc.h"
 
 namespace lux {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/lux/report/radiosity_report.h"
 #include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
-#include "tools/lux/report/radiosity_report.h"
 
 namespace lux {
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/metrics/units.h"
 #include "tools/lux/transport/calc.h"
+#include "tools/lux/transport/view.h"
 
 namespace lux {
 
@@ -77,11 +79,6 @@ std::vector<double> filled_for_display(const std::vector<double>& values,
 // exit and a leak checker sees a clean exit.
 void release_font_caches_at_exit();
 
-// An sRGB image, 8 bits per channel, rows top to bottom.
-struct Image {
-  int width = 0, height = 0;
-  std::vector<std::array<unsigned char, 3>> pixels;
-};
 void write_png(const Image& image, const std::filesystem::path& file);
 
 }  // namespace lux

@@ -14,7 +14,6 @@
 #include <set>
 #include <sstream>
 
-#include "tools/lux/grid/grids.h"
 #include "tools/lux/scene/input_file.h"
 #include "tools/lux/scene/scene_syntax.h"
 
@@ -976,6 +975,22 @@ Scene load_scene(const std::filesystem::path& path) {
                        std::filesystem::current_path());
   const std::string file = path.string();
   return parse_scene(read_input_file(path, "the scene file"), file, path.parent_path());
+}
+
+bool inside_or_on(const SolidDesc& s, Vec3 p, double tol) {
+  switch (s.kind) {
+    case SolidDesc::Rectangle:
+    case SolidDesc::Disc:
+      // Sheets enclose nothing: a floor or a rug modelled as a sheet lies
+      // under the grid, it does not cover it.
+      return false;
+    case SolidDesc::Sphere:
+      return length(p - s.center) <= s.radius + tol;
+    case SolidDesc::Box:
+      return p.x >= s.min.x - tol && p.x <= s.max.x + tol && p.y >= s.min.y - tol &&
+             p.y <= s.max.y + tol && p.z >= s.min.z - tol && p.z <= s.max.z + tol;
+  }
+  return false;
 }
 
 }  // namespace lux

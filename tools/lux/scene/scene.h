@@ -66,7 +66,7 @@ struct LightDesc {
   // Maintained values are this fraction of the new ones; the scene's when
   // absent.
   std::optional<double> maintenance_factor;
-  std::optional<double> flux;          // lumen the light is scaled to emit
+  std::optional<double> flux;  // lumen the light is scaled to emit
   ShaderFields shader;
 };
 
@@ -148,7 +148,7 @@ constexpr double kOtherReflectance = 0.5;
 
 // The interreflection settings of a scene.
 struct Interreflection {
-  double patch_size = 0;  // scene units; edge of the patches reflecting surfaces are cut into
+  double patch_size = 0;   // scene units; edge of the patches reflecting surfaces are cut into
   double residual = 1e-5;  // stop when the unshot flux is below this fraction of the direct flux
 };
 
@@ -234,6 +234,11 @@ struct Scene {
   std::vector<CylindricalDesc> cylindrical;
   std::optional<GlareDesc> glare;  // the glare rating is asked for
 };
+
+// True when `point` lies inside a solid with a volume (a sphere or box) or
+// on its boundary (within `tolerance`), as a point of the floor under a
+// cabinet does. Rectangles and discs are sheets and enclose nothing.
+bool inside_or_on(const SolidDesc& solid, Vec3 point, double tolerance);
 
 // Reads a scene file; throws Error naming the file and the line or field.
 Scene load_scene(const std::filesystem::path& path);

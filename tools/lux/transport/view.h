@@ -4,13 +4,19 @@
 // imaginary planes, drawn only in scenes without reflecting surfaces.
 #pragma once
 
+#include <array>
 #include <optional>
+#include <vector>
 
 #include "tools/lux/transport/calc.h"
-#include "tools/lux/report/picture.h"
 
 namespace lux {
 
+// An sRGB image, 8 bits per channel, rows top to bottom.
+struct Image {
+  int width = 0, height = 0;
+  std::vector<std::array<unsigned char, 3>> pixels;
+};
 // What a camera ray meets first.
 struct Hit {
   double t = 0;
