@@ -72,6 +72,25 @@ json file_json(const PhotometricFile& f, const ProfileSummary& s,
                     {"rendering", l.rendering},
                     {"watts", l.watts}});
   j["lamp_sets"] = sets;
+  const LuminaireData& l = f.luminaire;
+  const LuminousOpening& o = l.opening;
+  j["luminaire"] = {
+      {"manufacturer", l.manufacturer},
+      {"name", l.name},
+      {"catalogue", l.catalogue},
+      {"lamp", l.lamp},
+      {"report", l.report},
+      {"date", l.date},
+      {"colour_temperature", l.colour_temperature},
+      {"colour_rendering", l.colour_rendering},
+      {"watts", l.watts ? json(*l.watts) : json()},
+      {"opening",
+       {{"shape", o.description},
+        {"length_m", o.length},
+        {"width_m", o.width},
+        {"height_m", o.height},
+        {"side_heights_m",
+         {o.side_heights[0], o.side_heights[1], o.side_heights[2], o.side_heights[3]}}}}};
   j["absolute_photometry"] = f.absolute;
   j["angles"] = {{"vertical", f.vertical_angles},
                  {"horizontal", f.horizontal_angles},
@@ -107,6 +126,18 @@ void print_file(std::ostream& out, const PhotometricFile& f, const ProfileSummar
   out << "  angles     " << f.vertical_angles << " vertical (gamma "
       << fixed(f.table.vertical.front(), 1) << " to " << fixed(f.table.vertical.back(), 1) << "), "
       << f.horizontal_angles << " horizontal\n";
+  const LuminaireData& l = f.luminaire;
+  const auto item = [&](const char* label, const std::string& value) {
+    if (!value.empty()) out << "  " << label << value << "\n";
+  };
+  item("maker      ", l.manufacturer);
+  item("luminaire  ", l.name);
+  item("catalogue  ", l.catalogue);
+  item("lamp       ", l.lamp);
+  item("colour     ", l.colour_temperature +
+                          (l.colour_rendering.empty() ? "" : ", rendering " + l.colour_rendering));
+  out << "  opening    " << l.opening.description << "\n";
+  if (l.watts) out << "  power      " << fixed(*l.watts, 1) << " W\n";
   out << "  header\n";
   for (const auto& [name, value] : f.fields) {
     char line[512];

@@ -107,6 +107,53 @@ std::string show(double v) {
   return s;
 }
 
+constexpr double kMetresPerFoot = 0.3048;
+constexpr double kMetresPerMillimetre = 0.001;
+// Two stated sizes closer than this (relatively) are the same: files print
+// a circle's diameter twice, sometimes rounded differently.
+constexpr double kSameSize = 1e-3;
+
+bool same_size(double a, double b) {
+  return std::fabs(a - b) <= kSameSize * std::max(std::fabs(a), std::fabs(b));
+}
+
+std::string metres_text(double v) {
+  char s[32];
+  std::snprintf(s, sizeof s, "%.2f", v);
+  return s;
+}
+
+// The value of an IES keyword with its [MORE] continuation lines, or "".
+std::string keyword_value(const std::vector<std::pair<std::string, std::string>>& fields,
+                          const std::vector<std::string>& names) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string key = upper(fields[i].first);
+    if (std::find(names.begin(), names.end(), key) == names.end()) continue;
+    std::string value = fields[i].second;
+    for (size_t k = i + 1; k < fields.size() && upper(fields[k].first) == "MORE"; ++k)
+      value += " " + fields[k].second;
+    if (!value.empty()) return value;
+  }
+  return "";
+}
+
+// Identification, colour and power among an IES file's keywords. Colour
+// temperature and rendering have no keyword of the format's own; the ones
+// manufacturers add are taken where present.
+void read_ies_luminaire(PhotometricFile& f, double watts) {
+  LuminaireData& l = f.luminaire;
+  l.manufacturer = keyword_value(f.fields, {"MANUFAC"});
+  l.name = keyword_value(f.fields, {"LUMINAIRE"});
+  l.catalogue = keyword_value(f.fields, {"LUMCAT"});
+  l.lamp = keyword_value(f.fields, {"LAMP", "LAMPCAT"});
+  l.report = keyword_value(f.fields, {"TEST", "TESTLAB"});
+  l.date = keyword_value(f.fields, {"ISSUEDATE", "DATE", "TESTDATE"});
+  l.colour_temperature =
+      keyword_value(f.fields, {"_CCT", "CCT", "_COLORTEMP", "COLORTEMP", "_COLOURTEMP"});
+  l.colour_rendering = keyword_value(f.fields, {"_CRI", "CRI", "_RA"});
+  if (watts > 0) l.watts = watts;
+}
+
 void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) {
   size_t tilt = lines.size();
   for (size_t i = 0; i < lines.size(); ++i)
@@ -149,6 +196,7 @@ void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) 
   f.conversion = multiplier * ballast * (v2002 ? 1.0 : lamp_factor);
   f.lamp_sets.push_back({lamps, "", f.absolute ? 0.0 : lamps * lumens, "", "", watts});
   f.lamp_flux = f.absolute ? 0.0 : lamps * lumens;
+  f.luminaire.opening = ies_opening(width, length, height, units == 1 ? kMetresPerFoot : 1.0);
   for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
            {"number of lamps", show(lamps)},
            {"lumens per lamp", show(lumens)},
@@ -160,6 +208,8 @@ void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) 
            {"ballast factor", show(ballast)},
            {"input watts", show(watts)}})
     f.fields.emplace_back(name, value);
+
+  read_ies_luminaire(f, watts);
 
   // A stated luminaire flux among the keywords.
   for (const auto& [key, value] : f.fields) {
@@ -276,6 +326,24 @@ void read_ldt_header(const std::vector<std::string>& lines, PhotometricFile& f) 
     f.fields.emplace_back(n + "watts with ballast", line(at + 5));
     f.lamp_sets.push_back(std::move(set));
   }
+  LuminaireData& l = f.luminaire;
+  l.manufacturer = line(1);
+  l.report = line(8);
+  l.name = line(9);
+  l.catalogue = line(10);
+  l.date = line(12);
+  if (!f.lamp_sets.empty()) {
+    l.lamp = f.lamp_sets.front().type;
+    l.colour_temperature = f.lamp_sets.front().colour;
+    l.colour_rendering = f.lamp_sets.front().rendering;
+  }
+  double watts = 0;
+  for (const LampSet& set : f.lamp_sets) watts += std::max(0.0, set.watts);
+  if (watts > 0) l.watts = watts;
+  const double heights[4] = {number_of(line(18)), number_of(line(19)), number_of(line(20)),
+                             number_of(line(21))};
+  l.opening = ldt_opening(number_of(line(16)), number_of(line(17)), heights);
+
   // Only lamp set 1 scales the table; a negative lamp count marks absolute
   // photometry, whose flux line is the luminaire's own flux.
   if (!f.lamp_sets.empty()) {
@@ -342,6 +410,89 @@ double plane_value(const refhost::ProfileTable& t, size_t k, double c) {
 }
 
 }  // namespace
+
+LuminousOpening ies_opening(double width, double length, double height, double metres_per_unit) {
+  using Kind = LuminousOpening::Kind;
+  LuminousOpening o;
+  o.width = std::fabs(width) * metres_per_unit;
+  o.length = std::fabs(length) * metres_per_unit;
+  o.height = std::fabs(height) * metres_per_unit;
+  for (double& side : o.side_heights) side = height > 0 ? o.height : 0.0;
+  const std::string lw = metres_text(o.length) + " x " + metres_text(o.width);
+  const auto other = [&](const std::string& what) {
+    o.kind = Kind::Other;
+    o.description = what + " (luminous width " + metres_text(o.width) + ", length " +
+                    metres_text(o.length) + ", height " + metres_text(o.height) + " m)";
+    return o;
+  };
+  if (width == 0 && length == 0 && height == 0) {
+    o.description = "point";
+    return o;
+  }
+  if (width > 0 && length > 0 && height >= 0) {
+    o.kind = height > 0 ? Kind::Box : Kind::Rectangle;
+    o.description =
+        height > 0 ? "rectangle with luminous sides " + lw + " x " + metres_text(o.height) + " m"
+                   : "rectangle " + lw + " m";
+    return o;
+  }
+  if (width < 0 && length < 0 && height > 0) {
+    if (!same_size(width, length)) return other("vertical elliptic cylinder");
+    o.kind = Kind::VerticalCylinder;
+    o.description = "vertical cylinder " + metres_text(o.width) + " m across, " +
+                    metres_text(o.height) + " m high";
+    return o;
+  }
+  if (width < 0 && length < 0 && height == 0) {
+    o.kind = same_size(width, length) ? Kind::Circle : Kind::Ellipse;
+    o.description = o.kind == Kind::Circle ? "circle " + metres_text(o.width) + " m across"
+                                           : "ellipse " + lw + " m";
+    return o;
+  }
+  if (width < 0 && length < 0 && height < 0) {
+    if (!same_size(width, length) || !same_size(width, height)) return other("ellipsoid");
+    o.kind = Kind::Sphere;
+    o.description = "sphere " + metres_text(o.width) + " m across";
+    return o;
+  }
+  if (width < 0 && length > 0 && height < 0)
+    return other("horizontal cylinder along the C0-C180 axis");
+  if (width > 0 && length < 0 && height < 0)
+    return other("horizontal cylinder along the C90-C270 axis");
+  if (width < 0 && length == 0 && height < 0) return other("vertical disc facing C0");
+  if (width == 0 && length < 0 && height < 0) return other("vertical disc facing C90");
+  return other("sizes that match no shape of the format");
+}
+
+LuminousOpening ldt_opening(double length_mm, double width_mm, const double side_heights_mm[4]) {
+  using Kind = LuminousOpening::Kind;
+  LuminousOpening o;
+  o.length = std::max(0.0, length_mm) * kMetresPerMillimetre;
+  o.width = width_mm > 0 ? width_mm * kMetresPerMillimetre : o.length;
+  for (int k = 0; k < 4; ++k) {
+    o.side_heights[k] = std::max(0.0, side_heights_mm[k]) * kMetresPerMillimetre;
+    o.height = std::max(o.height, o.side_heights[k]);
+  }
+  if (o.length == 0) {
+    o = LuminousOpening{};
+    o.description = "point";
+    return o;
+  }
+  const bool sides = o.height > 0;
+  if (width_mm <= 0) {
+    o.kind = sides ? Kind::VerticalCylinder : Kind::Circle;
+    o.description = sides ? "vertical cylinder " + metres_text(o.length) + " m across, " +
+                                metres_text(o.height) + " m high"
+                          : "circle " + metres_text(o.length) + " m across";
+    return o;
+  }
+  const std::string lw = metres_text(o.length) + " x " + metres_text(o.width);
+  o.kind = sides ? Kind::Box : Kind::Rectangle;
+  o.description = sides
+                      ? "rectangle with luminous sides " + lw + " x " + metres_text(o.height) + " m"
+                      : "rectangle " + lw + " m";
+  return o;
+}
 
 int format_of(const std::filesystem::path& path) {
   return upper(path.extension().string()) == ".LDT" ? 2 : 1;

@@ -31,6 +31,47 @@ struct NegativeValue {
   double value = 0;
 };
 
+// The luminous opening of a luminaire as its file states it: the shape
+// light leaves through and its size in metres. Length lies along the
+// C0–C180 axis, width along C90–C270 (the IES and EULUMDAT conventions
+// agree on this), height vertical.
+struct LuminousOpening {
+  enum class Kind {
+    Point,             // no size stated
+    Rectangle,         // flat, facing down
+    Box,               // a rectangle with luminous sides
+    Circle,            // flat disc, facing down (length = width = diameter)
+    Ellipse,           // flat, facing down
+    VerticalCylinder,  // luminous sides and bottom (length = width = diameter)
+    Sphere,            // length = width = height = diameter
+    Other              // a shape the calculator does not draw as a light (e.g.
+                       // a horizontal cylinder), or sizes that contradict
+                       // each other; `description` says which
+  };
+  Kind kind = Kind::Point;
+  double length = 0, width = 0, height = 0;  // metres
+  // The heights of the luminous sides at C0, C90, C180 and C270 (EULUMDAT),
+  // metres; all equal to `height` for IES.
+  double side_heights[4] = {0, 0, 0, 0};
+  std::string description;  // in words, with its size: "rectangle 0.60 x 0.60 m"
+};
+
+// What a file says about the luminaire itself, for the schedule of a
+// report: who makes it, what it is called, its lamps' colour, and the
+// power it draws.
+struct LuminaireData {
+  std::string manufacturer;
+  std::string name;       // luminaire description
+  std::string catalogue;  // catalogue or article number
+  std::string lamp;       // lamp description
+  std::string report;     // test or measurement report
+  std::string date;
+  std::string colour_temperature;  // as stated, e.g. "3000 K" or "830"
+  std::string colour_rendering;    // as stated, e.g. "Ra 80" or "1B"
+  std::optional<double> watts;     // input power, ballast included
+  LuminousOpening opening;
+};
+
 struct PhotometricFile {
   std::filesystem::path path;
   int format = 1;           // 1 IES LM-63, 2 EULUMDAT
@@ -55,6 +96,7 @@ struct PhotometricFile {
   std::string stated_output_source;       // where that number comes from
   std::optional<double> stated_downward;  // downward flux fraction stated, 0..1
   std::vector<NegativeValue> negatives;
+  LuminaireData luminaire;
   refhost::ProfileTable table;  // candela, as the host reads it
   // A type B file's own grid (candela, multipliers applied): the host
   // resamples it onto polar angles, its flux is integrated on this one.
@@ -68,6 +110,18 @@ struct PhotometricFile {
 // Reads a photometric file (format 1 IES, 2 EULUMDAT). A file the host's
 // reader refuses throws lux::Error naming the file and the line.
 PhotometricFile read_photometric_file(const std::filesystem::path& path, int format);
+
+// The opening an IES file's luminous width, length and height describe (in
+// the file's units; `metres_per_unit` 0.3048 for feet), by the signs and
+// equalities its format gives each shape: all 0 a point; width and length
+// positive a rectangle (a box with a height); both negative a circle or
+// ellipse (a vertical cylinder with a height); all three negative a sphere.
+LuminousOpening ies_opening(double width, double length, double height, double metres_per_unit);
+
+// The opening an EULUMDAT file's luminous area describes, in millimetres:
+// a width of 0 makes the length a diameter; any side height gives the
+// luminaire luminous sides.
+LuminousOpening ldt_opening(double length_mm, double width_mm, const double side_heights_mm[4]);
 
 // The format of a file by its extension: 2 for .ldt (any case), else 1.
 int format_of(const std::filesystem::path& path);
