@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 #include "refhost/profiles.h"
 
@@ -115,6 +116,35 @@ struct Ies {
   }
 };
 
+// The planes an EULUMDAT symmetry indicator stores, in the file's order, as
+// indices into the list of all Mc C angles. Counted from 1 as the format
+// counts them: 1 the first plane, 2 planes 1 to Mc/2 + 1 (C0–C180), 4 planes
+// 1 to Mc/4 + 1 (C0–C90), 3 planes Mc1 = 3·Mc/4 + 1 to Mc1 + Mc/2, wrapping
+// past Mc (C270 through C0 to C90), 0 all.
+std::vector<size_t> eulumdat_stored_planes(int isym, size_t mc) {
+  size_t first = 1, last = mc;
+  switch (isym) {
+    case 1:
+      last = 1;
+      break;
+    case 2:
+      last = mc / 2 + 1;
+      break;
+    case 3:
+      first = 3 * mc / 4 + 1;
+      last = first + mc / 2;
+      break;
+    case 4:
+      last = mc / 4 + 1;
+      break;
+    default:
+      break;
+  }
+  std::vector<size_t> planes;
+  for (size_t n = first; n <= last; ++n) planes.push_back((n - 1) % mc);
+  return planes;
+}
+
 struct Ldt {
   int isym = 0;
   std::vector<double> c_all, gamma;
@@ -125,26 +155,9 @@ struct Ldt {
   bool second_set = false;
   std::string trailer;
 
-  // The planes the symmetry indicator stores, as indices into c_all.
-  std::pair<size_t, size_t> stored() const {
-    const size_t mc = c_all.size();
-    switch (isym) {
-      case 1:
-        return {0, 1};
-      case 2:
-        return {0, mc / 2 + 1};
-      case 3:
-        return {mc / 4, mc / 2 + 1};
-      case 4:
-        return {0, mc / 4 + 1};
-      default:
-        return {0, mc};
-    }
-  }
   void fill(const Intensity& f) {
     values.clear();
-    const auto [first, count] = stored();
-    for (size_t i = first; i < first + count; ++i)
+    for (size_t i : eulumdat_stored_planes(isym, c_all.size()))
       for (double g : gamma) values.push_back(f(g, isym == 1 ? 0.0 : c_all[i]));
   }
   std::string text() const {
