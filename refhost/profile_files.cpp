@@ -216,8 +216,9 @@ enum class Symmetry {
   None,      // all planes stored
   Axial,     // one plane stands for every C
   Quadrant,  // C0–C90, mirrored about the C0–C180 and the C90–C270 planes
-  HalfC0,    // C0–C180, mirrored about the C0–C180 plane
-  HalfC90,   // C90–C270, mirrored about the C90–C270 plane
+  HalfC0,    // C0–C180, mirrored about the C0–C180 plane (C → −C)
+  HalfC90,   // one side of the C90–C270 plane (IES: C90–C180–C270, EULUMDAT:
+             // C270–C0–C90), mirrored about that plane (C → 180° − C)
 };
 
 bool near(double a, double b) { return std::fabs(a - b) <= kAngleEps; }
@@ -532,8 +533,11 @@ ProfileTable read_eulumdat(const std::vector<std::string_view>& lines) {
   const size_t angles_line = kLineLampSets + kLinesPerLampSet * sets + kDirectRatioLines + 1;
   ldt.text(angles_line - 1, "direct ratios");
 
-  // Which stored planes the symmetry indicator selects, as indices into the
-  // list of all C angles: 1 one plane, 2 C0–C180, 3 C90–C270, 4 C0–C90.
+  // Which planes the symmetry indicator stores, as a run of the list of all
+  // C angles that may wrap past its end: 1 one plane, 2 C0–C180, 4 C0–C90,
+  // 3 the half symmetric about the C90–C270 plane that holds C0, from C270
+  // (the plane 3·Mc/4 + 1, counting from 1) through C0 to C90. Reading that
+  // run as C90–C270 instead would turn the light half a circle.
   size_t first = 0, count = mc;
   Symmetry symmetry = Symmetry::None;
   const int planes_line = int(kLinePlanes);
@@ -549,7 +553,7 @@ ProfileTable read_eulumdat(const std::vector<std::string_view>& lines) {
       break;
     case 3:
       if (mc % 4 != 0) refuse(planes_line, std::to_string(mc) + " C-planes cannot be quartered");
-      first = mc / 4;
+      first = 3 * mc / 4;
       count = mc / 2 + 1;
       symmetry = Symmetry::HalfC90;
       break;
@@ -570,8 +574,8 @@ ProfileTable read_eulumdat(const std::vector<std::string_view>& lines) {
   std::vector<double> gamma = read_angles(in, ng, "gamma angle", 0.0, kHalfCircle);
   const std::vector<float> rows = read_values(in, count * ng, flux / kKilolumen * conversion);
   in.expect_end("header");
-  const std::vector<double> stored(all_c.begin() + std::ptrdiff_t(first),
-                                   all_c.begin() + std::ptrdiff_t(first + count));
+  std::vector<double> stored(count);
+  for (size_t i = 0; i < count; ++i) stored[i] = all_c[(first + i) % mc];
   if (isym == 1) return expand(std::move(gamma), {0.0}, rows, symmetry);
   return expand(std::move(gamma), stored, rows, symmetry);
 }

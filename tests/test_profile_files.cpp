@@ -1,18 +1,26 @@
 // The IES LM-63 and EULUMDAT readers: real files measured by manufacturers
 // and labs, symmetric files against their full-circle equivalents, the two
-// formats against each other, and malformed files refused with the file
-// and the line.
+// formats against each other, which way a half-stored table faces (through
+// the host's profile service and a light of the plug-in), and malformed
+// files refused with the file and the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "refhost/lightloop.h"
 #include "refhost/profiles.h"
+#include "tests/host_fixture.h"
 
 namespace {
 
@@ -115,6 +123,35 @@ struct Ies {
   }
 };
 
+// The planes an EULUMDAT symmetry indicator stores, in the file's order, as
+// indices into the list of all Mc C angles. Counted from 1 as the format
+// counts them: 1 the first plane, 2 planes 1 to Mc/2 + 1 (C0–C180), 4 planes
+// 1 to Mc/4 + 1 (C0–C90), 3 planes Mc1 = 3·Mc/4 + 1 to Mc1 + Mc/2, wrapping
+// past Mc (C270 through C0 to C90), 0 all.
+std::vector<size_t> eulumdat_stored_planes(int isym, size_t mc) {
+  size_t first = 1, last = mc;
+  switch (isym) {
+    case 1:
+      last = 1;
+      break;
+    case 2:
+      last = mc / 2 + 1;
+      break;
+    case 3:
+      first = 3 * mc / 4 + 1;
+      last = first + mc / 2;
+      break;
+    case 4:
+      last = mc / 4 + 1;
+      break;
+    default:
+      break;
+  }
+  std::vector<size_t> planes;
+  for (size_t n = first; n <= last; ++n) planes.push_back((n - 1) % mc);
+  return planes;
+}
+
 struct Ldt {
   int isym = 0;
   std::vector<double> c_all, gamma;
@@ -125,26 +162,9 @@ struct Ldt {
   bool second_set = false;
   std::string trailer;
 
-  // The planes the symmetry indicator stores, as indices into c_all.
-  std::pair<size_t, size_t> stored() const {
-    const size_t mc = c_all.size();
-    switch (isym) {
-      case 1:
-        return {0, 1};
-      case 2:
-        return {0, mc / 2 + 1};
-      case 3:
-        return {mc / 4, mc / 2 + 1};
-      case 4:
-        return {0, mc / 4 + 1};
-      default:
-        return {0, mc};
-    }
-  }
   void fill(const Intensity& f) {
     values.clear();
-    const auto [first, count] = stored();
-    for (size_t i = first; i < first + count; ++i)
+    for (size_t i : eulumdat_stored_planes(isym, c_all.size()))
       for (double g : gamma) values.push_back(f(g, isym == 1 ? 0.0 : c_all[i]));
   }
   std::string text() const {
@@ -290,21 +310,268 @@ TEST(ProfileFileSymmetry, EulumdatPartsEqualTheirFullCircle) {
 }
 
 // Both formats describe the same light: the EULUMDAT file in cd per 1000 lm
-// of a 2500 lm lamp, the IES file in candela.
+// of a 2500 lm lamp, the IES file in candela. A light symmetric about the
+// C90–C270 plane is stored by IES from C90 to C270, by EULUMDAT from C270
+// through C0 to C90: the two halves that meet only at C90 and C270.
 TEST(ProfileFileSymmetry, IesAndEulumdatOfOneLightAgree) {
-  Ies ies;
-  ies.vertical = steps(0, 180, 5);
-  ies.horizontal = steps(0, 90, 15);
-  ies.fill([](double g, double c) { return 2.5 * quadrant_light(g, c); });
-  Ldt ldt;
-  ldt.isym = 4;
-  ldt.c_all = steps(0, 345, 15);
-  ldt.gamma = steps(0, 180, 5);
-  ldt.flux = "2500";
-  ldt.fill(quadrant_light);
-  const ProfileTable a = must_read(write_file("twin.ies", ies.text()), 1);
-  const ProfileTable b = must_read(write_file("twin.ldt", ldt.text()), 2);
-  EXPECT_LT(largest_difference(a, b), 1e-3);
+  struct Case {
+    const char* what;
+    std::vector<double> ies_horizontal;
+    int isym;
+    Intensity light;
+  } cases[] = {
+      {"quadrant", steps(0, 90, 15), 4, quadrant_light},
+      {"about C0-C180", steps(0, 180, 15), 2, half_c0_light},
+      {"about C90-C270", steps(90, 270, 15), 3, half_c90_light},
+  };
+  for (const Case& k : cases) {
+    Ies ies;
+    ies.vertical = steps(0, 180, 5);
+    ies.horizontal = k.ies_horizontal;
+    ies.fill([&](double g, double c) { return 2.5 * k.light(g, c); });
+    Ldt ldt;
+    ldt.isym = k.isym;
+    ldt.c_all = steps(0, 345, 15);
+    ldt.gamma = steps(0, 180, 5);
+    ldt.flux = "2500";
+    ldt.fill(k.light);
+    const ProfileTable a = must_read(write_file("twin.ies", ies.text()), 1);
+    const ProfileTable b = must_read(write_file("twin.ldt", ldt.text()), 2);
+    EXPECT_LT(largest_difference(a, b), 1e-3) << k.what;
+  }
+}
+
+// The stored plane whose values azimuth C takes under each EULUMDAT symmetry
+// indicator, from the mirror images alone (degrees, 0 to 360).
+double mirrored_plane(int isym, double c) {
+  const double about_c0 = c <= 180 ? c : 360 - c;  // C → −C
+  switch (isym) {
+    case 1:
+      return 0;
+    case 2:
+      return about_c0;
+    case 3:
+      return c <= 90 || c >= 270 ? c : std::fmod(540 - c, 360);  // C → 180° − C
+    case 4:
+      return about_c0 <= 90 ? about_c0 : 180 - about_c0;
+    default:
+      return c;
+  }
+}
+
+// Every plane different from every other, and no mirror symmetry at all.
+double uneven_light(double g, double c) {
+  return 500 + 3 * c + 2 * g + std::fmod(7 * c + 3 * g, 11);
+}
+
+// A file storing part of the circle gives, in every direction, what the
+// same table gives written out with every plane (indicator 0), each plane
+// holding the values of its mirror image in the stored part. The stored
+// planes all differ, so a mirror about the wrong plane, or a stored run
+// taken for another part of the circle, shows.
+TEST(ProfileFileSymmetry, EveryIndicatorEqualsItsAllPlanesFile) {
+  struct Case {
+    int isym;
+    std::vector<double> c_all;
+    const char* what;
+  } cases[] = {
+      {1, steps(0, 345, 15), "one plane"},
+      {2, steps(0, 345, 15), "C0-C180"},
+      {2, {0, 20, 45, 90, 135, 160, 180, 200, 225, 270, 315, 340}, "C0-C180, uneven"},
+      {3, steps(0, 345, 15), "C270-C0-C90"},
+      {3,
+       {0, 10, 30, 60, 90, 120, 150, 170, 180, 190, 210, 240, 270, 300, 330, 350},
+       "C270-C0-C90, uneven"},
+      {3, {0, 90, 180, 270}, "C270-C0-C90, four planes"},
+      {4, steps(0, 345, 15), "C0-C90"},
+      {4, {0, 10, 40, 90, 140, 170, 180, 190, 220, 270, 320, 350}, "C0-C90, uneven"},
+  };
+  for (const Case& k : cases) {
+    Ldt part, all;
+    part.c_all = all.c_all = k.c_all;
+    part.gamma = all.gamma = steps(0, 180, 15);
+    part.isym = k.isym;
+    part.fill(uneven_light);
+    all.fill([&](double g, double c) { return uneven_light(g, mirrored_plane(k.isym, c)); });
+    const ProfileTable a = must_read(write_file("part.ldt", part.text()), 2);
+    const ProfileTable b = must_read(write_file("all_planes.ldt", all.text()), 2);
+    EXPECT_LT(largest_difference(a, b), 1e-3) << "isym " << k.isym << ", " << k.what;
+  }
+}
+
+// A real EULUMDAT file rewritten with indicator 0: every plane stored, each
+// holding the stored row of its mirror image under the file's own
+// indicator; header, lamp sets and angles as the file has them, values
+// copied as text. Empty where a plane has no mirror image among the stored
+// ones.
+std::string with_all_planes(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+  }
+  const int isym = std::stoi(lines.at(2));
+  const size_t mc = std::stoul(lines.at(3)), ng = std::stoul(lines.at(5));
+  const size_t sets = std::stoul(lines.at(25));
+  const size_t data = 26 + 6 * sets + 10;  // the first C angle, counted from 0
+  std::vector<std::string> tokens;
+  for (size_t l = data; l < lines.size(); ++l) {
+    std::istringstream words(lines[l]);
+    for (std::string w; words >> w;) tokens.push_back(w);
+  }
+  const std::vector<size_t> stored = eulumdat_stored_planes(isym, mc);
+  if (tokens.size() != mc + ng + stored.size() * ng) return {};
+  const auto c_at = [&](size_t i) { return std::stod(tokens[i]); };
+
+  std::string out;
+  for (size_t l = 0; l < data; ++l) out += (l == 2 ? std::string("0") : lines[l]) + "\n";
+  for (size_t i = 0; i < mc + ng; ++i) out += tokens[i] + "\n";
+  for (size_t plane = 0; plane < mc; ++plane) {
+    const double mirror = mirrored_plane(isym, c_at(plane));
+    size_t row = stored.size();
+    for (size_t r = 0; r < stored.size(); ++r)
+      if (std::fabs(c_at(stored[r]) - mirror) < 1e-6) row = r;
+    if (row == stored.size()) return {};
+    for (size_t v = 0; v < ng; ++v) out += tokens[mc + ng + row * ng + v] + "\n";
+  }
+  return out;
+}
+
+// The largest difference between a table and its mirror image about the
+// C0–C180 plane.
+double mirror_difference(const ProfileTable& t) {
+  double worst = 0.0;
+  for (double g = 0; g <= 180; g += 2.5)
+    for (double c = 0; c < 360; c += 3.75)
+      worst = std::max(worst, double(std::fabs(sample_table(t, profile_direction(g, c)) -
+                                               sample_table(t, profile_direction(g, -c)))));
+  return worst;
+}
+
+// Measured files read as their own tables written out with every plane
+// stored. The files stored from C270 to C90 light the C90 side otherwise
+// than the C270 side, so reading them turned half a circle (which for such
+// a light is their mirror image about the C0–C180 plane) would show.
+TEST(RealProfileFiles, PartsEqualTheirAllPlanesRewrite) {
+  if (!fs::is_directory(shared_profiles()))
+    GTEST_SKIP() << "no real profile files at " << shared_profiles() << " (a user's own clone)";
+  struct Case {
+    const char* file;
+    bool one_sided;  // brighter towards C90 or C270
+  } cases[] = {
+      {"Testlamp_Isym3_symmetryOverC90C270axis.ldt", true},
+      {"demo_two_lamp_sets.ldt", true},
+      {"road_luminaire.ldt", true},
+      {"Testlamp_Isym1_007cfb11e343e2f42e3b476be4ab684e.ldt", false},
+      {"Testlamp_Isym2_theta180+_erco_33499000_1xqt32_230w.ldt", false},
+  };
+  for (const Case& k : cases) {
+    const fs::path path = shared_profiles() / k.file;
+    std::ifstream f(path, std::ios::binary);
+    const std::string rewrite = with_all_planes({std::istreambuf_iterator<char>(f), {}});
+    ASSERT_FALSE(rewrite.empty()) << k.file;
+    const ProfileTable a = must_read(path, 2);
+    const ProfileTable b = must_read(write_file("all_planes.ldt", rewrite), 2);
+    const double peak = double(*std::max_element(a.candela.begin(), a.candela.end()));
+    EXPECT_LT(largest_difference(a, b), 1e-6 * peak) << k.file;
+    if (k.one_sided) {
+      EXPECT_GT(mirror_difference(a), 0.02 * peak) << k.file;
+    }
+  }
+}
+
+// ---- orientation ---------------------------------------------------------------
+
+// A lantern's half table written out by hand as the format lays it down:
+// indicator 3, eight C-planes 45° apart, the five stored rows in the file's
+// order C270, C315, C0, C45, C90, at γ 0, 45 and 90, for 1000 lm (so in
+// candela as written). Every row differs.
+std::string lantern_ldt() {
+  std::string s = "Test company\n3\n3\n8\n45\n3\n45\n";
+  s += "report\nlantern\nnumber\nlantern.ldt\ndate\n";
+  s += "100\n100\n50\n80\n80\n0\n0\n0\n0\n100\n100\n1\n0\n";
+  s += "1\n1\nLED\n1000\n3000\n80\n10\n";
+  for (int i = 0; i < 10; ++i) s += "0.5\n";
+  s += "0\n45\n90\n135\n180\n225\n270\n315\n";
+  s += "0\n45\n90\n";
+  s += "100\n20\n2\n";   // C270
+  s += "100\n35\n4\n";   // C315
+  s += "100\n50\n6\n";   // C0
+  s += "100\n65\n8\n";   // C45
+  s += "100\n80\n10\n";  // C90
+  return s;
+}
+
+// Where the lantern sends what: each stored row towards its own plane, the
+// planes the file leaves out (C135, C180, C225) as their mirror images about
+// the C90–C270 plane.
+struct Aim {
+  double gamma, c, candela;
+};
+const Aim kLanternAims[] = {
+    {45, 90, 80},  {45, 270, 20}, {90, 90, 10},  {90, 270, 2},  {45, 0, 50},   {45, 45, 65},
+    {45, 315, 35}, {45, 135, 65}, {45, 180, 50}, {45, 225, 35}, {0, 123, 100},
+};
+
+void set_word(miTag tag, size_t offset, int32_t value) {
+  std::memcpy(static_cast<unsigned char*>(refhost::db_data(tag)) + offset, &value, sizeof value);
+}
+
+class ProfileFileOrientation : public zeltest::HostTest {};
+
+// The host's profile service, given the file by a profile record.
+TEST_F(ProfileFileOrientation, TheServiceSendsEachRowTowardsItsOwnPlane) {
+  const fs::path file = write_file("lantern.ldt", lantern_ldt());
+  const miTag profile =
+      refhost::db_add(miSCENE_LIGHTPROFILE, refhost::kProfileRecordSize, "lantern");
+  set_word(profile, refhost::kProfileFormatOffset, 2);
+  set_word(profile, refhost::kProfileSourceOffset, refhost::kProfileSourceFile);
+  set_word(profile, refhost::kProfileFileNameOffset,
+           static_cast<int32_t>(refhost::add_string(file.string())));
+  miState state = refhost::make_state(nullptr, &thread_, miRAY_LIGHT, 0);
+  for (const Aim& k : kLanternAims) {
+    state.dir = profile_direction(k.gamma, k.c);
+    EXPECT_NEAR(mi_lightprofile_sample(&state, profile, 0), k.candela, 1e-3)
+        << "γ " << k.gamma << " C " << k.c;
+  }
+  EXPECT_TRUE(refhost::warnings().empty()) << refhost::warnings().front();
+}
+
+// Through the plug-in: a point light following the lantern's profile hangs
+// 3 m above the floor, facing down. The floor 3 m off to each side sees it
+// at γ 45° from the same distance and slant, so the illuminances there
+// stand to each other as the intensities the file gives those sides.
+TEST_F(ProfileFileOrientation, ALightThrowsEachRowToItsOwnSide) {
+  const fs::path file = write_file("lantern.ldt", lantern_ldt());
+  refhost::ShaderInstance& definer = make("zel_lightprofile");
+  definer.set_string("profile_name", "lantern");
+  definer.set_string("file_name", file.string());
+  definer.set_int("format", 2);
+  miState build = refhost::make_state(&definer, &thread_, miRAY_EYE);
+  definer.init(&build);
+  float unused = 0;
+  definer.call(&unused, &build);
+
+  const miTag instance = add_light_instance({}, refhost::translate(0, 0, 3));
+  refhost::ShaderInstance& light = lumenfield();
+  light.set_int("use_profile", 1);
+  light.set_string("profile_name", "lantern");
+  miState state = refhost::make_state(&light, &thread_, miRAY_LIGHT, instance);
+  light.init(&state);
+  const refhost::SceneLight lantern{&light, instance};
+  const auto floor_towards = [&](double c_deg) {
+    const double c = c_deg * kDeg;
+    const miVector point{float(3 * std::cos(c)), float(3 * std::sin(c)), 0};
+    return double(refhost::illuminance(lantern, point, {0, 0, 1}, 1, thread_).r);
+  };
+  const double along = floor_towards(0);  // C0: 50 cd at γ 45
+  ASSERT_GT(along, 0.0);
+  for (const Aim& k : kLanternAims) {
+    if (k.gamma != 45) continue;
+    EXPECT_NEAR(floor_towards(k.c) / along, k.candela / 50, 1e-4) << "C " << k.c;
+  }
+  EXPECT_TRUE(refhost::warnings().empty()) << refhost::warnings().front();
 }
 
 // ---- scaling -----------------------------------------------------------------

@@ -101,9 +101,12 @@ def write_ies(path, name, description, lumens, cd, gammas, horizontal):
 
 
 def stored_planes(isym, planes):
+    """The planes each symmetry indicator stores, in the file's order;
+    3 stores C270 through C0 to C90 (planes 3*Mc/4 + 1 to 5*Mc/4 + 1,
+    counted from 1, wrapping past Mc)."""
     mc = len(planes)
     return {0: planes, 1: planes[:1], 2: planes[:mc // 2 + 1],
-            3: planes[mc // 4:3 * mc // 4 + 1], 4: planes[:mc // 4 + 1]}[isym]
+            3: planes[3 * mc // 4:] + planes[:mc // 4 + 1], 4: planes[:mc // 4 + 1]}[isym]
 
 
 def write_ldt(path, name, description, lumens, cd, gammas, planes, isym):
