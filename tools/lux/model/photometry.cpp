@@ -301,10 +301,11 @@ void read_ldt_header(const std::vector<std::string>& lines, PhotometricFile& f) 
                                    : ityp == 2 ? " (linear luminaire)"
                                    : ityp == 3 ? " (point source, other symmetry)"
                                                : "");
-  static const char* const kSymmetry[] = {
-      "none (all C-planes stored)", "rotationally symmetric (one plane)",
-      "symmetric about the C0-C180 plane (C0-C180 stored)",
-      "symmetric about the C90-C270 plane (C90-C270 stored)", "quadrant symmetric (C0-C90 stored)"};
+  static const char* const kSymmetry[] = {"none (all C-planes stored)",
+                                          "rotationally symmetric (one plane)",
+                                          "symmetric about the C0-C180 plane (C0-C180 stored)",
+                                          "symmetric about the C90-C270 plane (C270-C0-C90 stored)",
+                                          "quadrant symmetric (C0-C90 stored)"};
   f.symmetry = isym >= 0 && isym <= 4 ? kSymmetry[isym] : "unknown";
   f.horizontal_angles = static_cast<int>(mc);
   f.vertical_angles = static_cast<int>(ng);
