@@ -98,7 +98,7 @@ void chair(std::ostream& obj, size_t& base, double x, double y) {
   cylinder(x, y, 0.08, 0, 0, 0.34, 0.025, 64);
   for (int leg = 0; leg < 5; ++leg) {
     const double a = 2 * kPi * leg / 5;
-    cylinder(x, y, 0.06, 0.3 * std::cos(a), 0.3 * std::sin(a), -0.03, 0.015, 32);
+    cylinder(x, y, 0.06, 0.3 * std::cos(a), 0.3 * std::sin(a), -0.03, 0.015, 40);
   }
 }
 

@@ -88,18 +88,15 @@ void sample_intensity(const Light& light, LightReach& b, double radius,
 }
 
 // The illuminance of one light at a sample point of a piece at distance d
-// from it: with a fixed count of emitter points, fewer for far pieces, to
-// which the emitter is nearly a point (the count falls with its solid
-// angle beyond kFullSampling of its reach); by the light's accuracy else.
+// from it. A light with a fixed count of emitter points keeps it near its
+// emitter; beyond kFullSampling of its reach, where the emitter is nearly
+// a point, the host's own rule takes as few points as the light's accuracy
+// needs (a thinned fixed pattern would not cover the emitter evenly).
 double piece_lux(const Light& light, const LightReach& b, Vec3 at, Vec3 normal, double d,
                  refhost::ThreadContext& thread) {
-  int samples = light.samples;
-  if (samples > 1 && d > 0) {
-    const double r = kFullSampling * b.reach / d;
-    samples = std::clamp(static_cast<int>(std::ceil(samples * r * r)), 1, samples);
-  }
-  const miColor c = refhost::illuminance(light.scene, to_mi(at), to_mi(normal),
-                                         {samples, light.accuracy}, thread);
+  const bool far = light.samples > 1 && d > kFullSampling * b.reach;
+  const refhost::EmitterSampling sampling{far ? 0 : light.samples, light.accuracy};
+  const miColor c = refhost::illuminance(light.scene, to_mi(at), to_mi(normal), sampling, thread);
   return double(std::max({c.r, c.g, c.b}));
 }
 
@@ -144,9 +141,15 @@ void visit(const DirectWork& w, const Patch& p, uint64_t path, size_t l,
   const Light& light = w.model.lights()[l];
   const Face& f = w.s.faces[size_t(p.face)];
   if (size < kFarPiece * d) {
-    // Far from the light: its light is even over the piece, one point.
-    if (!is_open(w.s, w.hiding, p.face, p.center)) return;
-    const Vec3 at = ray_end(f, p.center);
+    // Far from the light: its light is even over the piece, one point (an
+    // open one: the piece may be open in part only).
+    Vec3 points[4];
+    sample_points(p, points);
+    const Vec3* open = nullptr;
+    for (const Vec3& q : points)
+      if (open == nullptr && is_open(w.s, w.hiding, p.face, q)) open = &q;
+    if (open == nullptr) return;
+    const Vec3 at = ray_end(f, *open);
     thread.rng = point_seed(at, p.normal, l);
     thread.sample_index = 0;
     const double e = piece_lux(light, b, at, p.normal, d, thread);

@@ -16,7 +16,7 @@ using refhost::Vec3d;
 // A cluster is taken as one beyond this many of its radii; a piece of
 // surface as one beyond this many of its longest edge, with one ray to its
 // centre beyond the second and rays to its four quarters nearer.
-constexpr double kFarCluster = 4.0;
+constexpr double kFarCluster = 10.0;
 constexpr double kFarPiece = 2.0;
 constexpr double kOneRay = 4.0;
 constexpr size_t kBlockerCapacity = 48;
@@ -70,9 +70,10 @@ struct Gatherer {
     const Vec3 gap = k.center - point;
     const double d = length(gap);
     if (d > kFarCluster * k.radius) {
-      // Far: its flux sent evenly in all directions.
+      // Far: its flux sent as a plane's and an even part (Cluster::facing).
       const double flux = s.cluster_flux[size_t(c)];
-      return flux * std::max(0.0, dot(gap, normal) / d) / (4 * zel::kPi * d * d);
+      return flux * cluster_emission(k.facing, gap * (-1 / d)) *
+             std::max(0.0, dot(gap, normal) / d) / (d * d);
     }
     Vec3d corners[8];
     for (int i = 0; i < 8; ++i)
@@ -115,9 +116,16 @@ struct Gatherer {
     if (d > kOneRay * el.size) {
       v = through(ray_end(f, p.center), b);
     } else {
+      // To the open quarters: what hides a piece counts in its exitance.
       Vec3 q[4];
       sample_points(p, q);
-      for (const Vec3& x : q) v += 0.25 * through(ray_end(f, x), b);
+      int rays = 0;
+      for (const Vec3& x : q) {
+        if (p.open < 1 && !is_open(s, *s.hiding, p.face, x)) continue;
+        v += through(ray_end(f, x), b);
+        ++rays;
+      }
+      v = rays > 0 ? v / rays : 0.0;
     }
     return m * factor * v;
   }

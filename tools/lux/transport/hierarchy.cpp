@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "shaders/constants.h"
+
 namespace lux {
 
 namespace {
@@ -141,16 +143,28 @@ double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p
   return open / 4.0;
 }
 
+double cluster_emission(Vec3 facing, Vec3 w) {
+  const double flat = length(facing);
+  return std::max(0.0, dot(facing, w)) / zel::kPi + (1 - flat) / (4 * zel::kPi);
+}
+
+double cluster_projection(Vec3 facing, double area, Vec3 w) {
+  const double flat = length(facing);
+  // A body turned every way shows a quarter of its area (Cauchy).
+  return area * (std::max(0.0, dot(facing, w)) + 0.25 * (1 - flat));
+}
+
 std::vector<Cluster> build_clusters(const RadiositySolution& s) {
   struct Item {
     Vec3 lo, hi, c;
     double area;
     int root;
+    Vec3 normal;
   };
   std::vector<Item> items;
   for (size_t r = 0; r < s.roots.size(); ++r) {
     const Patch& p = s.tree[size_t(s.roots[r])].patch;
-    Item it{p.corner[0], p.corner[0], p.center, p.area * p.open, static_cast<int>(r)};
+    Item it{p.corner[0], p.corner[0], p.center, p.area * p.open, static_cast<int>(r), p.normal};
     for (int k = 1; k < p.corners; ++k) {
       const Vec3 c = p.corner[size_t(k)];
       it.lo = {std::min(it.lo.x, c.x), std::min(it.lo.y, c.y), std::min(it.lo.z, c.z)};
@@ -175,7 +189,9 @@ std::vector<Cluster> build_clusters(const RadiositySolution& s) {
       clo = {std::min(clo.x, it.c.x), std::min(clo.y, it.c.y), std::min(clo.z, it.c.z)};
       chi = {std::max(chi.x, it.c.x), std::max(chi.y, it.c.y), std::max(chi.z, it.c.z)};
       c.area += it.area;
+      c.facing = c.facing + it.normal * it.area;
     }
+    if (c.area > 0) c.facing = c.facing * (1 / c.area);
     c.center = (c.lo + c.hi) * 0.5;
     c.radius = 0.5 * length(c.hi - c.lo);
     const Vec3 spread = chi - clo;
@@ -211,6 +227,7 @@ std::vector<Cluster> build_clusters(const RadiositySolution& s) {
     out[0].center = (items[0].lo + items[0].hi) * 0.5;
     out[0].radius = 0.5 * length(items[0].hi - items[0].lo);
     out[0].area = items[0].area;
+    out[0].facing = items[0].normal;
     out[0].child[0] = out[0].child[1] = -1;
     return out;
   }

@@ -62,6 +62,15 @@ bool covers(const ReflectingSurface& opening, Vec3 point);
 // Fraction of the patch's sample points that are open.
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
 
+// Of the light a cluster facing `facing` (Cluster::facing) sends, the
+// fraction per steradian in direction w: a Lambertian plane's cosine law
+// for its flat part, even in all directions for the rest (exact for a
+// cluster of one plane, and for one turned evenly every way).
+double cluster_emission(Vec3 facing, Vec3 w);
+// The area a cluster of open area `area` shows to a direction w it is
+// seen from (w pointing from the cluster towards the viewer).
+double cluster_projection(Vec3 facing, double area, Vec3 w);
+
 // Builds the clusters over the roots: a tree of boxes halving the roots
 // along the longest side of their centres' bounds, ties by index.
 std::vector<Cluster> build_clusters(const RadiositySolution& s);

@@ -23,9 +23,6 @@ constexpr size_t kSerialPairs = 512;
 // A cluster seen from a distance d exchanges as one only beyond this many
 // times the radii of the two: nearer, its parts' directions differ too much.
 constexpr double kClusterDistance = 1.0;
-// A cluster of randomly turned faces shows a quarter of its area in any
-// direction (Cauchy's mean projected area of a convex body).
-constexpr double kMeanProjection = 0.25;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -40,6 +37,7 @@ struct Node {
   double radius = 0;  // of the sphere around it
   double flux = 0;    // expected to be sent
   double area = 0;    // open area
+  Vec3 facing;        // a cluster's
   Vec3d corners[8];
   int corner_count = 0;
 };
@@ -68,6 +66,7 @@ class Refiner {
     n.radius = k.radius;
     n.flux = estimate_.cluster_flux[size_t(c)];
     n.area = k.area;
+    n.facing = k.facing;
     for (int i = 0; i < 8; ++i)
       n.corners[i] = {i & 1 ? k.hi.x : k.lo.x, i & 2 ? k.hi.y : k.lo.y, i & 4 ? k.hi.z : k.lo.z};
     n.corner_count = 8;
@@ -152,33 +151,52 @@ class Refiner {
     sample_points(b.patch, pb);
     const Face& fa = s_.faces[size_t(a.patch.face)];
     const Face& fb = s_.faces[size_t(b.patch.face)];
+    // Rays between open points only: what hides a piece already counts
+    // in its open fraction.
+    bool open_a[4] = {true, true, true, true}, open_b[4] = {true, true, true, true};
+    for (int k = 0; k < 4; ++k) {
+      if (a.patch.open < 1) open_a[k] = is_open(s_, *s_.hiding, a.patch.face, pa[k]);
+      if (b.patch.open < 1) open_b[k] = is_open(s_, *s_.hiding, b.patch.face, pb[k]);
+    }
     double through = 0;
-    for (int k = 0; k < 4; ++k)
-      through += s_.rays->transmission(to_d(ray_end(fa, pa[k])), to_d(ray_end(fb, pb[3 - k])), list,
-                                       count);
-    return through / 4;
+    int rays = 0;
+    for (int i = 0; i < 4; ++i) {
+      if (!open_a[i]) continue;
+      // The first open point of b from the one across from i on.
+      for (int k = 0; k < 4; ++k) {
+        const int j = (3 - i + k) % 4;
+        if (!open_b[j]) continue;
+        through +=
+            s_.rays->transmission(to_d(ray_end(fa, pa[i])), to_d(ray_end(fb, pb[j])), list, count);
+        ++rays;
+        break;
+      }
+    }
+    return rays > 0 ? through / rays : 0.0;
   }
 
   // The fraction of what `from` sends that reaches `to`, unobstructed, and
-  // how uncertain it is (0 to 1); 0 when they cannot exchange.
-  double factor(const Node& from, const Node& to, double& uncertain) const {
+  // how uncertain it is (0 to 1); 0 when they cannot exchange. A cluster
+  // nearer than its size to the other may send it anything up to all its
+  // light: `near` says so, and the fraction is only a guess.
+  double factor(const Node& from, const Node& to, double& uncertain, bool& near) const {
     const Vec3 gap = to.center - from.center;
     const double d = length(gap);
     uncertain = 1;
+    near = false;
     if (from.cluster >= 0 || to.cluster >= 0) {
-      if (!(d > kClusterDistance * (from.radius + to.radius))) return -1;  // split first
+      const double apart = kClusterDistance * (from.radius + to.radius);
+      near = !(d > apart);
+      if (!(d > 0)) return 0;
       const Vec3 w = gap * (1 / d);
-      const double solid = 1 / (d * d);
-      if (from.cluster >= 0 && to.cluster >= 0)
-        return std::min(1.0, kMeanProjection * to.area * solid / (4 * zel::kPi));
-      if (from.cluster >= 0) {
-        const double cos_to = -dot(w, to.patch.normal);
-        if (!(cos_to > 0)) return 0;
-        return std::min(1.0, to.area * cos_to * solid / (4 * zel::kPi));
-      }
-      const double cos_from = dot(w, from.patch.normal);
-      if (!(cos_from > 0)) return 0;
-      return std::min(1.0, cos_from * kMeanProjection * to.area * solid / zel::kPi);
+      const double solid = 1 / (std::max(d, apart) * std::max(d, apart));
+      // The fraction of the sender's light per steradian towards the
+      // receiver, times the solid angle the receiver shows.
+      const double sent = from.cluster >= 0 ? cluster_emission(from.facing, w)
+                                            : std::max(0.0, dot(w, from.patch.normal)) / zel::kPi;
+      const double shown = to.cluster >= 0 ? cluster_projection(to.facing, to.area, -w)
+                                           : to.area * std::max(0.0, -dot(w, to.patch.normal));
+      return std::min(1.0, sent * shown * solid);
     }
     if (from.patch.face == to.patch.face) return 0;
     if (!facing(from.patch, to.patch, s_.plane_tolerance)) return 0;
@@ -195,23 +213,27 @@ class Refiner {
               std::vector<RefinedLink>& links, std::vector<std::pair<Node, Node>>* next) {
     if (from.cluster < 0 && to.cluster < 0 && from.ref.root == to.ref.root) return;
     if (from.cluster >= 0 && from.cluster == to.cluster) {
-      split(from, to, true, parent, links, next);
+      // Light a cluster passes among its own parts; below the bound in all
+      // it goes to its other links instead (each patch's outgoing light is
+      // scaled to what truly leaves it).
+      if (from.flux > settings_.flux_bound) split(from, to, true, parent, links, next);
       return;
     }
     double uncertain = 1;
-    double f = factor(from, to, uncertain);
-    if (f == 0) return;
+    bool near = false;
+    double f = factor(from, to, uncertain, near);
+    if (f == 0 && !near) return;
     Blockers blockers;
     filter(from, to, parent, blockers);
-    if (f > 0 && from.cluster < 0 && to.cluster < 0) {
+    if (from.cluster < 0 && to.cluster < 0) {
       const double v = visibility(from, to, blockers);
       if (v == 0) return;
       if (v < 1) uncertain = 1;
       f *= v;
     }
-    const double error = f < 0 ? -1 : from.flux * f * uncertain;
-    if (f > 0 && error <= settings_.flux_bound) {
-      add(from, to, f, links);
+    const double error = near ? from.flux : from.flux * f * uncertain;
+    if (error <= settings_.flux_bound) {
+      if (f > 0) add(from, to, f, links);
       return;
     }
     const bool split_from = can_split(from) && (from.size >= to.size || !can_split(to));

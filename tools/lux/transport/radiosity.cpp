@@ -44,7 +44,7 @@ constexpr double kReferencePiece = 0.25;
 // The direct light is cut finer than the exchanges by this factor (it is
 // the source of all the rest), and a light is skipped on a piece where its
 // bound is below this fraction of the direct bound.
-constexpr double kDirectShare = 0.25;
+constexpr double kDirectShare = 0.05;
 constexpr double kSkipShare = 0.05;
 // Rays from each patch that find out how much of its light lands on a
 // reflecting surface (the rest leaves the scene).
@@ -132,7 +132,7 @@ double least_extent(Vec3 lo, Vec3 hi) {
   const Vec3 e = hi - lo;
   const double least = std::min({e.x, e.y, e.z}), most = std::max({e.x, e.y, e.z});
   // A flat scene (one floor, no walls) takes a tenth of its size.
-  return least > 0.1 * most ? least : 0.1 * most;
+  return least > 0 ? least : 0.1 * most;
 }
 
 // Pieces each surface is cut into by the patch_size bound, reckoned in
@@ -416,7 +416,8 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   bounds(surfaces, lo, hi);
   const double scale = least_extent(lo, hi);
   const double smallest = kSmallestPiece * scale;
-  const Hiding hiding = make_hiding(scene, s.faces);
+  s.hiding = std::make_shared<const Hiding>(make_hiding(scene, s.faces));
+  const Hiding& hiding = *s.hiding;
   double total_area = 0;
   for (const Patch& p : roots) total_area += p.area;
 
@@ -563,16 +564,27 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
     for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
     s.tree[e].patch.open = open;
   }
-  for (Cluster& c : s.clusters) c.area = 0;
+  for (Cluster& c : s.clusters) {
+    c.area = 0;
+    c.facing = {};
+  }
   std::vector<double> area_open(n + s.clusters.size(), 0.0);
   for (size_t e = 0; e < n; ++e) area_open[e] = s.tree[e].patch.area * s.tree[e].patch.open;
   for (size_t c = s.clusters.size(); c-- > 0;) {
     Cluster& k = s.clusters[c];
     for (int h = 0; h < 2; ++h) {
       if (h == 1 && k.child[1] == k.child[0]) break;
-      k.area += k.child[h] >= 0 ? s.clusters[size_t(k.child[h])].area
-                                : area_open[size_t(s.roots[size_t(-1 - k.child[h])])];
+      if (k.child[h] >= 0) {
+        const Cluster& child = s.clusters[size_t(k.child[h])];
+        k.area += child.area;
+        k.facing = k.facing + child.facing * child.area;
+      } else {
+        const int root = s.roots[size_t(-1 - k.child[h])];
+        k.area += area_open[size_t(root)];
+        k.facing = k.facing + s.tree[size_t(root)].patch.normal * area_open[size_t(root)];
+      }
     }
+    if (k.area > 0) k.facing = k.facing * (1 / k.area);
     area_open[n + c] = k.area;
   }
   // Links by node index, grouped by receiver in a fixed order.

@@ -139,6 +139,9 @@ struct Cluster {
   Vec3 lo, hi, center;
   double radius = 0;  // of the sphere around the box
   double area = 0;    // open area of its elements
+  // The mean of its elements' normals weighted by open area: its length is
+  // 1 for a cluster of pieces of one plane, near 0 for one turned every way.
+  Vec3 facing;
   // Two children: ≥ 0 a cluster, < 0 the root element −1 − child.
   int child[2] = {0, 0};
 };
@@ -150,6 +153,8 @@ struct Link {
   uint32_t from = 0, to = 0;
   double factor = 0;
 };
+
+struct Hiding;
 
 struct RadiositySolution {
   std::vector<ReflectingElement> elements;
@@ -180,9 +185,10 @@ struct RadiositySolution {
   double estimated_error = 0;
   double direct_seconds = 0, form_factor_seconds = 0, solve_seconds = 0;
   std::shared_ptr<const refhost::RayScene> rays;
-  std::vector<uint32_t> all_objects;  // 0 .. rays->size() − 1
-  double plane_tolerance = 0;         // points closer to a plane lie on it
-  double lumen_per_unit = 1;          // lux × square scene unit → lumen
+  std::shared_ptr<const Hiding> hiding;  // what hides parts of the surfaces
+  std::vector<uint32_t> all_objects;     // 0 .. rays->size() − 1
+  double plane_tolerance = 0;            // points closer to a plane lie on it
+  double lumen_per_unit = 1;             // lux × square scene unit → lumen
 };
 
 // What a solution will take, reckoned from the scene before it is built.
