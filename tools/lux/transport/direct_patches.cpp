@@ -131,7 +131,9 @@ void visit(const DirectWork& w, const Patch& p, uint64_t path, size_t l,
   if (!may_light(b, p, w.s.plane_tolerance)) return;
   const double d = distance_to(b, p);
   const double size = longest_edge(p);
-  if (d > 0) {
+  // Skipped whole at a root only: the pieces of a root the light was not
+  // skipped on share its light, each little, all together not.
+  if (d > 0 && path == 1) {
     const double bound = b.peak / (d * d) * p.area;
     if (bound < w.settings.skip_flux) {
       skipped += bound;
@@ -141,11 +143,11 @@ void visit(const DirectWork& w, const Patch& p, uint64_t path, size_t l,
   const Light& light = w.model.lights()[l];
   const Face& f = w.s.faces[size_t(p.face)];
   if (size < kFarPiece * d) {
-    // Far from the light: its light is even over the piece, one point (an
-    // open one: the piece may be open in part only).
+    // Far from the light: its light is even over the piece, one point: the
+    // centre, or an open quarter's when something hides the centre.
     Vec3 points[4];
     sample_points(p, points);
-    const Vec3* open = nullptr;
+    const Vec3* open = is_open(w.s, w.hiding, p.face, p.center) ? &p.center : nullptr;
     for (const Vec3& q : points)
       if (open == nullptr && is_open(w.s, w.hiding, p.face, q)) open = &q;
     if (open == nullptr) return;

@@ -16,7 +16,7 @@ using refhost::Vec3d;
 // A cluster is taken as one beyond this many of its radii; a piece of
 // surface as one beyond this many of its longest edge, with one ray to its
 // centre beyond the second and rays to its four quarters nearer.
-constexpr double kFarCluster = 10.0;
+constexpr double kFarCluster = 30.0;
 constexpr double kFarPiece = 2.0;
 constexpr double kOneRay = 4.0;
 constexpr size_t kBlockerCapacity = 48;
