@@ -268,11 +268,11 @@ std::vector<std::pair<std::string, std::string>> report_settings(const Model& mo
 
   std::string interreflection;
   if (const RadiositySolution* s = info.interreflection) {
-    interreflection =
-        "hierarchical radiosity, accuracy " + number(scene.interreflection.accuracy, "%g") +
-        ", patches of " + length_text(s->smallest) + " to " + length_text(s->largest) + " " +
-        scene.unit.symbol + ", residual " + number(scene.interreflection.residual, "%g") + " (" +
-        std::to_string(s->patches.size()) + " patches, " + std::to_string(s->sweeps) + " rounds)";
+    interreflection = "radiosity, accuracy " + number(scene.interreflection.accuracy, "%g") +
+                      ", residual " + number(scene.interreflection.residual, "%g") + " (" +
+                      std::to_string(s->patches.size()) + " patches of " +
+                      length_text(s->smallest) + " to " + length_text(s->largest) + " " +
+                      scene.unit.symbol + ", " + std::to_string(s->sweeps) + " rounds)";
   } else {
     interreflection = choices.direct_only ? "left out on request (--direct-only)"
                                           : "none: nothing in the scene reflects";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "shaders/constants.h"
@@ -224,8 +225,14 @@ double landed_fraction(const RadiositySolution& s, const Landing& l, const Hidin
     const Vec3 o = ray_end(f, from);
     if (!s.rays->first_hit(to_d(o), to_d(d), std::numeric_limits<double>::infinity(), hit))
       continue;
+    // An object that is no reflecting element takes the light where it
+    // lands (a scene left in the host by an earlier run in the same
+    // process is one); only the open sky loses it.
     const int e = l.element_of[hit.object];
-    if (e < 0) continue;
+    if (e < 0) {
+      ++landed;
+      continue;
+    }
     const Vec3 nrm = from_d(s.rays->normal_at(hit, to_d(o + d * hit.t)));
     const int kind = l.front_of[size_t(e)];
     const bool behind = kind == 2 ? dot(nrm, d) > 0 : kind == 1 && dot(l.front[size_t(e)], d) > 0;
