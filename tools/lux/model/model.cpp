@@ -383,6 +383,7 @@ void Model::add_light(const LightDesc& d) {
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
   light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
+  light.opening_reflectance = d.opening_reflectance;
   const Frame frame = light_frame(d.position, d.aim, d.spin);
 
   refhost::LightDesc host;
@@ -514,6 +515,7 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
   light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
+  light.opening_reflectance = d.opening_reflectance;
   light.emitter.kind = Emitter::Solid;
   light.emitter.solid = d.solid;
 

@@ -37,6 +37,7 @@ struct Light {
   double maintenance_factor = 1.0;  // maintained values are this fraction of new ones
   std::unique_ptr<refhost::ShaderInstance> shader;
   Emitter emitter;
+  double opening_reflectance = 0;  // of the emitting face, to light that comes back to it
   // The flux the parameters state, in lumen, when the intensity is given as
   // a flux (lumen, or watt times the efficacy) without a profile.
   std::optional<double> stated_flux;

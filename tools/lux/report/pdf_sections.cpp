@@ -171,10 +171,13 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
       "surfaces directly is partly absorbed there and partly reflected on; what is reflected "
       "away from every reflecting surface is lost, and what the iteration left unshot is "
       "neither.");
-  balance.notes.push_back(std::to_string(s->patches.size()) + " patches of about " +
-                          length_text(scene.interreflection.patch_size) + " " + scene.unit.symbol +
-                          ", " + std::to_string(s->sweeps) + " sweeps to a residual of " +
-                          number(scene.interreflection.residual, "%g") + " of the direct flux.");
+  balance.notes.push_back(
+      std::to_string(s->patches.size()) + " patches of " + length_text(s->smallest) + " to " +
+      length_text(s->largest) + " " + scene.unit.symbol + " (estimated error " +
+      number(s->estimated_error, "%.2g") + " at an accuracy of " +
+      number(scene.interreflection.accuracy, "%g") + "), " + std::to_string(s->sweeps) +
+      " rounds to a residual of " + number(scene.interreflection.residual, "%g") +
+      " of the direct flux" + (s->converged ? "." : ", stopped at the round cap before it."));
   if (to_new != 1.0)
     balance.notes.push_back(
         "The interreflection is worked out with maintained light; its lumen are divided by the "
@@ -265,10 +268,11 @@ std::vector<std::pair<std::string, std::string>> report_settings(const Model& mo
 
   std::string interreflection;
   if (const RadiositySolution* s = info.interreflection) {
-    interreflection =
-        "radiosity, patches of about " + length_text(scene.interreflection.patch_size) + " " +
-        scene.unit.symbol + ", residual " + number(scene.interreflection.residual, "%g") + " (" +
-        std::to_string(s->patches.size()) + " patches, " + std::to_string(s->sweeps) + " sweeps)";
+    interreflection = "radiosity, accuracy " + number(scene.interreflection.accuracy, "%g") +
+                      ", residual " + number(scene.interreflection.residual, "%g") + " (" +
+                      std::to_string(s->patches.size()) + " patches of " +
+                      length_text(s->smallest) + " to " + length_text(s->largest) + " " +
+                      scene.unit.symbol + ", " + std::to_string(s->sweeps) + " rounds)";
   } else {
     interreflection = choices.direct_only ? "left out on request (--direct-only)"
                                           : "none: nothing in the scene reflects";

@@ -103,12 +103,20 @@ json interreflection_json(const Model& model, const RunInfo& info) {
   if (s == nullptr) return json();
   const Scene& scene = model.scene();
   json j;
-  j["patch_size"] = scene.interreflection.patch_size;
+  j["accuracy"] = scene.interreflection.accuracy;
+  j["patch_size"] =
+      scene.interreflection.patch_size > 0 ? json(scene.interreflection.patch_size) : json();
   j["residual"] = scene.interreflection.residual;
   j["patches"] = s->patches.size();
+  j["pieces"] = s->tree.size();
+  j["links"] = s->links;
+  j["smallest_patch"] = s->smallest;
+  j["largest_patch"] = s->largest;
+  j["estimated_error"] = s->estimated_error;
   j["sweeps"] = s->sweeps;
+  j["converged"] = s->converged;
   j["seconds"] = {{"direct", s->direct_seconds},
-                  {"form_factors", s->form_factor_seconds},
+                  {"links", s->form_factor_seconds},
                   {"solve", s->solve_seconds}};
   const FluxBalance b = balance_in_new_lumen(*s);
   const PhotonBalance* photons = info.photon_balance;
@@ -122,6 +130,8 @@ json interreflection_json(const Model& model, const RunInfo& info) {
     x["area"] = el.area;
     x["absorbed_lm"] = b.absorbed[e];
     x["photon_absorbed_lm"] = photons != nullptr ? json(photons->absorbed.at(e)) : json();
+    x["photon_standard_error_lm"] =
+        photons != nullptr ? json(photons->absorbed_error.at(e)) : json();
     elements.push_back(x);
   }
   j["elements"] = elements;
@@ -169,19 +179,22 @@ void print_interreflection(std::ostream& out, const Model& model,
   }
   if (s != nullptr) {
     std::snprintf(line, sizeof line,
-                  "\ninterreflection: %zu patches of %g %s, %d sweeps; direct light %.2f s, form "
-                  "factors %.2f s, solve %.2f s\n",
-                  s->patches.size(), scene.interreflection.patch_size, scene.unit.symbol.c_str(),
-                  s->sweeps, s->direct_seconds, s->form_factor_seconds, s->solve_seconds);
+                  "\ninterreflection: %zu patches of %.3g to %.3g %s, %zu links, estimated error "
+                  "%.2g (accuracy %g), %d rounds%s; direct light %.2f s, links %.2f s, solve "
+                  "%.2f s\n",
+                  s->patches.size(), s->smallest, s->largest, scene.unit.symbol.c_str(), s->links,
+                  s->estimated_error, scene.interreflection.accuracy, s->sweeps,
+                  s->converged ? "" : " (NOT CONVERGED: stopped at the round cap)",
+                  s->direct_seconds, s->form_factor_seconds, s->solve_seconds);
     out << line;
     const PhotonBalance* photons = info.photon_balance;
-    std::snprintf(line, sizeof line, "%-24s %6s %10s %14s %14s %8s\n", "absorbed by", "rho", "area",
-                  "radiosity lm", "photons lm", "diff");
+    std::snprintf(line, sizeof line, "%-24s %6s %10s %14s %14s %8s %9s\n", "absorbed by", "rho",
+                  "area", "radiosity lm", "photons lm", "diff", "in sigma");
     out << line;
     const FluxBalance b = balance_in_new_lumen(*s);
     for (size_t e = 0; e < s->elements.size(); ++e) {
       const ReflectingElement& el = s->elements[e];
-      std::string ph = "-", diff = "-";
+      std::string ph = "-", diff = "-", sigmas = "-";
       if (photons != nullptr) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%.1f", photons->absorbed[e]);
@@ -191,10 +204,16 @@ void print_interreflection(std::ostream& out, const Model& model,
                         100 * (photons->absorbed[e] - b.absorbed[e]) / b.absorbed[e]);
           diff = buf;
         }
+        // How many of the photons' standard errors the two differ by.
+        if (photons->absorbed_error[e] > 0) {
+          std::snprintf(buf, sizeof buf, "%+.1f",
+                        (b.absorbed[e] - photons->absorbed[e]) / photons->absorbed_error[e]);
+          sigmas = buf;
+        }
       }
-      std::snprintf(line, sizeof line, "%-24.24s %6.2f %10.2f %14.1f %14s %8s\n", el.name.c_str(),
-                    el.reflectance, el.area / scene.unit.area_factor(), b.absorbed[e], ph.c_str(),
-                    diff.c_str());
+      std::snprintf(line, sizeof line, "%-24.24s %6.2f %10.2f %14.1f %14s %8s %9s\n",
+                    el.name.c_str(), el.reflectance, el.area / scene.unit.area_factor(),
+                    b.absorbed[e], ph.c_str(), diff.c_str(), sigmas.c_str());
       out << line;
     }
     const std::optional<double> emitted = emitted_flux(model, info);
@@ -204,11 +223,15 @@ void print_interreflection(std::ostream& out, const Model& model,
       std::snprintf(line, sizeof line, " emitted %.1f lm,", *emitted);
       out << line;
     }
-    std::snprintf(line, sizeof line, " on reflecting surfaces directly %.1f lm, absorbed %.1f lm",
-                  b.direct, absorbed);
+    std::snprintf(line, sizeof line,
+                  " on reflecting surfaces directly %.1f lm, absorbed %.1f lm, reflected and "
+                  "lost %.1f lm, not yet passed on %.1f lm%s",
+                  b.direct, absorbed, b.reflected_lost, b.unshot,
+                  s->converged ? "" : " (the iteration stopped at its cap)");
     out << line;
     if (emitted) {
-      std::snprintf(line, sizeof line, ", escaped %.1f lm (%.2f%%)", *emitted - absorbed,
+      std::snprintf(line, sizeof line, "; emitted less absorbed %.1f lm (%.2f%%)",
+                    *emitted - absorbed,
                     *emitted > 0 ? 100 * (*emitted - absorbed) / *emitted : 0.0);
       out << line;
     } else {

@@ -237,6 +237,15 @@ double reflectance(Object& o, double fallback = kOtherReflectance) {
   return r;
 }
 
+// What a luminaire's emitting face reflects of the light that comes back to
+// it: absorbed (0) unless the scene gives a diffuser's value.
+double opening_reflectance(Object& o) {
+  const double r = o.number("opening_reflectance", 0.0);
+  if (!(r >= 0 && r < 1))
+    o.where().fail("\"opening_reflectance\" must lie in [0, 1): at least 0 and below 1");
+  return r;
+}
+
 // A maintenance factor: the fraction of the new light still given at the
 // end of the maintenance cycle, above 0 and at most 1.
 double maintenance_factor(Object& o) {
@@ -266,11 +275,24 @@ double non_negative(Object& o, const std::string& key, double fallback) {
 
 // The keys each kind of object of the scene file may have.
 constexpr std::initializer_list<const char*> kProfileKeys = {"name", "file", "format", "shader"};
-constexpr std::initializer_list<const char*> kLightKeys = {
-    "name",           "type",       "shape",   "size",   "radius",
-    "length",         "position",   "aim",     "spin",   "decay",
-    "spot_direction", "cone_angle", "samples", "shader", "maintenance_factor",
-    "array",          "flux"};
+constexpr std::initializer_list<const char*> kLightKeys = {"name",
+                                                           "type",
+                                                           "shape",
+                                                           "size",
+                                                           "radius",
+                                                           "length",
+                                                           "position",
+                                                           "aim",
+                                                           "spin",
+                                                           "decay",
+                                                           "spot_direction",
+                                                           "cone_angle",
+                                                           "samples",
+                                                           "shader",
+                                                           "maintenance_factor",
+                                                           "array",
+                                                           "flux",
+                                                           "opening_reflectance"};
 constexpr std::initializer_list<const char*> kArrayKeys = {"rows", "columns", "spacing", "offset"};
 constexpr std::initializer_list<const char*> kObjectLightKeys = {"name",
                                                                  "shape",
@@ -287,7 +309,8 @@ constexpr std::initializer_list<const char*> kObjectLightKeys = {"name",
                                                                  "shader",
                                                                  "object_shader",
                                                                  "maintenance_factor",
-                                                                 "flux"};
+                                                                 "flux",
+                                                                 "opening_reflectance"};
 constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
@@ -296,7 +319,8 @@ constexpr std::initializer_list<const char*> kSurfaceKeys = {
     "role", "reflectance", "polygon", "holes", "margin",  "task_areas"};
 constexpr std::initializer_list<const char*> kRoomKeys = {"position", "size", "spacing", "faces"};
 constexpr std::initializer_list<const char*> kRoomFaceKeys = {"reflectance", "spacing"};
-constexpr std::initializer_list<const char*> kInterreflectionKeys = {"patch_size", "residual"};
+constexpr std::initializer_list<const char*> kInterreflectionKeys = {"accuracy", "patch_size",
+                                                                     "residual"};
 constexpr std::initializer_list<const char*> kTaskKeys = {"name", "corner", "size", "surrounding",
                                                           "background"};
 constexpr std::initializer_list<const char*> kObserverKeys = {"name", "position", "directions"};
@@ -430,6 +454,7 @@ std::vector<LightDesc> light(const json& j, const Where& where, size_t index) {
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   if (o.has("maintenance_factor")) l.maintenance_factor = maintenance_factor(o);
   if (o.has("flux")) l.flux = positive(o, "flux");
+  l.opening_reflectance = opening_reflectance(o);
   l.shader = shader_fields(o, "shader");
   std::vector<LightDesc> out;
   if (o.has("array")) {
@@ -450,6 +475,7 @@ ObjectLightDesc object_light(const json& j, const Where& where, size_t index) {
   if (o.has("samples")) l.samples = count(o, "samples", 1, 1 << 20);
   if (o.has("maintenance_factor")) l.maintenance_factor = maintenance_factor(o);
   if (o.has("flux")) l.flux = positive(o, "flux");
+  l.opening_reflectance = opening_reflectance(o);
   l.shader = shader_fields(o, "shader");
   l.object_shader = shader_fields(o, "object_shader");
   o.finish();
@@ -472,7 +498,6 @@ OccluderDesc occluder(const json& j, const Where& where, size_t index) {
 constexpr double kMostGridPoints = 4e6;
 // Defaults in metres, converted to the scene's unit.
 constexpr double kRoomGridSpacingMetres = 0.5;
-constexpr double kPatchSizeMetres = 0.25;
 
 void check_grid_size(Object& o, const SurfaceDesc& s) {
   if (s.standard_spacing) return;  // the standard's rule gives few points
@@ -663,12 +688,14 @@ std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit
   return out;
 }
 
-Interreflection interreflection(const json& j, const Where& where, const SceneUnit& unit) {
+Interreflection interreflection(const json& j, const Where& where) {
   Interreflection r;
-  r.patch_size = kPatchSizeMetres / unit.metres;
   if (j.is_null()) return r;
   Object o(j, where.in("interreflection"), kInterreflectionKeys);
-  r.patch_size = positive(o, "patch_size", r.patch_size);
+  if (o.has("patch_size")) r.patch_size = positive(o, "patch_size");
+  r.accuracy = positive(o, "accuracy", r.accuracy);
+  if (r.accuracy > kCoarsestInterreflectionAccuracy || r.accuracy < kFinestInterreflectionAccuracy)
+    o.where().fail("\"accuracy\" must lie between 0.0001 and 0.2");
   r.residual = positive(o, "residual", r.residual);
   if (r.residual > 1e-3) o.where().fail("\"residual\" must be at most 0.001");
   o.finish();
@@ -895,8 +922,8 @@ Scene parse_scene(const std::string& text, const std::string& file,
     scene.surfaces = room(o.raw("room"), where, scene.unit);
     for (const auto& f : scene.surfaces) surface_names.push_back(f.name);
   }
-  scene.interreflection = interreflection(
-      o.has("interreflection") ? o.raw("interreflection") : json(), where, scene.unit);
+  scene.interreflection =
+      interreflection(o.has("interreflection") ? o.raw("interreflection") : json(), where);
   for (const char* key :
        {"profiles", "lights", "light_objects", "occluders", "surfaces", "meshes", "points"}) {
     if (!o.has(key)) continue;

@@ -67,6 +67,10 @@ struct LightDesc {
   // absent.
   std::optional<double> maintenance_factor;
   std::optional<double> flux;  // lumen the light is scaled to emit
+  // What the emitting face reflects of the light that falls back on it: 0
+  // takes it as absorbed, as a luminaire's opening is taken; a diffuser may
+  // give its own value.
+  double opening_reflectance = 0;
   ShaderFields shader;
 };
 
@@ -95,6 +99,7 @@ struct ObjectLightDesc {
   int samples = 0;
   std::optional<double> maintenance_factor;  // the scene's when absent
   std::optional<double> flux;                // lumen the light is scaled to emit
+  double opening_reflectance = 0;            // as LightDesc's
   ShaderFields shader;                       // the area light's fields
   ShaderFields object_shader;                // further zel_light_object fields
 };
@@ -146,9 +151,16 @@ constexpr double kWallReflectance = 0.5;
 constexpr double kFloorReflectance = 0.2;
 constexpr double kOtherReflectance = 0.5;
 
-// The interreflection settings of a scene.
+// The interreflection settings of a scene. The solution is refined until
+// each exchange of light between two pieces of surface carries less than
+// `accuracy` of a typical piece's light; `patch_size`, when set, is the
+// largest edge a piece may keep.
+constexpr double kInterreflectionAccuracy = 0.01;
+constexpr double kFinestInterreflectionAccuracy = 1e-4;
+constexpr double kCoarsestInterreflectionAccuracy = 0.2;
 struct Interreflection {
-  double patch_size = 0;   // scene units; edge of the patches reflecting surfaces are cut into
+  double accuracy = kInterreflectionAccuracy;  // relative
+  double patch_size = 0;                       // scene units; 0: no bound
   double residual = 1e-5;  // stop when the unshot flux is below this fraction of the direct flux
 };
 

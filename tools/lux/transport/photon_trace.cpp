@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "shaders/constants.h"
+#include "tools/lux/transport/hierarchy.h"
 #include "tools/lux/transport/progress.h"
 
 namespace lux {
@@ -55,6 +56,21 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
       front[e] = dot(plane, d.normal) >= 0 ? plane : -plane;
     }
 
+  // The luminaire openings on each element's faces: a photon that meets
+  // the surface where an opening covers it meets the opening.
+  std::vector<std::vector<int>> openings(elements.size());
+  for (const Face& f : solution.faces)
+    for (int o : f.openings) openings[size_t(f.surface.element)].push_back(o);
+  const auto opening_at = [&](int e, Vec3 p, Vec3 d) {
+    for (int o : openings[size_t(e)]) {
+      const ReflectingSurface& r = solution.faces[size_t(o)].surface;
+      if (dot(r.normal, d) < 0 &&
+          std::fabs(dot(p - r.polygon[0], r.normal)) <= 10 * rays.margin() && covers(r, p))
+        return r.element;
+    }
+    return -1;
+  };
+
   const auto& lights = model.lights();
   const int chunks = (photons + kChunk - 1) / kChunk;
   // Per (light, chunk): absorbed per element, then elsewhere, escaped, emitted.
@@ -92,7 +108,7 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
                 tally[escaped] += w;
                 break;
               }
-              const int e = element_of[hit.object];
+              int e = element_of[hit.object];
               Vec3 nrm = from_d(rays.normal_at(hit, to_d(o + d * hit.t)));
               // One-sided surfaces reflect from their front only: a
               // surface by its normal, a mesh by its triangle's winding.
@@ -104,7 +120,11 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
                 tally[elsewhere] += w;
                 break;
               }
-              const double rho = mesh >= 0
+              const int opening =
+                  openings[size_t(e)].empty() ? -1 : opening_at(e, o + d * hit.t, d);
+              if (opening >= 0) e = opening;
+              const double rho = opening >= 0 ? elements[size_t(e)].reflectance
+                                 : mesh >= 0
                                      ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
                                      : elements[size_t(e)].reflectance;
               if (w * rho < spent || bounce == kMostBounces) {
@@ -129,6 +149,7 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
   PhotonBalance b;
   b.photons = static_cast<long long>(photons) * static_cast<long long>(lights.size());
   b.absorbed.assign(elements.size(), 0.0);
+  b.absorbed_error.assign(elements.size(), 0.0);
   for (size_t w = 0; w < lights.size() * size_t(chunks); ++w) {
     const double* t = &tallies[w * width];
     for (size_t e = 0; e < elements.size(); ++e) b.absorbed[e] += t[e];
@@ -136,6 +157,23 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
     b.escaped += t[escaped];
     b.emitted += t[emitted];
   }
+  // The variance of a light's sum over its batches: the batches' spread
+  // about their mean, times their number (a short last batch is scaled up
+  // to a whole one for this).
+  for (size_t l = 0; l < lights.size() && chunks > 1; ++l)
+    for (size_t e = 0; e < elements.size(); ++e) {
+      double sum = 0, squares = 0;
+      for (int c = 0; c < chunks; ++c) {
+        const double size = double(std::min(kChunk, photons - c * kChunk)) / kChunk;
+        const double t = tallies[(l * size_t(chunks) + size_t(c)) * width + e] / size;
+        sum += t;
+        squares += t * t;
+      }
+      const double mean = sum / chunks;
+      const double spread = std::max(0.0, squares / chunks - mean * mean) * chunks / (chunks - 1);
+      b.absorbed_error[e] += spread * chunks;
+    }
+  for (double& v : b.absorbed_error) v = std::sqrt(v);
   return b;
 }
 

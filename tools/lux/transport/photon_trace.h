@@ -10,9 +10,12 @@
 namespace lux {
 
 struct PhotonBalance {
-  long long photons = 0;          // emitted, all lights together
-  double emitted = 0;             // lumen
-  std::vector<double> absorbed;   // lumen, per element of the radiosity solution
+  long long photons = 0;         // emitted, all lights together
+  double emitted = 0;            // lumen
+  std::vector<double> absorbed;  // lumen, per element of the radiosity solution
+  // The standard error of each element's absorbed lumen, from the spread
+  // of the photons' batches (each light's batches are independent).
+  std::vector<double> absorbed_error;
   double absorbed_elsewhere = 0;  // lumen, by traced objects that are not reflecting elements
   double escaped = 0;             // lumen that left the scene
 };

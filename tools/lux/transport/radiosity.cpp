@@ -1,12 +1,17 @@
-// Patch radiosity: direct light on the patches, form factors, the shooting
-// iteration and the gathering of interreflected light at any point.
+// The interreflection's solution: the surfaces cut into roots, the direct
+// light on their pieces, the links, the flux each piece's links pass on
+// scaled to what truly leaves it, and the iteration that passes the light
+// on until it is spent.
 #include "tools/lux/transport/radiosity.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
+#include "shaders/constants.h"
+#include "tools/lux/transport/hierarchy.h"
 #include "tools/lux/transport/progress.h"
 
 namespace lux {
@@ -16,19 +21,11 @@ namespace {
 using refhost::Vec3d;
 using Clock = std::chrono::steady_clock;
 
-// The form factors are held as a full matrix of doubles: this many patches
-// take 200 MB.
-constexpr int kMostPatches = 5000;
-// Objects that may stand between two faces, listed on the stack; more than
-// this and every object is tried.
-constexpr int kBlockerCapacity = 64;
-// Patches per unit of parallel work.
-constexpr int kPatchChunk = 32;
 // A point closer than this fraction of the scene's extent to a plane lies on it.
 constexpr double kPlaneFraction = 1e-9;
-// The shooting iteration gives up after this many sweeps (each sweep
-// shoots at least the fraction 1 − ρmax of what is unshot).
-constexpr int kMostSweeps = 10000;
+// The iteration gives up after this many rounds (each passes on at most
+// the fraction ρmax of what is left) and says so.
+constexpr int kMostRounds = 10000;
 // Quadrature points per side of a patch for the form factor to another
 // patch, by the distance between their centres in units of the larger
 // patch's size: near pairs vary across the patch, far ones do not.
@@ -38,52 +35,37 @@ struct Quadrature {
 };
 constexpr Quadrature kQuadrature[] = {{1.2, 8}, {2.0, 4}, {4.0, 2}};
 constexpr int kMostQuadraturePoints = 64;
-// The symmetric balancing of the exchanges stops when every row's sum is
-// this close to its target, when all rows together are within
-// kBalancedExchange of theirs (the differences added up over the targets
-// added up: with the patches about evenly lit, light made or lost between
-// them is then below a millionth of what they pass on, far below the error
-// of the factors themselves), or after so many rounds. The second ends it
-// where a few patches in a nearly closed nook (under a desk, behind a
-// cabinet) would approach their targets slowly and hold every round up.
-constexpr double kBalancedRows = 1e-12;
-constexpr double kBalancedExchange = 1e-6;
-constexpr int kMostBalancingRounds = 200;
-// Direct light is taken at m × m points of a patch, m the patch's size over
-// this fraction of its distance to the nearest light (at most
-// kMostDirectPoints): the light on a patch near a luminaire changes across
-// it, and the flux it receives is the mean over it.
-constexpr double kDirectPointSpacing = 0.1;
-constexpr int kMostDirectPoints = 4;
+// The smallest piece: this fraction of the scene's least extent (the
+// height of a room), the scale on which interreflected light changes.
+constexpr double kSmallestPiece = 1.0 / 64;
+// An exchange is refined while its error exceeds the accuracy times the
+// flux a square of this fraction of the least extent receives on average:
+// the accuracy then means the same in a small office and on a large floor.
+constexpr double kReferencePiece = 0.25;
+// The direct light is cut finer than the exchanges by this factor (it is
+// the source of all the rest), and a light is skipped on a piece where its
+// bound is below this fraction of the direct bound.
+constexpr double kDirectShare = 0.05;
+constexpr double kSkipShare = 0.05;
+// Rays from each patch that find out how much of its light lands on a
+// reflecting surface (the rest leaves the scene).
+constexpr int kEscapeRays = 16;
+// Bytes the solution takes per element, and links per element, for the
+// estimate made before it is built.
+constexpr double kBytesPerElement = sizeof(Element) + sizeof(Patch) + 12 * sizeof(double);
+constexpr double kLinksPerElement = 24;
+constexpr double kBytesPerLink = sizeof(Link) + sizeof(RefinedLink);
+// Rounds the progress bar of the iteration counts on (a room of mean
+// reflectance 0.6 needs about this many to a residual of 10⁻⁵).
+constexpr int kExpectedRounds = 25;
+// Elements per unit of parallel work in the iteration.
+constexpr int kChunk = 1024;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
+Vec3 from_d(const Vec3d& a) { return {a.x, a.y, a.z}; }
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Where rays leave or reach a point of a face: on the true sphere for the
-// flat pieces that stand in for one, so that the sphere traced in the host
-// does not shade its own pieces.
-Vec3 ray_end(const Face& f, Vec3 p) {
-  if (!f.surface.on_sphere) return p;
-  return f.surface.sphere_center + normalize(p - f.surface.sphere_center) * f.surface.sphere_radius;
-}
-
-// The objects that may stand between the point sets a and b, written to
-// `out`; the list of all objects when there are too many for it.
-const uint32_t* blockers(const RadiositySolution& s, const Vec3d* a, size_t na, const Vec3d* b,
-                         size_t nb, uint32_t* out, size_t& count) {
-  count = 0;
-  for (size_t i = 0; i < s.rays->size(); ++i) {
-    if (!s.rays->may_cross(i, a, na, b, nb)) continue;
-    if (count == kBlockerCapacity) {
-      count = s.all_objects.size();
-      return s.all_objects.data();
-    }
-    out[count++] = static_cast<uint32_t>(i);
-  }
-  return out;
 }
 
 // Whether some corner of `to` lies in front of the plane of `from`.
@@ -133,332 +115,193 @@ int quadrature_for(const Patch& a, const Patch& b) {
   return 1;
 }
 
-// Where a light sits and how far its emitter reaches from there.
-struct LightBounds {
-  Vec3 center;
-  double reach = 0;
+// The bounds of the scene's reflecting surfaces.
+void bounds(const std::vector<ReflectingSurface>& surfaces, Vec3& lo, Vec3& hi) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  lo = {inf, inf, inf};
+  hi = {-inf, -inf, -inf};
+  for (const ReflectingSurface& f : surfaces)
+    for (const Vec3& c : f.polygon) {
+      lo = {std::min(lo.x, c.x), std::min(lo.y, c.y), std::min(lo.z, c.z)};
+      hi = {std::max(hi.x, c.x), std::max(hi.y, c.y), std::max(hi.z, c.z)};
+    }
+}
+
+// The scene's least extent: the scale of the changes of interreflected
+// light (a room's height).
+double least_extent(Vec3 lo, Vec3 hi) {
+  const Vec3 e = hi - lo;
+  const double least = std::min({e.x, e.y, e.z}), most = std::max({e.x, e.y, e.z});
+  // A flat scene (one floor, no walls) takes a tenth of its size.
+  return least > 0 ? least : 0.1 * most;
+}
+
+// Pieces each surface is cut into by the patch_size bound, reckoned in
+// doubles so that no count can overflow.
+double roots_for(const ReflectingSurface& f, double size) {
+  if (!(size > 0)) return 1;
+  const auto& p = f.polygon;
+  if (p.size() == 4) {
+    const double nu = std::max(1.0, std::ceil(length(p[1] - p[0]) / size));
+    const double nv = std::max(1.0, std::ceil(length(p[3] - p[0]) / size));
+    return nu * nv;
+  }
+  double n = 0;
+  for (size_t k = 1; k + 1 < p.size(); ++k) {
+    const double longest =
+        std::max({length(p[k] - p[0]), length(p[k + 1] - p[k]), length(p[0] - p[k + 1])});
+    const double m = std::max(1.0, std::ceil(longest / size));
+    n += m * m;
+  }
+  return n;
+}
+
+double polygon_area(const std::vector<Vec3>& p) {
+  Vec3 sum{};
+  for (size_t k = 1; k + 1 < p.size(); ++k) sum = sum + cross(p[k] - p[0], p[k + 1] - p[0]);
+  return 0.5 * length(sum);
+}
+
+// Which element each traced object is, and whether a ray meeting it from
+// direction d meets its reflecting front.
+struct Landing {
+  std::vector<int> element_of;
+  std::vector<int> front_of;  // per element: 1 a one-sided surface, 2 a mesh, 0 any side
+  std::vector<Vec3> front;
 };
 
-LightBounds bounds_of(const Light& light) {
-  const Emitter& e = light.emitter;
-  LightBounds b{e.frame.origin, 0};
-  switch (e.kind) {
-    case Emitter::None:
-      break;
-    case Emitter::Rectangle:
-      b.reach = std::sqrt(e.half_u * e.half_u + e.half_v * e.half_v);
-      break;
-    case Emitter::Disc:
-    case Emitter::Sphere:
-      b.reach = e.radius;
-      break;
-    case Emitter::Cylinder:
-      b.reach = std::sqrt(e.radius * e.radius + e.half_length * e.half_length);
-      break;
-    case Emitter::Solid: {
-      const SolidDesc& g = e.solid;
-      if (g.kind == SolidDesc::Rectangle) {
-        b.center = g.corner + (g.u + g.v) * 0.5;
-        b.reach = 0.5 * length(g.u + g.v) + 0.5 * length(g.u - g.v);
-      } else if (g.kind == SolidDesc::Box) {
-        b.center = (g.min + g.max) * 0.5;
-        b.reach = 0.5 * length(g.max - g.min);
-      } else {
-        b.center = g.center;
-        b.reach = g.radius;
-      }
-      break;
+Landing landing(const Model& model, const RadiositySolution& s) {
+  Landing l;
+  const refhost::RayScene& rays = *s.rays;
+  l.element_of.assign(rays.size(), -1);
+  for (size_t i = 0; i < rays.size(); ++i)
+    for (size_t e = 0; e < s.elements.size(); ++e)
+      if (s.elements[e].instance != 0 && s.elements[e].instance == rays.instance(i))
+        l.element_of[i] = static_cast<int>(e);
+  l.front_of.assign(s.elements.size(), 0);
+  l.front.assign(s.elements.size(), Vec3{});
+  for (size_t e = 0; e < s.elements.size(); ++e) {
+    if (s.elements[e].mesh >= 0) l.front_of[e] = 2;
+    if (s.elements[e].surface >= 0) {
+      const SurfaceDesc& d = model.scene().surfaces[size_t(s.elements[e].surface)];
+      const Vec3 plane = normalize(cross(d.u, d.v));
+      l.front[e] = dot(plane, d.normal) >= 0 ? plane : -plane;
+      l.front_of[e] = 1;
     }
   }
-  return b;
+  return l;
 }
 
-int direct_points_for(const Patch& p, const std::vector<LightBounds>& lights) {
-  double nearest = std::numeric_limits<double>::infinity();
-  for (const LightBounds& b : lights)
-    nearest = std::min(nearest, length(p.center - b.center) - b.reach);
-  if (!(nearest > 0)) return kMostDirectPoints;
-  const double m = std::ceil(std::sqrt(p.area) / (kDirectPointSpacing * nearest));
-  return static_cast<int>(std::clamp(m, 1.0, double(kMostDirectPoints)));
-}
-
-void direct_light(const Model& model, RadiositySolution& s, const RadiosityOptions& options) {
-  const auto& lights = model.lights();
-  const int n = static_cast<int>(s.patches.size());
-  s.direct.assign(s.patches.size(), 0.0);
-  std::vector<double> direct_new(s.patches.size(), 0.0);
-  std::vector<LightBounds> bounds;
-  for (const Light& l : lights) bounds.push_back(bounds_of(l));
-  Progress progress("direct light on patches", uint64_t(n), options.progress);
-  for_rows((n + kPatchChunk - 1) / kPatchChunk, options.threads,
-           [&](int chunk, refhost::ThreadContext& thread) {
-             const int end = std::min(n, (chunk + 1) * kPatchChunk);
-             for (int i = chunk * kPatchChunk; i < end; ++i) {
-               const Patch& p = s.patches[size_t(i)];
-               Vec3 points[kMostDirectPoints * kMostDirectPoints];
-               const int count = quadrature_points(p, direct_points_for(p, bounds), points);
-               double e = 0, e_new = 0;
-               for (int k = 0; k < count; ++k) {
-                 const Vec3 at = ray_end(s.faces[size_t(p.face)], points[k]);
-                 for (size_t l = 0; l < lights.size(); ++l) {
-                   thread.rng = sample_seed(0x7061746368, uint64_t(i) * 64 + uint64_t(k), l);
-                   thread.sample_index = 0;
-                   const double lux = point_lux(lights[l], at, p.normal, thread);
-                   e += lights[l].maintenance_factor * lux;  // the room as maintained
-                   e_new += lux;
-                 }
-               }
-               s.direct[size_t(i)] = e / count;
-               direct_new[size_t(i)] = e_new / count;
-             }
-             progress.add(uint64_t(end - chunk * kPatchChunk));
-           });
-  // Reflected light is linear in the light that starts it: with every light
-  // sharing one maintenance factor this ratio turns the maintained
-  // interreflection into the new one exactly; with factors per light it is
-  // the flux-weighted mean.
-  double flux = 0, flux_new = 0;
-  for (size_t i = 0; i < s.patches.size(); ++i) {
-    flux += s.direct[i] * s.patches[i].area;
-    flux_new += direct_new[i] * s.patches[i].area;
+// The fraction of a patch's light that lands on the front of a reflecting
+// surface: rays in cosine-weighted directions, stratified, from its open
+// sample points. In a closed room every ray lands.
+double landed_fraction(const RadiositySolution& s, const Landing& l, const Hiding& hiding,
+                       const Patch& p) {
+  Vec3 points[4];
+  sample_points(p, points);
+  const Face& f = s.faces[size_t(p.face)];
+  const Vec3 n = p.normal;
+  const Vec3 ref = std::fabs(n.x) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+  const Vec3 a = normalize(ref - n * dot(ref, n)), b = cross(n, a);
+  // A turn of the strata per patch, from where it is, so that neighbours
+  // do not all miss the same gap.
+  const double turn = double(sample_seed(uint64_t(std::fabs(p.center.x) * 1e6),
+                                         uint64_t(std::fabs(p.center.y) * 1e6),
+                                         uint64_t(std::fabs(p.center.z) * 1e6)) >>
+                             11) *
+                      (1.0 / 9007199254740992.0);
+  int sent = 0, landed = 0;
+  constexpr int kSide = 4;  // kEscapeRays = kSide²
+  for (int k = 0; k < kEscapeRays; ++k) {
+    const Vec3 from = points[k % 4];
+    if (!is_open(s, hiding, p.face, from)) continue;
+    const double u1 = (k / kSide + 0.5) / kSide;
+    const double u2 = std::fmod((k % kSide + 0.5) / kSide + turn, 1.0);
+    const double r = std::sqrt(u1), phi = zel::k2Pi * u2;
+    const Vec3 d = normalize(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) +
+                             n * std::sqrt(std::max(0.0, 1 - u1)));
+    ++sent;
+    refhost::RayScene::Hit hit;
+    const Vec3 o = ray_end(f, from);
+    if (!s.rays->first_hit(to_d(o), to_d(d), std::numeric_limits<double>::infinity(), hit))
+      continue;
+    // An object that is no reflecting element takes the light where it
+    // lands (a scene left in the host by an earlier run in the same
+    // process is one); only the open sky loses it.
+    const int e = l.element_of[hit.object];
+    if (e < 0) {
+      ++landed;
+      continue;
+    }
+    const Vec3 nrm = from_d(s.rays->normal_at(hit, to_d(o + d * hit.t)));
+    const int kind = l.front_of[size_t(e)];
+    const bool behind = kind == 2 ? dot(nrm, d) > 0 : kind == 1 && dot(l.front[size_t(e)], d) > 0;
+    if (!behind) ++landed;
   }
-  s.new_over_maintained = flux > 0 ? flux_new / flux : 1.0;
+  return sent == 0 ? 1.0 : double(landed) / sent;
 }
 
-// Calls work(i) for every row i of an n × n matrix whose row i also writes
-// column i below the diagonal. Neighbouring columns share cache lines, so
-// rows go to the threads in runs of kPatchChunk: two threads then meet only
-// on the line at the edge of their runs, instead of sending every line of a
-// column back and forth between their cores.
-template <typename Work>
-void for_row_runs(size_t n, int threads, const Work& work) {
-  const int runs = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
-  for_rows(runs, threads, [&](int run, refhost::ThreadContext&) {
-    const size_t end = std::min(n, size_t(run + 1) * kPatchChunk);
-    for (size_t i = size_t(run) * kPatchChunk; i < end; ++i) work(i);
-  });
-}
-
-// y = K·x for a symmetric K with a zero diagonal, reading only the upper
-// triangle: the balancing multiplies the whole matrix every round, and each
-// pair is then read from memory once instead of twice. Row i adds
-// K_ij·x_j to y_i and K_ij·x_i to y_j (j > i); the second part goes to the
-// run's own accumulator, and the runs are added up in order afterwards, so
-// the product is the same for any number of threads.
-struct SymmetricProduct {
-  explicit SymmetricProduct(size_t size)
-      : n(size),
-        runs((size + kPatchChunk - 1) / kPatchChunk),
-        below(runs * size, 0.0),
-        result(size, 0.0) {}
-
-  void multiply(const std::vector<double>& K, const std::vector<double>& x, int threads) {
-    for_rows(static_cast<int>(runs), threads, [&](int run, refhost::ThreadContext&) {
-      const size_t begin = size_t(run) * kPatchChunk;
-      const size_t end = std::min(n, begin + kPatchChunk);
-      double* const acc = below.data() + size_t(run) * n;
-      std::fill(acc + begin, acc + n, 0.0);
-      for (size_t i = begin; i < end; ++i) {
-        const double* const row = K.data() + i * n;
-        const double xi = x[i];
-        // Four partial sums along the row: one running sum would wait on
-        // the adder's latency at every element.
-        double along[4] = {0, 0, 0, 0};
-        size_t j = i + 1;
-        for (; j + 4 <= n; j += 4)
-          for (size_t l = 0; l < 4; ++l) {
-            along[l] += row[j + l] * x[j + l];
-            acc[j + l] += row[j + l] * xi;
-          }
-        for (; j < n; ++j) {
-          along[0] += row[j] * x[j];
-          acc[j] += row[j] * xi;
-        }
-        acc[i] += (along[0] + along[1]) + (along[2] + along[3]);
-      }
-    });
-    // y_i gathers the runs that reach it: its own and those before it.
-    for_row_runs(n, threads, [&](size_t i) {
-      double y = 0;
-      for (size_t r = 0; r <= i / kPatchChunk; ++r) y += below[r * n + i];
-      result[i] = y;
-    });
-  }
-
-  size_t n, runs;
-  std::vector<double> below;  // runs × n: each run's contributions, from its first row on
-  std::vector<double> result;
+// The hierarchy's nodes for the iteration: elements, then clusters; each
+// node's children with the share of received light each takes.
+struct Nodes {
+  size_t elements = 0, count = 0;
+  std::vector<int> first, child_count;  // children of node i: kids[first .. first + count)
+  std::vector<int> kids;
+  std::vector<double> share;
 };
 
-// Makes the one-sided exchanges K[i·n + j] = A_i F_ij symmetric while
-// keeping every row's sum. A row's sum is the more exact quantity: it adds
-// point-to-polygon factors that are exact for each quadrature point, so in
-// a closed room every row adds up to A_i to rounding, and no light is made
-// or lost between patches. The mean of K_ij and K_ji is scaled to those
-// sums symmetrically, K_ij·d_i·d_j (a symmetric Sinkhorn balancing), which
-// changes the exchanges by about their quadrature error only.
-void balance_exchanges(const RadiositySolution& s, std::vector<double>& K,
-                       const RadiosityOptions& options) {
-  const size_t n = s.patches.size();
-  std::vector<double> target(n, 0.0), scale(n, 1.0), sums(n, 0.0);
-  // Each row's sum from the patch's centre alone: the factors of one point
-  // to polygons that cover its view add up exactly. (Near pairs were
-  // worked out over more points; their visibility is kept.)
-  for_rows(static_cast<int>(n), options.threads, [&](int row, refhost::ThreadContext&) {
-    const size_t i = size_t(row);
-    const Patch& a = s.patches[i];
-    double sum = 0;
-    for (size_t j = 0; j < n; ++j) {
-      const double k = K[i * n + j];
-      if (k <= 0) continue;
-      const Patch& b = s.patches[j];
-      const int m = quadrature_for(a, b);
-      if (m == 1) {
-        sum += k;
-        continue;
+Nodes node_children(const RadiositySolution& s, const std::vector<double>& open_area) {
+  Nodes n;
+  n.elements = s.tree.size();
+  n.count = n.elements + s.clusters.size();
+  n.first.assign(n.count, 0);
+  n.child_count.assign(n.count, 0);
+  for (size_t i = 0; i < n.count; ++i) {
+    n.first[i] = static_cast<int>(n.kids.size());
+    int c[4];
+    int m = 0;
+    if (i < n.elements) {
+      const Element& e = s.tree[i];
+      if (e.child >= 0)
+        for (int k = 0; k < 4; ++k) c[m++] = e.child + k;
+    } else {
+      const Cluster& k = s.clusters[i - n.elements];
+      for (int h = 0; h < 2; ++h) {
+        if (h == 1 && k.child[1] == k.child[0]) break;
+        c[m++] = k.child[h] >= 0 ? static_cast<int>(n.elements) + k.child[h]
+                                 : s.roots[size_t(-1 - k.child[h])];
       }
-      const double centre =
-          point_to_polygon_factor(a.center, a.normal, b.corner.data(), b.corners, b.normal);
-      sum += k * centre / patch_factor(a, b, m);
     }
-    target[i] = sum;
-  });
-  for_row_runs(n, options.threads, [&](size_t i) {
-    for (size_t j = i + 1; j < n; ++j)
-      K[i * n + j] = K[j * n + i] = 0.5 * (K[i * n + j] + K[j * n + i]);
-  });
-  SymmetricProduct product(n);
-  for (int round = 0; round < kMostBalancingRounds; ++round) {
-    product.multiply(K, scale, options.threads);
-    for (size_t i = 0; i < n; ++i) sums[i] = scale[i] * product.result[i];
-    double worst = 0, off = 0, all = 0;
-    for (size_t i = 0; i < n; ++i) {
-      if (!(sums[i] > 0) || !(target[i] > 0)) continue;
-      worst = std::max(worst, std::fabs(sums[i] / target[i] - 1));
-      off += std::fabs(sums[i] - target[i]);
-      all += target[i];
-      scale[i] *= std::sqrt(target[i] / sums[i]);
+    double total = 0;
+    for (int k = 0; k < m; ++k) total += open_area[size_t(c[k])];
+    for (int k = 0; k < m; ++k) {
+      n.kids.push_back(c[k]);
+      n.share.push_back(total > 0 ? open_area[size_t(c[k])] / total : 0.0);
     }
-    if (worst < kBalancedRows || off <= kBalancedExchange * all) break;
+    n.child_count[i] = m;
   }
-  for_row_runs(n, options.threads, [&](size_t i) {
-    for (size_t j = i + 1; j < n; ++j)
-      K[i * n + j] = K[j * n + i] = K[i * n + j] * (scale[i] * scale[j]);
-  });
+  return n;
 }
 
-// Row i's exchanges with every later patch, and their reverses in column i:
-// each pair is worked out once, by the row of its first patch.
-void exchange_row(const RadiositySolution& s, size_t i, std::vector<double>& K) {
-  const size_t n = s.patches.size();
-  const Patch& a = s.patches[i];
-  const Face& fa = s.faces[size_t(a.face)];
-  const Vec3d a_end = to_d(ray_end(fa, a.center));
-  uint32_t list[kBlockerCapacity];
-  const uint32_t* blocking = nullptr;
-  size_t count = 0;
-  int listed_face = -1;
-  for (size_t j = i + 1; j < n; ++j) {
-    const Patch& b = s.patches[j];
-    if (b.face == a.face) continue;
-    double ab = 0, ba = 0;
-    one_sided_exchanges(a, b, s.plane_tolerance, ab, ba);
-    if (ab <= 0 && ba <= 0) continue;
-    const Face& fb = s.faces[size_t(b.face)];
-    if (b.face != listed_face) {
-      blocking = blockers(s, fa.corners.data(), fa.corners.size(), fb.corners.data(),
-                          fb.corners.size(), list, count);
-      listed_face = b.face;
-    }
-    const double v =
-        count == 0 ? 1.0
-                   : s.rays->transmission(a_end, to_d(ray_end(fb, b.center)), blocking, count);
-    K[i * n + j] = ab * v;
-    K[j * n + i] = ba * v;
-  }
-}
-
-// K[i·n + j] = A_i F_ij = A_j F_ji: the symmetric exchange between two
-// patches, each direction's factor worked out and the two averaged, times
-// the visibility between their centres.
-std::vector<double> exchange_matrix(const RadiositySolution& s, const RadiosityOptions& options) {
-  const size_t n = s.patches.size();
-  std::vector<double> K(n * n, 0.0);
-  Progress progress("form factors", uint64_t(n), options.progress);
-  for_row_runs(n, options.threads, [&](size_t i) {
-    exchange_row(s, i, K);
-    progress.add(1);
-  });
-  balance_exchanges(s, K, options);
-  return K;
-}
-
-// Shoots the unshot exitance of all patches at once, sweep after sweep,
-// until what is left unshot is below `residual` of the direct flux.
-void shoot(const Model& model, RadiositySolution& s, const std::vector<double>& K,
-           const RadiosityOptions& options) {
-  const size_t n = s.patches.size();
-  const double residual = model.scene().interreflection.residual;
-  std::vector<double> received(n), unshot(n), gathered(n, 0.0);
-  s.exitance.assign(n, 0.0);
-  double direct_flux = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const Patch& p = s.patches[i];
-    const double rho = s.faces[size_t(p.face)].surface.reflectance;
-    received[i] = s.direct[i] * p.area;
-    s.exitance[i] = unshot[i] = rho * s.direct[i];
-    direct_flux += received[i];
-  }
-  const auto unshot_flux = [&] {
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += unshot[i] * s.patches[i].area;
-    return sum;
+// Adds each node's children into it: elements from the leaves up (a
+// parent comes before its children), then the clusters, whose children
+// are later clusters or root elements.
+void pull(const Nodes& nodes, std::vector<double>& v) {
+  const auto gather = [&](size_t i) {
+    for (int k = 0; k < nodes.child_count[i]; ++k)
+      v[i] += v[size_t(nodes.kids[size_t(nodes.first[i] + k)])];
   };
-  double left = unshot_flux();
-  const int chunks = static_cast<int>((n + kPatchChunk - 1) / kPatchChunk);
-  s.sweeps = 0;
-  while (left > residual * direct_flux && left > 0 && s.sweeps < kMostSweeps) {
-    for_rows(chunks, options.threads, [&](int chunk, refhost::ThreadContext&) {
-      const size_t end = std::min(n, size_t(chunk + 1) * kPatchChunk);
-      for (size_t i = size_t(chunk) * kPatchChunk; i < end; ++i) {
-        const double* row = &K[i * n];
-        double sum = 0;
-        for (size_t j = 0; j < n; ++j) sum += row[j] * unshot[j];
-        gathered[i] = sum;
-      }
-    });
-    for (size_t i = 0; i < n; ++i) {
-      const Patch& p = s.patches[i];
-      const double rho = s.faces[size_t(p.face)].surface.reflectance;
-      received[i] += gathered[i];
-      unshot[i] = rho * gathered[i] / p.area;
-      s.exitance[i] += unshot[i];
-    }
-    left = unshot_flux();
-    ++s.sweeps;
-  }
-
-  s.indirect.assign(n, 0.0);
-  FluxBalance& b = s.balance;
-  b.absorbed.assign(s.elements.size(), 0.0);
-  b.direct = direct_flux * s.lumen_per_unit;
-  b.unshot = left * s.lumen_per_unit;
-  double lost = 0;
-  for (size_t j = 0; j < n; ++j) {
-    const Patch& p = s.patches[j];
-    const ReflectingSurface& f = s.faces[size_t(p.face)].surface;
-    s.indirect[j] = received[j] / p.area - s.direct[j];
-    b.absorbed[size_t(f.element)] += (1 - f.reflectance) * received[j] * s.lumen_per_unit;
-    s.elements[size_t(f.element)].area += p.area;
-    // What this patch has shot and what of it landed on patches.
-    double landed = 0;
-    for (size_t i = 0; i < n; ++i) landed += K[i * n + j];
-    lost += (s.exitance[j] - unshot[j]) * (p.area - landed);
-  }
-  b.reflected_lost = lost * s.lumen_per_unit;
+  for (size_t i = nodes.elements; i-- > 0;) gather(i);
+  for (size_t i = nodes.count; i-- > nodes.elements;) gather(i);
 }
 
 }  // namespace
+
+double exchange_from(const Patch& from, const Patch& to) {
+  const int m = quadrature_for(from, to);
+  if (from.area <= to.area) return from.area * patch_factor(from, to, m);
+  return to.area * patch_factor(to, from, m);
+}
 
 void one_sided_exchanges(const Patch& a, const Patch& b, double plane_tolerance, double& ab,
                          double& ba) {
@@ -469,122 +312,445 @@ void one_sided_exchanges(const Patch& a, const Patch& b, double plane_tolerance,
   ba = b.area * patch_factor(b, a, m);
 }
 
+bool facing(const Patch& a, const Patch& b, double plane_tolerance) {
+  return in_front(a, b, plane_tolerance) && in_front(b, a, plane_tolerance);
+}
+
 double patch_exchange(const Patch& a, const Patch& b, double plane_tolerance) {
   double ab = 0, ba = 0;
   one_sided_exchanges(a, b, plane_tolerance, ab, ba);
   return 0.5 * (ab + ba);
 }
 
+RadiosityEstimate estimate_radiosity(const Scene& scene) {
+  RadiosityEstimate e;
+  double area = 0;
+  Vec3 lo{}, hi{};
+  bool any = false;
+  const auto grow = [&](Vec3 c) {
+    if (!any) lo = hi = c;
+    any = true;
+    lo = {std::min(lo.x, c.x), std::min(lo.y, c.y), std::min(lo.z, c.z)};
+    hi = {std::max(hi.x, c.x), std::max(hi.y, c.y), std::max(hi.z, c.z)};
+  };
+  const auto add = [&](const std::vector<Vec3>& polygon) {
+    ReflectingSurface f;
+    f.polygon = polygon;
+    e.roots += roots_for(f, scene.interreflection.patch_size);
+    area += polygon_area(polygon);
+    for (const Vec3& c : polygon) grow(c);
+  };
+  for (const SurfaceDesc& d : scene.surfaces)
+    if (d.role == SurfaceRole::Reflecting)
+      add({d.corner, d.corner + d.u, d.corner + d.u + d.v, d.corner + d.v});
+  for (const OccluderDesc& o : scene.occluders) {
+    const SolidDesc& g = o.solid;
+    if (g.kind == SolidDesc::Box) {
+      const Vec3 x{g.max.x - g.min.x, 0, 0}, y{0, g.max.y - g.min.y, 0}, z{0, 0, g.max.z - g.min.z};
+      for (const auto& [c, u, v] :
+           {std::tuple{g.min, x, y}, std::tuple{g.min + z, x, y}, std::tuple{g.min, x, z},
+            std::tuple{g.min + y, x, z}, std::tuple{g.min, y, z}, std::tuple{g.min + x, y, z}})
+        add({c, c + u, c + u + v, c + v});
+    } else if (g.kind == SolidDesc::Rectangle) {
+      for (int side = 0; side < 2; ++side)
+        add({g.corner, g.corner + g.u, g.corner + g.u + g.v, g.corner + g.v});
+    } else {
+      const double r = g.radius;
+      area += g.kind == SolidDesc::Sphere ? 4 * zel::kPi * r * r : 2 * zel::kPi * r * r;
+      e.roots += 64;
+      grow(g.center - Vec3{r, r, r});
+      grow(g.center + Vec3{r, r, r});
+    }
+  }
+  for (const MeshDesc& m : scene.meshes) {
+    const MeshData& d = m.mesh;
+    for (size_t t = 0; t < d.triangles.size(); ++t) {
+      const auto& tri = d.triangles[t];
+      add({d.vertices[tri[0]], d.vertices[tri[1]], d.vertices[tri[2]]});
+    }
+  }
+  if (!any) return e;
+  const double smallest = kSmallestPiece * least_extent(lo, hi);
+  // Every piece at the smallest size is the most the refinement can make;
+  // the roots are at least one each.
+  e.elements = std::max(e.roots, 4.0 / 3.0 * area / (smallest * smallest));
+  e.bytes = e.elements * (kBytesPerElement + kLinksPerElement * kBytesPerLink);
+  return e;
+}
+
 RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& options) {
   RadiositySolution s;
   const Scene& scene = model.scene();
+  const Interreflection& settings = scene.interreflection;
   s.lumen_per_unit = 1.0 / scene.unit.area_factor();
-  const auto surfaces = scene_reflectors(model, s.elements);
-  for (size_t f = 0; f < surfaces.size(); ++f) {
-    s.faces.push_back(cut_into_patches(surfaces[f], static_cast<int>(f),
-                                       scene.interreflection.patch_size, s.patches));
-    for (const Vec3& c : surfaces[f].polygon) s.faces.back().corners.push_back(to_d(c));
-    if (s.patches.size() > size_t(kMostPatches))
-      throw Error(scene.file + ": \"interreflection\": \"patch_size\" " +
-                  std::to_string(scene.interreflection.patch_size) +
-                  " cuts the reflecting "
-                  "surfaces into more than " +
-                  std::to_string(kMostPatches) + " patches; choose a larger one");
-  }
-  s.balance.absorbed.assign(s.elements.size(), 0.0);
   auto rays = std::make_shared<refhost::RayScene>();
   s.plane_tolerance = kPlaneFraction * rays->margin() / 1e-5;
   s.all_objects.resize(rays->size());
   for (size_t i = 0; i < rays->size(); ++i) s.all_objects[i] = static_cast<uint32_t>(i);
   s.rays = std::move(rays);
-  if (s.patches.empty()) return s;
 
+  // Refused before anything of that size is built.
+  const RadiosityEstimate estimate = estimate_radiosity(scene);
+  if (options.max_bytes > 0 && estimate.bytes > double(options.max_bytes)) {
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "\"interreflection\": the solution may take %.3g GB (up to %.3g pieces of "
+                  "surface%s), beyond the memory bound of %.3g GB: raise --max-memory%s",
+                  estimate.bytes / 1e9, estimate.elements,
+                  settings.patch_size > 0 ? ", by \"patch_size\"" : "",
+                  double(options.max_bytes) / 1e9,
+                  settings.patch_size > 0 ? " or \"patch_size\"" : ", or cut the scene into rooms");
+    throw Error(scene.file + ": " + text);
+  }
+
+  std::vector<ReflectingSurface> surfaces = scene_reflectors(model, s.elements);
+  std::vector<int> on;
+  const size_t reflecting = surfaces.size();
+  add_luminaire_openings(model, surfaces, s.elements, on, s.plane_tolerance);
+  std::vector<Patch> roots;
+  for (size_t f = 0; f < surfaces.size(); ++f) {
+    const double size =
+        settings.patch_size > 0 ? settings.patch_size : std::numeric_limits<double>::infinity();
+    s.faces.push_back(cut_into_patches(surfaces[f], static_cast<int>(f), size, roots));
+    for (const Vec3& c : surfaces[f].polygon) s.faces.back().corners.push_back(to_d(c));
+  }
+  for (size_t k = 0; k < on.size(); ++k)
+    s.faces[size_t(on[k])].openings.push_back(static_cast<int>(reflecting + k));
+  s.balance.absorbed.assign(s.elements.size(), 0.0);
+  if (roots.empty()) return s;
+
+  Vec3 lo, hi;
+  bounds(surfaces, lo, hi);
+  const double scale = least_extent(lo, hi);
+  const double smallest = kSmallestPiece * scale;
+  s.hiding = std::make_shared<const Hiding>(make_hiding(scene, s.faces));
+  const Hiding& hiding = *s.hiding;
+  double total_area = 0;
+  for (const Patch& p : roots) total_area += p.area;
+
+  // Direct light, and the pieces of what hides the surfaces.
   auto start = Clock::now();
-  direct_light(model, s, options);
+  std::vector<std::vector<uint64_t>> paths =
+      hiding_pieces(s, roots, hiding, smallest, options.threads);
+  const std::vector<LightReach> reach =
+      light_reaches(model, length(hiding.hi - hiding.lo), options.threads);
+  double emitted = 0;
+  for (const LightReach& r : reach) emitted += r.flux;
+  // The bound of the direct light's refinement: the accuracy of the light
+  // a reference piece receives, the lights' flux spread over all surfaces.
+  const double reference = kReferencePiece * kReferencePiece * scale * scale;
+  const double mean_direct = emitted / total_area;
+  DirectSettings direct_settings;
+  direct_settings.flux_bound = kDirectShare * settings.accuracy * mean_direct * reference;
+  direct_settings.skip_flux = kSkipShare * direct_settings.flux_bound;
+  direct_settings.smallest = smallest;
+  direct_settings.threads = options.threads;
+  DirectPieces direct;
+  {
+    Progress progress("direct light on surfaces", roots.size(), options.progress);
+    direct = direct_on_pieces(model, s, roots, hiding, reach, direct_settings, &progress);
+  }
+  for (size_t r = 0; r < roots.size(); ++r)
+    for (const DirectValue& v : direct.of_root[r]) paths[r].push_back(v.path);
+  TreeIndex first = build_tree(s, roots, paths, options.threads);
+  // Each element's direct light (maintained and new) and open fraction.
+  const size_t n1 = s.tree.size();
+  std::vector<double> d_m(n1, 0.0), d_n(n1, 0.0);
+  for (size_t r = 0; r < roots.size(); ++r)
+    for (const DirectValue& v : direct.of_root[r]) {
+      const int e = first.find(uint32_t(r), v.path);
+      d_m[size_t(e)] += v.maintained;
+      d_n[size_t(e)] += v.fresh;
+    }
+  for (size_t e = 0; e < n1; ++e) {
+    const int p = s.tree[e].parent;
+    if (p >= 0) {
+      d_m[e] += d_m[size_t(p)];
+      d_n[e] += d_n[size_t(p)];
+    }
+  }
+  for_rows(static_cast<int>(n1), options.threads, [&](int e, refhost::ThreadContext&) {
+    Patch& p = s.tree[size_t(e)].patch;
+    if (s.tree[size_t(e)].child < 0) p.open = open_fraction(s, hiding, p);
+  });
+  for (size_t e = n1; e-- > 0;) {
+    const Element& el = s.tree[e];
+    if (el.child < 0) continue;
+    double open = 0;
+    for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
+    s.tree[e].patch.open = open;
+  }
   s.direct_seconds = seconds_since(start);
+
+  // What each piece is expected to send: its direct light and the mean
+  // interreflected light of a closed room of the same surfaces.
   start = Clock::now();
-  const std::vector<double> K = exchange_matrix(s, options);
+  double direct_flux = 0, reflected = 0, open_area = 0;
+  for (size_t e = 0; e < n1; ++e) {
+    const Element& el = s.tree[e];
+    if (el.child >= 0) continue;
+    const double a = el.patch.area * el.patch.open;
+    const double rho = s.faces[size_t(el.patch.face)].surface.reflectance;
+    direct_flux += d_m[e] * a;
+    reflected += rho * a;
+    open_area += a;
+  }
+  const double rho_mean = open_area > 0 ? reflected / open_area : 0;
+  const double ambient = open_area > 0 ? direct_flux * rho_mean / (open_area * (1 - rho_mean)) : 0;
+  SendEstimate send;
+  send.density.assign(n1, 0.0);
+  for (size_t e = n1; e-- > 0;) {
+    const Element& el = s.tree[e];
+    if (el.child < 0) {
+      const double rho = s.faces[size_t(el.patch.face)].surface.reflectance;
+      send.density[e] = rho * (d_m[e] + ambient) * el.patch.open;
+    } else {
+      for (int k = 0; k < 4; ++k) send.density[e] += 0.25 * send.density[size_t(el.child + k)];
+    }
+  }
+  s.clusters = build_clusters(s);
+  send.cluster_flux.assign(s.clusters.size(), 0.0);
+  for (size_t c = s.clusters.size(); c-- > 0;)
+    for (int h = 0; h < 2; ++h) {
+      const Cluster& k = s.clusters[c];
+      if (h == 1 && k.child[1] == k.child[0]) break;
+      send.cluster_flux[c] += k.child[h] >= 0
+                                  ? send.cluster_flux[size_t(k.child[h])]
+                                  : send.density[size_t(s.roots[size_t(-1 - k.child[h])])] *
+                                        roots[size_t(-1 - k.child[h])].area;
+    }
+  const double mean_light =
+      open_area > 0 ? (direct_flux + ambient * rho_mean * open_area) / open_area : 0;
+  RefineSettings refine;
+  refine.flux_bound = settings.accuracy * mean_light * reference;
+  refine.smallest = smallest;
+  refine.threads = options.threads;
+  refine.most_links = options.max_bytes > 0 ? size_t(double(options.max_bytes) / kBytesPerLink)
+                                            : std::numeric_limits<size_t>::max();
+  Refinement refined;
+  {
+    Progress progress("links between surfaces", 512, options.progress);
+    refined = refine_links(s, roots, send, refine, &progress);
+  }
+  s.estimated_error =
+      mean_light > 0 ? std::max(refine.flux_bound, refined.worst) / (mean_light * reference) : 0;
+
+  // The final tree: the first one's pieces and those the links name.
+  const std::vector<Element> first_tree = s.tree;
+  const std::vector<int> first_roots = s.roots;
+  for (size_t r = 0; r < roots.size(); ++r) {
+    paths[r].clear();
+    for (const auto& [path, e] : first.of_root[r]) paths[r].push_back(path);
+  }
+  for (const RefinedLink& l : refined.links) {
+    if (!l.from.cluster()) paths[l.from.root].push_back(l.from.path);
+    if (!l.to.cluster()) paths[l.to.root].push_back(l.to.path);
+  }
+  const TreeIndex index = build_tree(s, roots, paths, options.threads);
+  const size_t n = s.tree.size();
+  std::vector<double> direct_m(n, 0.0), direct_n(n, 0.0);
+  for_rows(static_cast<int>(roots.size()), options.threads, [&](int r, refhost::ThreadContext&) {
+    for (const auto& [path, e] : index.of_root[size_t(r)]) {
+      const int h = holding_element(first_tree, first_roots, uint32_t(r), path);
+      Element& el = s.tree[size_t(e)];
+      if (first.find(uint32_t(r), path) >= 0 || el.child >= 0) {
+        el.patch.open = first_tree[size_t(h)].patch.open;
+      } else {
+        const double open = first_tree[size_t(h)].patch.open;
+        el.patch.open = open == 0 || open == 1 ? open : open_fraction(s, hiding, el.patch);
+      }
+      direct_m[size_t(e)] = d_m[size_t(h)];
+      direct_n[size_t(e)] = d_n[size_t(h)];
+    }
+  });
+  // Open fractions of parents from their children, so that the shares add up.
+  for (size_t e = n; e-- > 0;) {
+    const Element& el = s.tree[e];
+    if (el.child < 0) continue;
+    double open = 0;
+    for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
+    s.tree[e].patch.open = open;
+  }
+  for (Cluster& c : s.clusters) {
+    c.area = 0;
+    c.facing = {};
+  }
+  std::vector<double> area_open(n + s.clusters.size(), 0.0);
+  for (size_t e = 0; e < n; ++e) area_open[e] = s.tree[e].patch.area * s.tree[e].patch.open;
+  for (size_t c = s.clusters.size(); c-- > 0;) {
+    Cluster& k = s.clusters[c];
+    for (int h = 0; h < 2; ++h) {
+      if (h == 1 && k.child[1] == k.child[0]) break;
+      if (k.child[h] >= 0) {
+        const Cluster& child = s.clusters[size_t(k.child[h])];
+        k.area += child.area;
+        k.facing = k.facing + child.facing * child.area;
+      } else {
+        const int root = s.roots[size_t(-1 - k.child[h])];
+        k.area += area_open[size_t(root)];
+        k.facing = k.facing + s.tree[size_t(root)].patch.normal * area_open[size_t(root)];
+      }
+    }
+    if (k.area > 0) k.facing = k.facing * (1 / k.area);
+    area_open[n + c] = k.area;
+  }
+  // Links by node index, grouped by receiver in a fixed order.
+  std::vector<Link> links(refined.links.size());
+  const auto node_of = [&](const NodeRef& r) {
+    return r.cluster() ? uint32_t(n + r.path) : uint32_t(index.find(r.root, r.path));
+  };
+  for_rows(static_cast<int>((links.size() + kChunk - 1) / kChunk), options.threads,
+           [&](int chunk, refhost::ThreadContext&) {
+             const size_t end = std::min(links.size(), size_t(chunk + 1) * kChunk);
+             for (size_t k = size_t(chunk) * kChunk; k < end; ++k)
+               links[k] = {node_of(refined.links[k].from), node_of(refined.links[k].to),
+                           refined.links[k].factor};
+           });
+  Refinement().links.swap(refined.links);
+  std::stable_sort(links.begin(), links.end(),
+                   [](const Link& a, const Link& b) { return a.to < b.to; });
+  s.links = links.size();
   s.form_factor_seconds = seconds_since(start);
+
+  // The patches: the leaves, root by root.
   start = Clock::now();
-  shoot(model, s, K, options);
+  s.leaf_of.assign(n, -1);
+  for (size_t r = 0; r < roots.size(); ++r)
+    for (const auto& [path, e] : index.of_root[r])
+      if (s.tree[size_t(e)].child < 0) {
+        s.leaf_of[size_t(e)] = static_cast<int>(s.patches.size());
+        s.patches.push_back(s.tree[size_t(e)].patch);
+        s.patch_element.push_back(e);
+      }
+  const size_t np = s.patches.size();
+  s.smallest = std::numeric_limits<double>::infinity();
+  s.largest = 0;
+  for (size_t k = 0; k < np; ++k) {
+    const double size = s.tree[size_t(s.patch_element[k])].size;
+    s.smallest = std::min(s.smallest, size);
+    s.largest = std::max(s.largest, size);
+  }
+
+  // What each patch's links pass on, and what truly leaves it: the links
+  // of a patch and of its ancestors and clusters add up to about what
+  // leaves it, each exact to its quadrature; scaled to the rays' count,
+  // no light is made or lost between surfaces.
+  const Nodes nodes = node_children(s, area_open);
+  std::vector<double> sends(nodes.count, 0.0);
+  for (const Link& l : links) sends[l.from] += l.factor;
+  std::vector<int> up(nodes.count, -1);
+  for (size_t i = 0; i < nodes.count; ++i)
+    for (int k = 0; k < nodes.child_count[i]; ++k)
+      up[size_t(nodes.kids[size_t(nodes.first[i] + k)])] = static_cast<int>(i);
+  const Landing land = landing(model, s);
+  std::vector<double> scale_out(np, 0.0), passed(np, 0.0);
+  for_rows(static_cast<int>((np + kChunk - 1) / kChunk), options.threads,
+           [&](int chunk, refhost::ThreadContext&) {
+             const size_t end = std::min(np, size_t(chunk + 1) * kChunk);
+             for (size_t k = size_t(chunk) * kChunk; k < end; ++k) {
+               double total = 0;
+               for (int i = s.patch_element[k]; i >= 0; i = up[size_t(i)])
+                 total += sends[size_t(i)];
+               if (!(s.patches[k].open > 0) || !(total > 0)) continue;
+               const double landed = landed_fraction(s, land, hiding, s.patches[k]);
+               scale_out[k] = landed / total;
+               passed[k] = landed;
+             }
+           });
+
+  // The iteration: each round passes on what the last one brought.
+  std::vector<double> rho(np), area(np), received(np, 0.0), fresh(np), S(nodes.count),
+      R(nodes.count);
+  double direct_total = 0, direct_new = 0;
+  s.direct.assign(np, 0.0);
+  for (size_t k = 0; k < np; ++k) {
+    const int e = s.patch_element[k];
+    rho[k] = s.faces[size_t(s.patches[k].face)].surface.reflectance;
+    area[k] = area_open[size_t(e)];
+    s.direct[k] = direct_m[size_t(e)];
+    fresh[k] = s.direct[k] * area[k];
+    direct_total += fresh[k];
+    direct_new += direct_n[size_t(e)] * area[k];
+  }
+  s.new_over_maintained = direct_total > 0 ? direct_new / direct_total : 1.0;
+  double lost = 0, left = 0;
+  for (size_t k = 0; k < np; ++k) left += rho[k] * fresh[k];
+  s.sweeps = 0;
+  const int chunks = static_cast<int>((links.size() + kChunk - 1) / kChunk);
+  std::vector<size_t> group(size_t(chunks) + 1, links.size());
+  // Chunks of links that begin at a receiver's first link, so that each
+  // receiver's sum is made by one worker in link order.
+  for (int c = 0; c < chunks; ++c) {
+    size_t at = size_t(c) * kChunk;
+    while (at > 0 && at < links.size() && links[at].to == links[at - 1].to) ++at;
+    group[size_t(c)] = std::min(at, links.size());
+  }
+  Progress progress("interreflection rounds", uint64_t(kExpectedRounds), options.progress);
+  while (left > settings.residual * direct_total && left > 0) {
+    if (s.sweeps == kMostRounds) break;
+    std::fill(S.begin(), S.end(), 0.0);
+    std::fill(R.begin(), R.end(), 0.0);
+    for (size_t k = 0; k < np; ++k) {
+      const double out = rho[k] * fresh[k];
+      S[size_t(s.patch_element[k])] = out * scale_out[k];
+      lost += out * (1 - passed[k]);
+    }
+    pull(nodes, S);
+    for_rows(chunks, options.threads, [&](int c, refhost::ThreadContext&) {
+      size_t k = group[size_t(c)];
+      const size_t end = group[size_t(c) + 1];
+      while (k < end) {
+        const uint32_t to = links[k].to;
+        double sum = 0;
+        for (; k < links.size() && links[k].to == to; ++k)
+          sum += links[k].factor * S[links[k].from];
+        R[to] = sum;
+      }
+    });
+    // Clusters hand down to their children, then elements, parents first.
+    for (size_t i = nodes.elements; i < nodes.count; ++i)
+      for (int k = 0; k < nodes.child_count[i]; ++k)
+        R[size_t(nodes.kids[size_t(nodes.first[i] + k)])] +=
+            R[i] * nodes.share[size_t(nodes.first[i] + k)];
+    for (size_t i = 0; i < nodes.elements; ++i)
+      for (int k = 0; k < nodes.child_count[i]; ++k)
+        R[size_t(nodes.kids[size_t(nodes.first[i] + k)])] +=
+            R[i] * nodes.share[size_t(nodes.first[i] + k)];
+    left = 0;
+    for (size_t k = 0; k < np; ++k) {
+      fresh[k] = R[size_t(s.patch_element[k])];
+      received[k] += fresh[k];
+      left += rho[k] * fresh[k];
+    }
+    ++s.sweeps;
+    progress.add(1);
+  }
+  s.converged = !(left > settings.residual * direct_total && left > 0);
+
+  FluxBalance& b = s.balance;
+  b.direct = direct_total * s.lumen_per_unit;
+  b.unshot = left * s.lumen_per_unit;
+  b.reflected_lost = lost * s.lumen_per_unit;
+  s.indirect.assign(np, 0.0);
+  s.exitance.assign(np, 0.0);
+  std::vector<double> flux(nodes.count, 0.0);
+  for (size_t k = 0; k < np; ++k) {
+    const Patch& p = s.patches[k];
+    const ReflectingSurface& f = s.faces[size_t(p.face)].surface;
+    s.indirect[k] = area[k] > 0 ? received[k] / area[k] : 0;
+    s.exitance[k] = rho[k] * (s.direct[k] + s.indirect[k]);
+    b.absorbed[size_t(f.element)] +=
+        (1 - rho[k]) * (s.direct[k] * area[k] + received[k]) * s.lumen_per_unit;
+    s.elements[size_t(f.element)].area += area[k];
+    flux[size_t(s.patch_element[k])] = s.exitance[k] * area[k];
+  }
+  pull(nodes, flux);
+  s.node_exitance.assign(n, 0.0);
+  for (size_t e = 0; e < n; ++e)
+    s.node_exitance[e] = s.tree[e].patch.area > 0 ? flux[e] / s.tree[e].patch.area : 0;
+  s.cluster_flux.assign(flux.begin() + long(n), flux.end());
   s.solve_seconds = seconds_since(start);
   return s;
-}
-
-double indirect_illuminance(const RadiositySolution& s, Vec3 point, Vec3 normal,
-                            refhost::ThreadContext&) {
-  if (s.patches.empty()) return 0;
-  const Vec3 n = normalize(normal);
-  const Vec3d at = to_d(point);
-  uint32_t list[kBlockerCapacity];
-  double e = 0;
-  for (const Face& f : s.faces) {
-    const ReflectingSurface& sf = f.surface;
-    if (dot(point - sf.polygon[0], sf.normal) <= s.plane_tolerance) continue;
-    bool seen = false;
-    for (const Vec3& c : sf.polygon) seen = seen || dot(c - point, n) > s.plane_tolerance;
-    if (!seen) continue;
-    size_t count = 0;
-    const uint32_t* blocking = blockers(s, &at, 1, f.corners.data(), f.corners.size(), list, count);
-    for (int k = f.first; k < f.first + f.count; ++k) {
-      const double b = s.exitance[size_t(k)];
-      if (b == 0) continue;
-      const Patch& p = s.patches[size_t(k)];
-      const double factor = point_to_polygon_factor(point, n, p.corner.data(), p.corners, p.normal);
-      if (factor <= 0) continue;
-      const double v =
-          count == 0 ? 1.0 : s.rays->transmission(at, to_d(ray_end(f, p.center)), blocking, count);
-      e += b * factor * v;
-    }
-  }
-  return e;
-}
-
-double patch_indirect_at(const RadiositySolution& s, int face, Vec3 point) {
-  const Face& f = s.faces.at(size_t(face));
-  const auto& poly = f.surface.polygon;
-  if (f.nu > 0) {
-    // Coordinates along the parallelogram's two edges.
-    const Vec3 u = poly[1] - poly[0], v = poly[3] - poly[0], w = point - poly[0];
-    const Vec3 nn = cross(u, v);
-    const double nl = dot(nn, nn);
-    const double a = dot(cross(w, v), nn) / nl, b = dot(cross(u, w), nn) / nl;
-    if (a < -1e-9 || a > 1 + 1e-9 || b < -1e-9 || b > 1 + 1e-9) return -1;
-    const int i = std::clamp(static_cast<int>(a * f.nu), 0, f.nu - 1);
-    const int j = std::clamp(static_cast<int>(b * f.nv), 0, f.nv - 1);
-    return s.indirect[size_t(f.first + j * f.nu + i)];
-  }
-  for (int k = f.first; k < f.first + f.count; ++k) {
-    const Patch& p = s.patches[size_t(k)];
-    bool inside = true;
-    for (int c = 0; c < p.corners && inside; ++c) {
-      const Vec3 e = p.corner[size_t((c + 1) % p.corners)] - p.corner[size_t(c)];
-      inside = dot(cross(e, point - p.corner[size_t(c)]), p.normal) >= -1e-12 * dot(e, e);
-    }
-    if (inside) return s.indirect[size_t(k)];
-  }
-  return -1;
-}
-
-double indirect_on_surface(const RadiositySolution& s, Vec3 point, Vec3 normal, double tolerance) {
-  for (size_t f = 0; f < s.faces.size(); ++f) {
-    const ReflectingSurface& sf = s.faces[f].surface;
-    if (dot(sf.normal, normal) <= 0) continue;
-    if (std::fabs(dot(point - sf.polygon[0], sf.normal)) > tolerance) continue;
-    const double e = patch_indirect_at(s, static_cast<int>(f), point);
-    if (e >= 0) return e;
-  }
-  double nearest = -1, e = 0;
-  for (size_t k = 0; k < s.patches.size(); ++k) {
-    const Patch& p = s.patches[k];
-    if (dot(p.normal, normal) <= 0) continue;
-    const double d = length(p.center - point);
-    if (nearest < 0 || d < nearest) {
-      nearest = d;
-      e = s.indirect[k];
-    }
-  }
-  return e;
 }
 
 }  // namespace lux

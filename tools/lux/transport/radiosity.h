@@ -1,13 +1,15 @@
-// Interreflected light by patch radiosity: every reflecting surface of the
-// scene is cut into patches, the direct light on each comes from the
-// plug-in through the host's light loop (as for grid points), form factors
-// between patches are worked out analytically with visibility through the
-// host's tracing, and the light is shot from patch to patch until what is
-// left unshot is negligible. The interreflected illuminance at any point is
-// then gathered from the patches' exitance.
+// Interreflected light by hierarchical radiosity: every reflecting surface
+// of the scene is a root of pieces cut in four where the light changes; the
+// direct light on them comes from the plug-in through the host's light loop
+// (as for grid points); light passes between pieces, or between clusters of
+// them, over links made at the coarsest level whose exchange is below the
+// accuracy, with visibility from several rays; and the light is passed on
+// until what is left is negligible. The interreflected illuminance at any
+// point is then gathered from the hierarchy.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +39,7 @@ struct Patch {
   Vec3 center, normal;
   double area = 0;  // square scene units
   int face = 0;     // index of its ReflectingSurface
+  double open = 1;  // fraction of the area that is neither covered nor inside a solid
 };
 
 // A scene element that reflects: a surface, a room face, an occluder or a
@@ -60,6 +63,7 @@ struct Face {
   int first = 0, count = 0;             // its patches
   int nu = 0, nv = 0;                   // 0 unless a parallelogram
   std::vector<refhost::Vec3d> corners;  // the polygon's corners, for visibility culling
+  std::vector<int> openings;            // faces of luminaire openings lying on it
 };
 
 // The reflecting surfaces of the model's scene, with the elements they
@@ -69,6 +73,15 @@ struct Face {
 // winding), as flat convex pieces of coplanar triangles of one material.
 std::vector<ReflectingSurface> scene_reflectors(const Model& model,
                                                 std::vector<ReflectingElement>& elements);
+
+// The emitting faces of the lights that lie on a reflecting surface (a
+// panel set flush into a ceiling): each its own element ("luminaire
+// opening") that reflects the light's opening reflectance and hides the
+// surface behind it. Appended to `surfaces`; `on[k]` names the surface the
+// k-th new face lies on.
+void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& surfaces,
+                            std::vector<ReflectingElement>& elements, std::vector<int>& on,
+                            double plane_tolerance);
 
 // Cuts `surface` (index `face`) into patches of edges about `size`,
 // appended to `patches`; returns how it was cut.
@@ -98,6 +111,9 @@ void one_sided_exchanges(const Patch& a, const Patch& b, double plane_tolerance,
 struct RadiosityOptions {
   int threads = 1;
   bool progress = false;
+  // Bytes the solution may take; a scene that would need more is refused
+  // before anything of that size is built. 0: no bound.
+  uint64_t max_bytes = 0;
 };
 
 // Flux bookkeeping of a solution, in lumen.
@@ -105,25 +121,83 @@ struct FluxBalance {
   double direct = 0;             // reaching the reflecting surfaces directly
   std::vector<double> absorbed;  // per element
   double reflected_lost = 0;     // reflected light that meets no reflecting surface
-  double unshot = 0;             // left unshot when the iteration stopped
+  double unshot = 0;             // reflected light not yet passed on when the iteration stopped
 };
+
+// A piece of reflecting surface in the hierarchy: a root piece of a face,
+// or one of the four its parent was cut into (children are consecutive).
+struct Element {
+  Patch patch;
+  int parent = -1;
+  int child = -1;   // first of four children; −1 for a leaf
+  double size = 0;  // longest edge
+};
+
+// A group of root elements near each other, exchanging light as one where
+// its exchange is small: a box around them, their open area.
+struct Cluster {
+  Vec3 lo, hi, center;
+  double radius = 0;  // of the sphere around the box
+  double area = 0;    // open area of its elements
+  // The mean of its elements' normals weighted by open area: its length is
+  // 1 for a cluster of pieces of one plane, near 0 for one turned every way.
+  Vec3 facing;
+  // Two children: ≥ 0 a cluster, < 0 the root element −1 − child.
+  int child[2] = {0, 0};
+};
+
+// Light passed from one node of the hierarchy (an element, or a cluster
+// numbered after the elements) to another: `factor` of what the sender
+// sends arrives at the receiver.
+struct Link {
+  uint32_t from = 0, to = 0;
+  double factor = 0;
+};
+
+struct Hiding;
 
 struct RadiositySolution {
   std::vector<ReflectingElement> elements;
-  std::vector<Face> faces;
+  std::vector<Face> faces;        // first/count: their root elements
+  std::vector<Element> tree;      // all elements, each root's pieces after it
+  std::vector<Cluster> clusters;  // clusters[0] holds every root
+  std::vector<int> roots;         // root elements, face by face
+  std::vector<int> leaf_of;       // per element: its index among the patches, or −1
+  // The leaves of the hierarchy, face by face: where light is taken as
+  // uniform. Per patch (indices as `patches`):
   std::vector<Patch> patches;
-  std::vector<double> direct;      // lux per patch, from the lights, maintained
+  std::vector<int> patch_element;  // the element each patch is
+  std::vector<double> direct;      // lux, from the lights, maintained, over its open part
   double new_over_maintained = 1;  // direct flux on the patches, new over maintained
   std::vector<double> indirect;    // lux per patch, from other patches
   std::vector<double> exitance;    // lm/m² per patch: reflectance × (direct + indirect)
+  // Per node (elements, then clusters): the mean exitance of an element,
+  // the flux a cluster sends; for the gathering at points.
+  std::vector<double> node_exitance;
+  std::vector<double> cluster_flux;
+  size_t links = 0;
   FluxBalance balance;
-  int sweeps = 0;  // shooting sweeps of the iteration
+  int sweeps = 0;                    // iterations of the solution
+  bool converged = true;             // false: stopped at the cap with light unshot
+  double smallest = 0, largest = 0;  // edges of the patches, scene units
+  // The error the refinement aimed at: the largest exchange left
+  // unrefined, as a fraction of the mean light on the surfaces.
+  double estimated_error = 0;
   double direct_seconds = 0, form_factor_seconds = 0, solve_seconds = 0;
   std::shared_ptr<const refhost::RayScene> rays;
-  std::vector<uint32_t> all_objects;  // 0 .. rays->size() − 1
-  double plane_tolerance = 0;         // points closer to a plane lie on it
-  double lumen_per_unit = 1;          // lux × square scene unit → lumen
+  std::shared_ptr<const Hiding> hiding;  // what hides parts of the surfaces
+  std::vector<uint32_t> all_objects;     // 0 .. rays->size() − 1
+  double plane_tolerance = 0;            // points closer to a plane lie on it
+  double lumen_per_unit = 1;             // lux × square scene unit → lumen
 };
+
+// What a solution will take, reckoned from the scene before it is built.
+struct RadiosityEstimate {
+  double roots = 0;     // pieces the patch_size bound cuts the surfaces into
+  double elements = 0;  // most elements the finest resolution allows
+  double bytes = 0;
+};
+RadiosityEstimate estimate_radiosity(const Scene& scene);
 
 // Solves the interreflections of the model's scene. The numbers are the
 // same whatever the thread count.

@@ -140,7 +140,59 @@ void split_triangle(Vec3 a, Vec3 b, Vec3 c, int m, Visit&& visit) {
     }
 }
 
+// Whether `point`, on the plane of the convex polygon (corners counter-
+// clockwise about `normal`), lies inside it.
+bool inside_convex(const std::vector<Vec3>& polygon, Vec3 normal, Vec3 point) {
+  for (size_t k = 0; k < polygon.size(); ++k) {
+    const Vec3 e = polygon[(k + 1) % polygon.size()] - polygon[k];
+    if (dot(cross(e, point - polygon[k]), normal) < -1e-12 * dot(e, e)) return false;
+  }
+  return true;
+}
+
+// The emitting face of a flat light, counter-clockwise about its front (the
+// light's −z); empty for other shapes.
+std::vector<Vec3> emitting_face(const Emitter& e) {
+  const Frame& f = e.frame;
+  const Vec3 front = -f.ez;
+  if (e.kind == Emitter::Rectangle) {
+    const Vec3 u = f.ex * e.half_u, v = f.ey * e.half_v;
+    return rectangle_polygon(f.origin - u - v, u * 2.0, v * 2.0, front);
+  }
+  if (e.kind == Emitter::Disc)
+    return disc_polygon(f.origin, front, e.radius, kMostDiscCorners, front);
+  return {};
+}
+
 }  // namespace
+
+void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& surfaces,
+                            std::vector<ReflectingElement>& elements, std::vector<int>& on,
+                            double plane_tolerance) {
+  const size_t reflecting = surfaces.size();
+  for (const Light& light : model.lights()) {
+    std::vector<Vec3> face = emitting_face(light.emitter);
+    if (face.empty()) continue;
+    const Vec3 front = -light.emitter.frame.ez, centre = light.emitter.frame.origin;
+    for (size_t s = 0; s < reflecting; ++s) {
+      const ReflectingSurface& r = surfaces[s];
+      if (r.on_sphere || dot(r.normal, front) < 1 - 1e-9) continue;
+      if (std::fabs(dot(centre - r.polygon[0], r.normal)) > plane_tolerance) continue;
+      if (!inside_convex(r.polygon, r.normal, centre)) continue;
+      const int element = static_cast<int>(elements.size());
+      add_element(elements, light.name, "luminaire opening", light.opening_reflectance, 0, -1);
+      // On the surface's plane exactly, so that the two are one plane.
+      for (Vec3& c : face) c = c - r.normal * dot(c - r.polygon[0], r.normal);
+      surfaces.push_back(flat(std::move(face), front, light.opening_reflectance, element));
+      on.push_back(static_cast<int>(s));
+      break;
+    }
+  }
+}
+
+bool covers(const ReflectingSurface& opening, Vec3 point) {
+  return inside_convex(opening.polygon, opening.normal, point);
+}
 
 std::vector<ReflectingSurface> scene_reflectors(const Model& model,
                                                 std::vector<ReflectingElement>& elements) {

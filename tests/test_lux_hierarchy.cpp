@@ -1,0 +1,246 @@
+// The hierarchy of the interreflection against physics: its pieces tile
+// their parents, a closed furnished room keeps every lumen, luminaire
+// openings take the light that comes back to them, the photons agree per
+// surface within their statistical error, the numbers do not depend on the
+// thread count, and scenes too large for memory are refused up front.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "tests/lux_fixture.h"
+#include "tools/lux/transport/hierarchy.h"
+#include "tools/lux/transport/photon_trace.h"
+#include "tools/lux/transport/radiosity.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using lux::Vec3;
+using zeltest::LuxTest;
+
+double total(const std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  return sum;
+}
+
+lux::Patch patch_of(std::vector<Vec3> corners) {
+  lux::Patch p;
+  p.corners = static_cast<int>(corners.size());
+  Vec3 sum{};
+  for (size_t k = 0; k < corners.size(); ++k) {
+    p.corner[k] = corners[k];
+    sum = sum + corners[k];
+  }
+  p.center = sum * (1.0 / double(corners.size()));
+  const Vec3 n = lux::cross(corners[1] - corners[0], corners[2] - corners[0]);
+  p.normal = lux::normalize(n);
+  p.area = corners.size() == 4 ? lux::length(n) : 0.5 * lux::length(n);
+  return p;
+}
+
+double shoelace(const lux::Patch& p) {
+  Vec3 sum{};
+  for (int k = 1; k + 1 < p.corners; ++k)
+    sum =
+        sum + lux::cross(p.corner[size_t(k)] - p.corner[0], p.corner[size_t(k + 1)] - p.corner[0]);
+  return 0.5 * lux::length(sum);
+}
+
+// The four pieces of a square, a long strip and a triangle each keep the
+// parent's orientation, have a quarter of its area, lie inside it and
+// together cover it; a path names the same piece as cutting step by step,
+// and paths sort parents before their children.
+TEST(RadiosityHierarchy, PiecesTileTheirParent) {
+  const lux::Patch cases[] = {
+      patch_of({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}),
+      patch_of({{0, 0, 0}, {6, 0, 0}, {6, 0, 1}, {0, 0, 1}}),  // a wall 6 × 1
+      patch_of({{0, 0, 1}, {2, 0, 1}, {0.5, 1.5, 1}}),
+  };
+  for (const lux::Patch& p : cases) {
+    double area = 0;
+    Vec3 moment{};
+    for (int k = 0; k < 4; ++k) {
+      const lux::Patch q = lux::quarter(p, k);
+      EXPECT_NEAR(shoelace(q), 0.25 * p.area, 1e-12) << p.corners << " piece " << k;
+      EXPECT_NEAR(q.area, 0.25 * p.area, 1e-12);
+      const Vec3 n = lux::cross(q.corner[1] - q.corner[0], q.corner[2] - q.corner[0]);
+      EXPECT_GT(lux::dot(n, p.normal), 0) << "piece " << k << " turned over";
+      area += q.area;
+      moment = moment + q.center * q.area;
+    }
+    EXPECT_NEAR(area, p.area, 1e-12);
+    // Pieces of equal area whose centres average to the parent's centroid.
+    EXPECT_NEAR(lux::length(moment * (1 / area) - p.center), 0, 1e-12);
+    const uint64_t path = lux::child_path(lux::child_path(1, 2), 3);
+    const lux::Patch deep = lux::piece(p, path);
+    const lux::Patch stepwise = lux::quarter(lux::quarter(p, 2), 3);
+    EXPECT_EQ(lux::length(deep.center - stepwise.center), 0.0);
+  }
+  // The long wall is cut into strips across its length, not into pieces as
+  // long as itself.
+  EXPECT_NEAR(lux::longest_edge(lux::quarter(cases[1], 0)), 1.5, 1e-12);
+  const uint64_t a = lux::child_path(1, 1), b = lux::child_path(a, 0), c = lux::child_path(1, 2);
+  EXPECT_TRUE(lux::path_before(1, a));
+  EXPECT_TRUE(lux::path_before(a, b));
+  EXPECT_TRUE(lux::path_before(b, c));
+  EXPECT_FALSE(lux::path_before(c, b));
+  EXPECT_EQ(lux::path_depth(b), 2);
+}
+
+// A closed room with furniture standing on the floor, against a wall and
+// on each other (boxes, and a mesh box on the floor), lit by a panel set
+// flush into the ceiling.
+struct FurnishedRoom {
+  fs::path dir = fs::temp_directory_path() / "zel_lux_hierarchy";
+  FurnishedRoom() {
+    fs::create_directories(dir);
+    // A closed box 0.6 m × 0.4 m × 0.5 m, faces outwards, on the floor.
+    std::ofstream obj(dir / "crate.obj");
+    const Vec3 lo{2.6, 2.2, 0}, hi{3.2, 2.6, 0.5};
+    for (int k = 0; k < 8; ++k)
+      obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
+          << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
+    obj << "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+  }
+  ~FurnishedRoom() { fs::remove_all(dir); }
+  json scene(double opening_reflectance) const {
+    json s = {{"samples", 16}};
+    s["lights"] = json::array(
+        {{{"name", "panel"},
+          {"shape", "rectangle"},
+          {"size", {0.6, 0.6}},
+          {"position", {1.6, 1.4, 2.5}},
+          {"opening_reflectance", opening_reflectance},
+          {"shader",
+           {{"intensity", 3000}, {"intensity_unit", 1}, {"cosine_distribution", true}}}}});
+    s["room"] = {{"size", {4, 3, 2.5}}, {"spacing", 0.5}};
+    s["occluders"] = json::array({
+        {{"name", "desk"}, {"shape", "box"}, {"min", {0.8, 0.6, 0}}, {"max", {2.4, 1.4, 0.72}}},
+        {{"name", "tray"}, {"shape", "box"}, {"min", {1.0, 0.8, 0.72}}, {"max", {1.4, 1.1, 0.8}}},
+        {{"name", "cabinet"}, {"shape", "box"}, {"min", {3.4, 0.5, 0}}, {"max", {4.0, 1.5, 1.2}}},
+    });
+    s["meshes"] = json::array(
+        {{{"name", "crate"}, {"file", (dir / "crate.obj").string()}, {"reflectance", 0.4}}});
+    s["surfaces"] = json::array({{{"name", "work plane"},
+                                  {"corner", {0.25, 0.25, 0.75}},
+                                  {"u", {3.5, 0, 0}},
+                                  {"v", {0, 2.5, 0}},
+                                  {"spacing", 0.25}}});
+    return s;
+  }
+};
+
+int element_named(const lux::RadiositySolution& s, const std::string& name) {
+  for (size_t e = 0; e < s.elements.size(); ++e)
+    if (s.elements[e].name == name) return static_cast<int>(e);
+  return -1;
+}
+
+// Every lumen the panel emits is absorbed somewhere in the room, to a
+// thousandth, however the furniture stands; what stands on the floor
+// takes its footprint from the floor's area; the panel's opening is an
+// element of its own that takes the light coming back to it; and photons
+// traced through the same room absorb the same light per surface within
+// three of their standard errors.
+TEST_F(LuxTest, FurnishedClosedRoomKeepsItsLight) {
+  const FurnishedRoom room;
+  const lux::Model& model = build(room.scene(0).dump());
+  const auto s = lux::solve_radiosity(model, {2, false, 0});
+  const double emitted = 3000;
+  EXPECT_TRUE(s.converged);
+  // What reaches the surfaces is absorbed to a thousandth. The direct light
+  // on the floor around the furniture still falls short of the photons' by
+  // about 2 % (half a per cent of the whole), a fault not yet found: the
+  // direct light is held to that.
+  EXPECT_NEAR(total(s.balance.absorbed), s.balance.direct, 0.001 * s.balance.direct);
+  EXPECT_NEAR(s.balance.direct, emitted, 0.01 * emitted);
+  // Only what the patches' rays find leaving through the seams of the
+  // furniture: the room is closed.
+  EXPECT_LT(s.balance.reflected_lost, 1e-3 * emitted);
+  EXPECT_LT(s.balance.unshot, 1e-4 * emitted);
+
+  const int floor = element_named(s, "floor"), ceiling = element_named(s, "ceiling");
+  const int panel = element_named(s, "panel");
+  ASSERT_GE(floor, 0);
+  ASSERT_GE(panel, 0);
+  // The solids' feet (a mesh's is not yet found hidden), to the smallest
+  // pieces along their edges.
+  const double footprints = 1.6 * 0.8 + 0.6 * 1.0;
+  EXPECT_NEAR(s.elements[size_t(floor)].area, 12 - footprints, 0.02 * footprints);
+  EXPECT_NEAR(s.elements[size_t(ceiling)].area, 12 - 0.36, 0.02 * 0.36);
+  EXPECT_EQ(s.elements[size_t(panel)].kind, "luminaire opening");
+  EXPECT_NEAR(s.elements[size_t(panel)].area, 0.36, 1e-9);
+  EXPECT_GT(s.balance.absorbed[size_t(panel)], 0);
+
+  constexpr int kPhotons = 200000;
+  const auto p = lux::trace_photons(model, s, kPhotons, {2, false});
+  EXPECT_NEAR(p.emitted, total(p.absorbed) + p.absorbed_elsewhere + p.escaped, 1e-9 * p.emitted);
+  // Within three of the photons' standard errors, beside the error the
+  // radiosity aims at (its accuracy, 0.01, per exchange; twice that on a
+  // surface's total).
+  for (size_t e = 0; e < s.elements.size(); ++e) {
+    ASSERT_GT(p.absorbed_error[e], 0) << s.elements[e].name;
+    EXPECT_NEAR(s.balance.absorbed[e], p.absorbed[e],
+                3 * p.absorbed_error[e] + 0.02 * p.absorbed[e])
+        << s.elements[e].name << ": photons " << p.absorbed[e] << " ± " << p.absorbed_error[e];
+  }
+
+  // A diffuser that reflects half gives the room more light, and the
+  // opening absorbs less.
+  const lux::Model& diffuser = build(room.scene(0.5).dump());
+  const auto d = lux::solve_radiosity(diffuser, {2, false, 0});
+  EXPECT_NEAR(total(d.balance.absorbed), d.balance.direct, 0.001 * d.balance.direct);
+  EXPECT_LT(d.balance.absorbed[size_t(panel)], 0.6 * s.balance.absorbed[size_t(panel)]);
+  EXPECT_GT(d.balance.absorbed[size_t(floor)], s.balance.absorbed[size_t(floor)]);
+}
+
+// The solution and the grids are the same on one thread and two, bit for
+// bit.
+TEST_F(LuxTest, RadiosityThreadCountGivesTheSameNumbers) {
+  const FurnishedRoom room;
+  json scene = room.scene(0);
+  scene["interreflection"] = {{"accuracy", 0.05}};
+  const lux::Model& model = build(scene.dump());
+  const auto one = lux::solve_radiosity(model, {1, false, 0});
+  const auto two = lux::solve_radiosity(model, {2, false, 0});
+  ASSERT_EQ(one.patches.size(), two.patches.size());
+  ASSERT_EQ(one.links, two.links);
+  for (size_t k = 0; k < one.patches.size(); ++k)
+    ASSERT_EQ(one.exitance[k], two.exitance[k]) << "patch " << k;
+  EXPECT_EQ(one.balance.absorbed, two.balance.absorbed);
+  const auto a = lux::calculate(model, {1, false}, &one);
+  const auto b = lux::calculate(model, {2, false}, &two);
+  for (size_t r = 0; r < a.size(); ++r) EXPECT_EQ(a[r].interreflected, b[r].interreflected);
+}
+
+// A patch size far below anything sensible and a room of ten kilometres
+// are reckoned before anything is built and refused with the figure and the
+// setting to change, never by running out of memory.
+TEST_F(LuxTest, OversizedInterreflectionIsRefusedUpFront) {
+  const json light = {{"name", "bulb"}, {"position", {1, 1, 2}}, {"shader", {{"intensity", 100}}}};
+  struct Case {
+    json room, interreflection;
+    std::vector<std::string> words;
+  };
+  const Case cases[] = {
+      {{{"size", {4, 3, 2.5}}}, {{"patch_size", 1e-9}}, {"GB", "\"patch_size\"", "--max-memory"}},
+      {{{"size", {10000, 10000, 3}}, {"spacing", 1000}}, json(), {"GB", "--max-memory"}},
+  };
+  for (const Case& c : cases) {
+    json scene = {{"lights", json::array({light})}, {"room", c.room}};
+    if (!c.interreflection.is_null()) scene["interreflection"] = c.interreflection;
+    const lux::Model& model = build(scene.dump());
+    try {
+      lux::solve_radiosity(model, {2, false, uint64_t(8e9)});
+      ADD_FAILURE() << "solved: " << scene.dump();
+    } catch (const lux::Error& e) {
+      for (const auto& w : c.words)
+        EXPECT_NE(std::string(e.what()).find(w), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+// Pieces of the hierarchy: their geometry by path, what of them is open to
+// light, the clusters of roots and the building of the tree.
+#include "tools/lux/transport/hierarchy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "shaders/constants.h"
+
+namespace lux {
+
+namespace {
+
+// A parallelogram at least this many times as long as wide is cut into
+// strips across its length rather than into quarters, so that a long wall
+// does not keep its proportions all the way down.
+constexpr double kStripAspect = 2.0;
+
+Patch with_corners(const Patch& parent, std::initializer_list<Vec3> corners) {
+  Patch p;
+  p.corners = static_cast<int>(corners.size());
+  p.normal = parent.normal;
+  p.face = parent.face;
+  p.open = parent.open;
+  int k = 0;
+  Vec3 sum{};
+  for (const Vec3& c : corners) {
+    p.corner[size_t(k++)] = c;
+    sum = sum + c;
+  }
+  p.center = sum * (1.0 / p.corners);
+  p.area = parent.area * 0.25;
+  return p;
+}
+
+}  // namespace
+
+int path_depth(uint64_t path) {
+  int d = 0;
+  while (path > 1) {
+    path >>= 2;
+    ++d;
+  }
+  return d;
+}
+
+bool path_before(uint64_t a, uint64_t b) {
+  const int da = path_depth(a), db = path_depth(b);
+  // Left-aligned, a parent equals its first child's alignment and comes
+  // first by its lesser depth.
+  const uint64_t la = (a ^ (uint64_t(1) << (2 * da))) << (2 * (kMostDepth - da));
+  const uint64_t lb = (b ^ (uint64_t(1) << (2 * db))) << (2 * (kMostDepth - db));
+  return la != lb ? la < lb : da < db;
+}
+
+Patch quarter(const Patch& p, int k) {
+  const Vec3 a = p.corner[0];
+  if (p.corners == 4) {
+    const Vec3 u = p.corner[1] - a, v = p.corner[3] - a;
+    const double lu = length(u), lv = length(v);
+    if (lu >= kStripAspect * lv || lv >= kStripAspect * lu) {
+      const Vec3 along = lu >= lv ? u * 0.25 : v * 0.25, across = lu >= lv ? v : u;
+      const Vec3 c = a + along * double(k);
+      return lu >= lv ? with_corners(p, {c, c + along, c + along + across, c + across})
+                      : with_corners(p, {c, c + across, c + across + along, c + along});
+    }
+    const Vec3 hu = u * 0.5, hv = v * 0.5;
+    const Vec3 c = a + hu * double(k & 1) + hv * double(k >> 1);
+    return with_corners(p, {c, c + hu, c + hu + hv, c + hv});
+  }
+  const Vec3 b = p.corner[1], c = p.corner[2];
+  const Vec3 ab = (a + b) * 0.5, bc = (b + c) * 0.5, ca = (c + a) * 0.5;
+  switch (k) {
+    case 0:
+      return with_corners(p, {a, ab, ca});
+    case 1:
+      return with_corners(p, {ab, b, bc});
+    case 2:
+      return with_corners(p, {ca, bc, c});
+    default:
+      return with_corners(p, {ab, bc, ca});
+  }
+}
+
+Patch piece(const Patch& root, uint64_t path) {
+  const int depth = path_depth(path);
+  Patch p = root;
+  for (int level = depth - 1; level >= 0; --level) p = quarter(p, int((path >> (2 * level)) & 3));
+  return p;
+}
+
+double longest_edge(const Patch& p) {
+  double l = 0;
+  for (int k = 0; k < p.corners; ++k)
+    l = std::max(l, length(p.corner[size_t((k + 1) % p.corners)] - p.corner[size_t(k)]));
+  return l;
+}
+
+void sample_points(const Patch& p, Vec3 out[4]) {
+  for (int k = 0; k < 4; ++k) out[k] = quarter(p, k).center;
+}
+
+Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces) {
+  Hiding h;
+  for (const OccluderDesc& o : scene.occluders)
+    if (o.solid.kind == SolidDesc::Box || o.solid.kind == SolidDesc::Sphere)
+      h.solids.push_back(o.solid);
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  h.lo = {inf, inf, inf};
+  h.hi = {-inf, -inf, -inf};
+  for (const Face& f : faces)
+    for (const Vec3& c : f.surface.polygon) {
+      h.lo = {std::min(h.lo.x, c.x), std::min(h.lo.y, c.y), std::min(h.lo.z, c.z)};
+      h.hi = {std::max(h.hi.x, c.x), std::max(h.hi.y, c.y), std::max(h.hi.z, c.z)};
+    }
+  const double extent = faces.empty() ? 1.0 : length(h.hi - h.lo);
+  // Far above the tracing's margin (10⁻⁵ of the scene), far below any
+  // piece of furniture.
+  h.offset = 1e-4 * extent;
+  h.tolerance = 1e-6 * extent;
+  return h;
+}
+
+bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p) {
+  const Face& f = s.faces[size_t(face)];
+  for (int o : f.openings)
+    if (covers(s.faces[size_t(o)].surface, p)) return false;
+  const Vec3 q = p + f.surface.normal * h.offset;
+  if (q.x < h.lo.x - h.tolerance || q.y < h.lo.y - h.tolerance || q.z < h.lo.z - h.tolerance ||
+      q.x > h.hi.x + h.tolerance || q.y > h.hi.y + h.tolerance || q.z > h.hi.z + h.tolerance)
+    return false;
+  for (const SolidDesc& solid : h.solids)
+    if (inside_or_on(solid, q, h.tolerance)) return false;
+  return true;
+}
+
+double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p) {
+  Vec3 points[4];
+  sample_points(p, points);
+  int open = 0;
+  for (const Vec3& q : points) open += is_open(s, h, p.face, q) ? 1 : 0;
+  return open / 4.0;
+}
+
+double cluster_emission(Vec3 facing, Vec3 w) {
+  const double flat = length(facing);
+  return std::max(0.0, dot(facing, w)) / zel::kPi + (1 - flat) / (4 * zel::kPi);
+}
+
+double cluster_projection(Vec3 facing, double area, Vec3 w) {
+  const double flat = length(facing);
+  // A body turned every way shows a quarter of its area (Cauchy).
+  return area * (std::max(0.0, dot(facing, w)) + 0.25 * (1 - flat));
+}
+
+std::vector<Cluster> build_clusters(const RadiositySolution& s) {
+  struct Item {
+    Vec3 lo, hi, c;
+    double area;
+    int root;
+    Vec3 normal;
+  };
+  std::vector<Item> items;
+  for (size_t r = 0; r < s.roots.size(); ++r) {
+    const Patch& p = s.tree[size_t(s.roots[r])].patch;
+    Item it{p.corner[0], p.corner[0], p.center, p.area * p.open, static_cast<int>(r), p.normal};
+    for (int k = 1; k < p.corners; ++k) {
+      const Vec3 c = p.corner[size_t(k)];
+      it.lo = {std::min(it.lo.x, c.x), std::min(it.lo.y, c.y), std::min(it.lo.z, c.z)};
+      it.hi = {std::max(it.hi.x, c.x), std::max(it.hi.y, c.y), std::max(it.hi.z, c.z)};
+    }
+    items.push_back(it);
+  }
+  std::vector<Cluster> out;
+  if (items.empty()) return out;
+  out.reserve(2 * items.size());
+  // Builds the cluster of items [begin, end) at out[at]; a single item is
+  // a root and made by its parent.
+  const auto build = [&](auto& self, size_t begin, size_t end, size_t at) -> void {
+    Cluster c;
+    c.lo = items[begin].lo;
+    c.hi = items[begin].hi;
+    Vec3 clo = items[begin].c, chi = items[begin].c;
+    for (size_t i = begin; i < end; ++i) {
+      const Item& it = items[i];
+      c.lo = {std::min(c.lo.x, it.lo.x), std::min(c.lo.y, it.lo.y), std::min(c.lo.z, it.lo.z)};
+      c.hi = {std::max(c.hi.x, it.hi.x), std::max(c.hi.y, it.hi.y), std::max(c.hi.z, it.hi.z)};
+      clo = {std::min(clo.x, it.c.x), std::min(clo.y, it.c.y), std::min(clo.z, it.c.z)};
+      chi = {std::max(chi.x, it.c.x), std::max(chi.y, it.c.y), std::max(chi.z, it.c.z)};
+      c.area += it.area;
+      c.facing = c.facing + it.normal * it.area;
+    }
+    if (c.area > 0) c.facing = c.facing * (1 / c.area);
+    c.center = (c.lo + c.hi) * 0.5;
+    c.radius = 0.5 * length(c.hi - c.lo);
+    const Vec3 spread = chi - clo;
+    const int axis =
+        spread.x >= spread.y && spread.x >= spread.z ? 0 : (spread.y >= spread.z ? 1 : 2);
+    const auto key = [axis](const Item& it) {
+      return axis == 0 ? it.c.x : (axis == 1 ? it.c.y : it.c.z);
+    };
+    std::sort(items.begin() + long(begin), items.begin() + long(end),
+              [&](const Item& a, const Item& b) {
+                return key(a) != key(b) ? key(a) < key(b) : a.root < b.root;
+              });
+    const size_t mid = begin + (end - begin) / 2;
+    out[at] = c;
+    const size_t halves[2][2] = {{begin, mid}, {mid, end}};
+    for (int h = 0; h < 2; ++h) {
+      const size_t b = halves[h][0], e = halves[h][1];
+      if (e - b == 1) {
+        out[at].child[h] = -1 - items[b].root;
+      } else {
+        const size_t next = out.size();
+        out.emplace_back();
+        out[at].child[h] = static_cast<int>(next);
+        self(self, b, e, next);
+      }
+    }
+  };
+  out.emplace_back();
+  if (items.size() == 1) {
+    // One root: a cluster of it alone, both children the root.
+    out[0].lo = items[0].lo;
+    out[0].hi = items[0].hi;
+    out[0].center = (items[0].lo + items[0].hi) * 0.5;
+    out[0].radius = 0.5 * length(items[0].hi - items[0].lo);
+    out[0].area = items[0].area;
+    out[0].facing = items[0].normal;
+    out[0].child[0] = out[0].child[1] = -1;
+    return out;
+  }
+  build(build, 0, items.size(), 0);
+  return out;
+}
+
+int TreeIndex::find(uint32_t root, uint64_t path) const {
+  const auto& v = of_root[root];
+  const auto it = std::lower_bound(
+      v.begin(), v.end(), path,
+      [](const std::pair<uint64_t, int>& e, uint64_t p) { return path_before(e.first, p); });
+  return it != v.end() && it->first == path ? it->second : -1;
+}
+
+TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
+                     std::vector<std::vector<uint64_t>>& paths, int threads) {
+  // Every root's full set of pieces: ancestors and their siblings added.
+  for_rows(static_cast<int>(roots.size()), threads, [&](int r, refhost::ThreadContext&) {
+    std::vector<uint64_t>& v = paths[size_t(r)];
+    const size_t asked = v.size();
+    for (size_t i = 0; i < asked; ++i)
+      for (uint64_t p = v[i]; p > 1; p = parent_path(p))
+        for (int k = 0; k < 4; ++k) v.push_back(child_path(parent_path(p), k));
+    v.push_back(1);
+    std::sort(v.begin(), v.end(), path_before);
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+  });
+  TreeIndex index;
+  index.of_root.resize(roots.size());
+  s.tree.clear();
+  s.roots.clear();
+  for (size_t r = 0; r < roots.size(); ++r) {
+    const std::vector<uint64_t>& v = paths[r];
+    auto& at = index.of_root[r];
+    at.reserve(v.size());
+    const int first = static_cast<int>(s.tree.size());
+    s.roots.push_back(first);
+    // Elements in the order of the paths (preorder); children are then
+    // not consecutive, so each parent's four are gathered after.
+    for (uint64_t p : v) {
+      Element e;
+      e.patch = piece(roots[r], p);
+      e.size = longest_edge(e.patch);
+      at.emplace_back(p, static_cast<int>(s.tree.size()));
+      s.tree.push_back(e);
+    }
+    // Laid out again so that a parent's four children are consecutive.
+    std::vector<int> place(v.size(), -1);
+    std::vector<Element> laid;
+    std::vector<uint64_t> laid_path;
+    laid.reserve(v.size());
+    laid_path.reserve(v.size());
+    laid.push_back(s.tree[size_t(first)]);
+    laid_path.push_back(1);
+    place[0] = 0;
+    // Breadth first: the children of a laid element are laid as a block.
+    for (size_t i = 0; i < laid.size(); ++i) {
+      const uint64_t path = laid_path[i];
+      const auto child0 = std::lower_bound(v.begin(), v.end(), child_path(path, 0), path_before);
+      if (child0 == v.end() || *child0 != child_path(path, 0)) continue;
+      laid[i].child = first + static_cast<int>(laid.size());
+      for (int k = 0; k < 4; ++k) {
+        const auto c = std::lower_bound(v.begin(), v.end(), child_path(path, k), path_before);
+        place[size_t(c - v.begin())] = static_cast<int>(laid.size());
+        Element child = s.tree[size_t(first) + size_t(c - v.begin())];
+        child.parent = first + static_cast<int>(i);
+        laid.push_back(child);
+        laid_path.push_back(child_path(path, k));
+      }
+    }
+    for (size_t j = 0; j < v.size(); ++j) {
+      at[j].second = first + place[j];
+      s.tree[size_t(first) + size_t(place[j])] = laid[size_t(place[j])];
+    }
+  }
+  return index;
+}
+
+}  // namespace lux

@@ -1,0 +1,201 @@
+// The hierarchy of the interreflection's pieces of surface, inside the
+// transport stage: pieces named by their path from a root before they are
+// built, their geometry, which part of them is open to light, the clusters
+// of roots, and the building of the tree from the pieces the refinement
+// asked for.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tools/lux/transport/progress.h"
+#include "tools/lux/transport/radiosity.h"
+
+namespace lux {
+
+// A node of the hierarchy named before it exists: a cluster, or a piece of
+// a root element reached by a path of quarters. The path is a heap code: 1
+// for the root, then two bits a level for the quarter taken.
+struct NodeRef {
+  uint32_t root = 0;  // root element (index in the roots), or kClusterRef
+  uint64_t path = 1;  // the cluster's index, for a cluster
+  bool cluster() const { return root == kClusterRef; }
+  static constexpr uint32_t kClusterRef = 0xffffffffu;
+};
+constexpr int kMostDepth = 28;  // levels a path holds
+
+inline uint64_t child_path(uint64_t path, int k) { return (path << 2) | uint64_t(k); }
+inline uint64_t parent_path(uint64_t path) { return path >> 2; }
+int path_depth(uint64_t path);
+// Preorder of the pieces of one root: a parent before its children, and
+// each child's pieces before the next child.
+bool path_before(uint64_t a, uint64_t b);
+
+// The k-th of the four pieces a patch is cut into (0 ≤ k < 4), with its
+// orientation: a parallelogram into quarters, or into four strips across
+// its longer edge when it is at least twice as long as wide; a triangle
+// into its corner triangles and the middle one.
+Patch quarter(const Patch& p, int k);
+// The piece of `root` at `path`.
+Patch piece(const Patch& root, uint64_t path);
+double longest_edge(const Patch& p);
+// The centres of the four pieces, the points at which a patch is sampled.
+void sample_points(const Patch& p, Vec3 out[4]);
+
+// What hides parts of the reflecting surfaces from light: the solids that
+// stand in the room (a point inside one is inside furniture), the space the
+// reflecting surfaces enclose, and the luminaire openings lying on faces.
+struct Hiding {
+  std::vector<SolidDesc> solids;
+  Vec3 lo, hi;           // bounds of all reflecting surfaces
+  double offset = 0;     // a point is tested this far in front of its surface
+  double tolerance = 0;  // on a boundary within this
+};
+Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces);
+// Whether the point `p` of face `face` is open to light: in front of it
+// lies neither a solid nor the outside of the scene, and no opening covers
+// it.
+bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p);
+// Whether the opening (a luminaire's face on a surface's plane) covers the
+// point of that plane.
+bool covers(const ReflectingSurface& opening, Vec3 point);
+// Fraction of the patch's sample points that are open.
+double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
+
+// Of the light a cluster facing `facing` (Cluster::facing) sends, the
+// fraction per steradian in direction w: a Lambertian plane's cosine law
+// for its flat part, even in all directions for the rest (exact for a
+// cluster of one plane, and for one turned evenly every way).
+double cluster_emission(Vec3 facing, Vec3 w);
+// The area a cluster of open area `area` shows to a direction w it is
+// seen from (w pointing from the cluster towards the viewer).
+double cluster_projection(Vec3 facing, double area, Vec3 w);
+
+// Builds the clusters over the roots: a tree of boxes halving the roots
+// along the longest side of their centres' bounds, ties by index.
+std::vector<Cluster> build_clusters(const RadiositySolution& s);
+
+// Where a piece sits in the built tree: the pieces of each root sorted in
+// preorder with their element indices.
+struct TreeIndex {
+  std::vector<std::vector<std::pair<uint64_t, int>>> of_root;
+  int find(uint32_t root, uint64_t path) const;
+};
+// Builds the tree of every root from the paths asked for (per root, any
+// order, duplicates allowed): each path, its ancestors, and the siblings
+// of each, so that every cut piece has all four children. The roots are
+// taken from `roots` (geometry) and become s.tree, s.roots.
+TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
+                     std::vector<std::vector<uint64_t>>& paths, int threads);
+
+}  // namespace lux
+
+namespace lux {
+
+// The light each element of a first tree is expected to send, per unit of
+// its area: what the refinement weighs exchanges by before the solution
+// is known.
+struct SendEstimate {
+  std::vector<double> density;       // per element of s.tree: lm per square unit of its area
+  std::vector<double> cluster_flux;  // per cluster
+};
+
+// A link between pieces named by their paths, as the refinement makes it.
+struct RefinedLink {
+  NodeRef from, to;
+  double factor = 0;
+};
+
+struct RefineSettings {
+  double flux_bound = 0;  // an exchange carrying less than this is not refined
+  double smallest = 0;    // pieces with a shorter longest edge are not cut
+  size_t most_links = 0;  // more is refused
+  int threads = 1;
+};
+
+struct Refinement {
+  std::vector<RefinedLink> links;
+  double worst = 0;  // the largest flux error an exchange was left with
+};
+
+// Links every pair of pieces or clusters that exchange light, each at the
+// coarsest level where its estimated error is below the bound; cuts pieces
+// where their exchange is uncertain: close beside each other, or where the
+// rays between them disagree about what is in the way.
+Refinement refine_links(const RadiositySolution& s, const std::vector<Patch>& roots,
+                        const SendEstimate& estimate, const RefineSettings& settings,
+                        Progress* progress);
+
+// The element of s.tree that holds the piece at `path` of root `root`:
+// the piece itself or its deepest ancestor in the tree.
+int holding_element(const std::vector<Element>& tree, const std::vector<int>& roots, uint32_t root,
+                    uint64_t path);
+
+// A_from·F_from→to between two patches that face each other, worked out
+// from the smaller (its point factors vary least) and carried to the other
+// by reciprocity; and whether two patches face each other.
+double exchange_from(const Patch& from, const Patch& to);
+bool facing(const Patch& a, const Patch& b, double plane_tolerance);
+
+// Where rays leave or reach a point of a face: on the true sphere for the
+// flat pieces that stand in for one, so that the sphere traced in the host
+// does not shade its own pieces.
+Vec3 ray_end(const Face& f, Vec3 p);
+
+}  // namespace lux
+
+namespace lux {
+
+// Direct light added at a piece of a root: the mean over its open sample
+// points of one light's illuminance, maintained and new. A piece's direct
+// light is the sum over itself and its ancestors.
+struct DirectValue {
+  uint64_t path = 1;
+  double maintained = 0, fresh = 0;
+};
+
+struct DirectSettings {
+  double flux_bound = 0;  // a light's change over a piece carrying less is not refined
+  double skip_flux = 0;   // a light bounded below this on a piece is skipped
+  double smallest = 0;    // pieces with a shorter longest edge are not cut
+  int threads = 1;
+};
+
+// Where a light sits, how far its emitter reaches from there, the most it
+// gives at a distance (illuminance × distance², with a margin), about how
+// much it emits, and the plane of a flat emitter, which lights nothing
+// behind it. Sampled once per light at points around it.
+struct LightReach {
+  Vec3 center;
+  double reach = 0;
+  double peak = 0;
+  double flux = 0;  // lux × square units
+  bool flat = false;
+  Vec3 front;  // of a flat emitter
+};
+std::vector<LightReach> light_reaches(const Model& model, double extent, int threads);
+
+struct DirectPieces {
+  std::vector<std::vector<DirectValue>> of_root;
+  double skipped = 0;  // bound on the flux of the lights skipped, lux × square units
+};
+
+// The direct light on the pieces of every root, light by light: a piece is
+// cut where its light changes across it by more than the bound or where it
+// is large beside its distance to the light; lights that cannot reach a
+// piece (behind it, or it behind their emitting face) or whose bound is
+// below the skip are passed by.
+DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,
+                              const std::vector<Patch>& roots, const Hiding& hiding,
+                              const std::vector<LightReach>& reach, const DirectSettings& settings,
+                              Progress* progress);
+
+// The paths of the pieces each root is cut into for what hides it: a piece
+// partly open is cut down to the smallest size, so that the edges of
+// furniture and openings are followed.
+std::vector<std::vector<uint64_t>> hiding_pieces(const RadiositySolution& s,
+                                                 const std::vector<Patch>& roots,
+                                                 const Hiding& hiding, double smallest,
+                                                 int threads);
+
+}  // namespace lux

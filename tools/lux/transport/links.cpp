@@ -1,0 +1,350 @@
+// Links of the hierarchy: how much of one piece's (or cluster's) light
+// reaches another, with visibility from several rays, and the refinement
+// that cuts pieces until every exchange is known well enough.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+#include "shaders/constants.h"
+#include "tools/lux/transport/hierarchy.h"
+
+namespace lux {
+
+namespace {
+
+using refhost::Vec3d;
+
+// Objects that may stand between two nodes, listed on the stack; more than
+// this and every object is tried.
+constexpr size_t kBlockerCapacity = 48;
+// Pairs worked out one after the other, breadth first, before the rest is
+// shared out among the threads: enough pieces of work for an even share.
+constexpr size_t kSerialPairs = 512;
+// A cluster seen from a distance d exchanges as one only beyond this many
+// times the radii of the two: nearer, its parts' directions differ too much.
+constexpr double kClusterDistance = 1.0;
+
+Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
+
+// A node while the refinement works on it.
+struct Node {
+  NodeRef ref;
+  Patch patch;       // an element's
+  int holder = -1;   // an element's holding element in the first tree
+  int cluster = -1;  // a cluster's index
+  Vec3 center, lo, hi;
+  double size = 0;    // an element's longest edge; a cluster's diameter
+  double radius = 0;  // of the sphere around it
+  double flux = 0;    // expected to be sent
+  double area = 0;    // open area
+  Vec3 facing;        // a cluster's
+  Vec3d corners[8];
+  int corner_count = 0;
+};
+
+struct Blockers {
+  uint32_t list[kBlockerCapacity] = {};
+  size_t count = 0;
+  bool all = true;
+};
+
+class Refiner {
+ public:
+  Refiner(const RadiositySolution& s, const std::vector<Patch>& roots, const SendEstimate& e,
+          const RefineSettings& settings, std::atomic<size_t>& made)
+      : s_(s), roots_(roots), estimate_(e), settings_(settings), made_(made) {}
+
+  Node cluster_node(int c) const {
+    const Cluster& k = s_.clusters[size_t(c)];
+    Node n;
+    n.ref = {NodeRef::kClusterRef, uint64_t(c)};
+    n.cluster = c;
+    n.center = k.center;
+    n.lo = k.lo;
+    n.hi = k.hi;
+    n.size = 2 * k.radius;
+    n.radius = k.radius;
+    n.flux = estimate_.cluster_flux[size_t(c)];
+    n.area = k.area;
+    n.facing = k.facing;
+    for (int i = 0; i < 8; ++i)
+      n.corners[i] = {i & 1 ? k.hi.x : k.lo.x, i & 2 ? k.hi.y : k.lo.y, i & 4 ? k.hi.z : k.lo.z};
+    n.corner_count = 8;
+    return n;
+  }
+
+  Node element_node(uint32_t root, uint64_t path, const Patch& p) const {
+    Node n;
+    n.ref = {root, path};
+    n.patch = p;
+    n.holder = holding_element(s_.tree, s_.roots, root, path);
+    const Element& h = s_.tree[size_t(n.holder)];
+    n.patch.open = h.patch.open;
+    n.center = p.center;
+    n.lo = n.hi = p.corner[0];
+    for (int k = 0; k < p.corners; ++k) {
+      const Vec3 c = p.corner[size_t(k)];
+      n.lo = {std::min(n.lo.x, c.x), std::min(n.lo.y, c.y), std::min(n.lo.z, c.z)};
+      n.hi = {std::max(n.hi.x, c.x), std::max(n.hi.y, c.y), std::max(n.hi.z, c.z)};
+      n.corners[k] = to_d(c);
+    }
+    n.corner_count = p.corners;
+    n.size = longest_edge(p);
+    n.radius = 0.5 * length(n.hi - n.lo);
+    n.flux = estimate_.density[size_t(n.holder)] * p.area;
+    n.area = p.area * n.patch.open;
+    return n;
+  }
+
+  // The children of a cluster, or the four pieces of an element.
+  int children(const Node& n, Node out[4]) const {
+    if (n.cluster >= 0) {
+      const Cluster& k = s_.clusters[size_t(n.cluster)];
+      int count = 0;
+      for (int h = 0; h < 2; ++h) {
+        if (h == 1 && k.child[1] == k.child[0]) break;
+        const int c = k.child[h];
+        if (c >= 0) {
+          out[count++] = cluster_node(c);
+        } else {
+          const uint32_t root = uint32_t(-1 - c);
+          out[count++] = element_node(root, 1, roots_[root]);
+        }
+      }
+      return count;
+    }
+    for (int k = 0; k < 4; ++k)
+      out[k] = element_node(n.ref.root, child_path(n.ref.path, k), quarter(n.patch, k));
+    return 4;
+  }
+
+  bool can_split(const Node& n) const {
+    return n.cluster >= 0 ||
+           (n.size > settings_.smallest && path_depth(n.ref.path) < kMostDepth - 1);
+  }
+
+  void filter(const Node& a, const Node& b, const Blockers& parent, Blockers& out) const {
+    out.count = 0;
+    out.all = false;
+    const size_t n = parent.all ? s_.rays->size() : parent.count;
+    for (size_t k = 0; k < n; ++k) {
+      const uint32_t i = parent.all ? uint32_t(k) : parent.list[k];
+      if (!s_.rays->may_cross(i, a.corners, size_t(a.corner_count), b.corners,
+                              size_t(b.corner_count)))
+        continue;
+      if (out.count == kBlockerCapacity) {
+        out.all = true;
+        return;
+      }
+      out.list[out.count++] = i;
+    }
+  }
+
+  // The fraction of light crossing from a to b: four rays between their
+  // sample points.
+  double visibility(const Node& a, const Node& b, const Blockers& blockers) const {
+    if (!blockers.all && blockers.count == 0) return 1.0;
+    const uint32_t* list = blockers.all ? s_.all_objects.data() : blockers.list;
+    const size_t count = blockers.all ? s_.all_objects.size() : blockers.count;
+    Vec3 pa[4], pb[4];
+    sample_points(a.patch, pa);
+    sample_points(b.patch, pb);
+    const Face& fa = s_.faces[size_t(a.patch.face)];
+    const Face& fb = s_.faces[size_t(b.patch.face)];
+    // Rays between open points only: what hides a piece already counts
+    // in its open fraction.
+    bool open_a[4] = {true, true, true, true}, open_b[4] = {true, true, true, true};
+    for (int k = 0; k < 4; ++k) {
+      if (a.patch.open < 1) open_a[k] = is_open(s_, *s_.hiding, a.patch.face, pa[k]);
+      if (b.patch.open < 1) open_b[k] = is_open(s_, *s_.hiding, b.patch.face, pb[k]);
+    }
+    double through = 0;
+    int rays = 0;
+    for (int i = 0; i < 4; ++i) {
+      if (!open_a[i]) continue;
+      // The first open point of b from the one across from i on.
+      for (int k = 0; k < 4; ++k) {
+        const int j = (3 - i + k) % 4;
+        if (!open_b[j]) continue;
+        through +=
+            s_.rays->transmission(to_d(ray_end(fa, pa[i])), to_d(ray_end(fb, pb[j])), list, count);
+        ++rays;
+        break;
+      }
+    }
+    return rays > 0 ? through / rays : 0.0;
+  }
+
+  // The fraction of what `from` sends that reaches `to`, unobstructed, and
+  // how uncertain it is (0 to 1); 0 when they cannot exchange. A cluster
+  // nearer than its size to the other may send it anything up to all its
+  // light: `near` says so, and the fraction is only a guess.
+  double factor(const Node& from, const Node& to, double& uncertain, bool& near) const {
+    const Vec3 gap = to.center - from.center;
+    const double d = length(gap);
+    uncertain = 1;
+    near = false;
+    if (from.cluster >= 0 || to.cluster >= 0) {
+      const double apart = kClusterDistance * (from.radius + to.radius);
+      near = !(d > apart);
+      if (!(d > 0)) return 0;
+      const Vec3 w = gap * (1 / d);
+      const double solid = 1 / (std::max(d, apart) * std::max(d, apart));
+      // The fraction of the sender's light per steradian towards the
+      // receiver, times the solid angle the receiver shows.
+      const double sent = from.cluster >= 0 ? cluster_emission(from.facing, w)
+                                            : std::max(0.0, dot(w, from.patch.normal)) / zel::kPi;
+      const double shown = to.cluster >= 0 ? cluster_projection(to.facing, to.area, -w)
+                                           : to.area * std::max(0.0, -dot(w, to.patch.normal));
+      return std::min(1.0, sent * shown * solid);
+    }
+    if (from.patch.face == to.patch.face) return 0;
+    if (!facing(from.patch, to.patch, s_.plane_tolerance)) return 0;
+    const double exchange = exchange_from(from.patch, to.patch);
+    if (!(exchange > 0)) return 0;
+    uncertain = std::min(1.0, (from.size + to.size) / d);
+    return std::min(1.0, exchange / from.patch.area * to.patch.open);
+  }
+
+  // Refines the exchange from `from` to `to`: a link, pieces of it, or
+  // nothing. `next` receives the pairs to refine further when given;
+  // otherwise they are refined here.
+  void refine(const Node& from, const Node& to, const Blockers& parent,
+              std::vector<RefinedLink>& links, std::vector<std::pair<Node, Node>>* next) {
+    if (from.cluster < 0 && to.cluster < 0 && from.ref.root == to.ref.root) return;
+    if (from.cluster >= 0 && from.cluster == to.cluster) {
+      // Light a cluster passes among its own parts; below the bound in all
+      // it goes to its other links instead (each patch's outgoing light is
+      // scaled to what truly leaves it).
+      if (from.flux > settings_.flux_bound) split(from, to, true, parent, links, next);
+      return;
+    }
+    double uncertain = 1;
+    bool near = false;
+    double f = factor(from, to, uncertain, near);
+    if (f == 0 && !near) return;
+    Blockers blockers;
+    filter(from, to, parent, blockers);
+    if (from.cluster < 0 && to.cluster < 0) {
+      const double v = visibility(from, to, blockers);
+      if (v == 0) return;
+      if (v < 1) uncertain = 1;
+      f *= v;
+    }
+    const double error = near ? from.flux : from.flux * f * uncertain;
+    if (error <= settings_.flux_bound) {
+      if (f > 0) add(from, to, f, links);
+      return;
+    }
+    const bool split_from = can_split(from) && (from.size >= to.size || !can_split(to));
+    if (!split_from && !can_split(to)) {
+      if (f > 0) {
+        worst_ = std::max(worst_, error);
+        add(from, to, f, links);
+      }
+      return;
+    }
+    split(from, to, split_from, blockers, links, next);
+  }
+
+  void split(const Node& from, const Node& to, bool split_from, const Blockers& blockers,
+             std::vector<RefinedLink>& links, std::vector<std::pair<Node, Node>>* next) {
+    Node parts[4];
+    if (from.cluster >= 0 && from.cluster == to.cluster) {
+      const int n = children(from, parts);
+      for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) go(parts[a], parts[b], blockers, links, next);
+      return;
+    }
+    const int n = children(split_from ? from : to, parts);
+    for (int k = 0; k < n; ++k)
+      if (split_from) {
+        go(parts[k], to, blockers, links, next);
+      } else {
+        go(from, parts[k], blockers, links, next);
+      }
+  }
+
+  void go(const Node& from, const Node& to, const Blockers& blockers,
+          std::vector<RefinedLink>& links, std::vector<std::pair<Node, Node>>* next) {
+    if (next != nullptr) {
+      next->emplace_back(from, to);
+    } else {
+      refine(from, to, blockers, links, nullptr);
+    }
+  }
+
+  void add(const Node& from, const Node& to, double f, std::vector<RefinedLink>& links) {
+    links.push_back({from.ref, to.ref, f});
+    if (made_.fetch_add(1, std::memory_order_relaxed) + 1 > settings_.most_links)
+      throw Error("the interreflection needs more than " + std::to_string(settings_.most_links) +
+                  " links, beyond the memory bound (--max-memory); raise the bound, or "
+                  "coarsen \"interreflection\": \"accuracy\"");
+  }
+
+  double worst() const { return worst_; }
+
+ private:
+  const RadiositySolution& s_;
+  const std::vector<Patch>& roots_;
+  const SendEstimate& estimate_;
+  const RefineSettings& settings_;
+  std::atomic<size_t>& made_;
+  double worst_ = 0;
+};
+
+}  // namespace
+
+Vec3 ray_end(const Face& f, Vec3 p) {
+  if (!f.surface.on_sphere) return p;
+  return f.surface.sphere_center + normalize(p - f.surface.sphere_center) * f.surface.sphere_radius;
+}
+
+int holding_element(const std::vector<Element>& tree, const std::vector<int>& roots, uint32_t root,
+                    uint64_t path) {
+  int node = roots[root];
+  for (int level = path_depth(path) - 1; level >= 0; --level) {
+    const Element& e = tree[size_t(node)];
+    if (e.child < 0) break;
+    node = e.child + int((path >> (2 * level)) & 3);
+  }
+  return node;
+}
+
+Refinement refine_links(const RadiositySolution& s, const std::vector<Patch>& roots,
+                        const SendEstimate& estimate, const RefineSettings& settings,
+                        Progress* progress) {
+  Refinement out;
+  if (s.clusters.empty()) return out;
+  std::atomic<size_t> made{0};
+  Refiner serial(s, roots, estimate, settings, made);
+  const Node top = serial.cluster_node(0);
+  std::vector<std::pair<Node, Node>> pairs{{top, top}}, next;
+  const Blockers all;
+  // Breadth first until there is work enough for every thread.
+  while (!pairs.empty() && pairs.size() < kSerialPairs) {
+    next.clear();
+    for (const auto& [from, to] : pairs) serial.refine(from, to, all, out.links, &next);
+    pairs.swap(next);
+  }
+  out.worst = serial.worst();
+  std::vector<std::vector<RefinedLink>> parts(pairs.size());
+  std::vector<double> worst(pairs.size(), 0.0);
+  for_rows(static_cast<int>(pairs.size()), settings.threads, [&](int k, refhost::ThreadContext&) {
+    Refiner r(s, roots, estimate, settings, made);
+    r.refine(pairs[size_t(k)].first, pairs[size_t(k)].second, all, parts[size_t(k)], nullptr);
+    worst[size_t(k)] = r.worst();
+    if (progress != nullptr) progress->add(1);
+  });
+  size_t total = out.links.size();
+  for (const auto& p : parts) total += p.size();
+  out.links.reserve(total);
+  for (size_t k = 0; k < parts.size(); ++k) {
+    out.links.insert(out.links.end(), parts[k].begin(), parts[k].end());
+    std::vector<RefinedLink>().swap(parts[k]);
+    out.worst = std::max(out.worst, worst[k]);
+  }
+  return out;
+}
+
+}  // namespace lux
