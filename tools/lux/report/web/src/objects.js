@@ -141,6 +141,9 @@ export function buildLuminaires(list, extent) {
         // the plan) a panel is its outline, as on a drawing.
         new THREE.MeshBasicMaterial({ color: glow, side: flat ? THREE.FrontSide : THREE.DoubleSide }),
       );
+      // A panel flush with the ceiling is lifted off it by a hair towards
+      // the room, so that the ceiling's colours do not cover it.
+      if (flat) mesh.geometry.translate(0, 0, -extent * 4e-4);
       mesh.applyMatrix4(frameMatrix(o.center, o.axes));
       mesh.userData.pick = { kind: 'luminaire', name: l.name, luminaire: l };
       withEdges(mesh, 0x2b2f36, 30);
@@ -159,19 +162,22 @@ export function buildObservers(list, extent) {
   const arrow = extent * 0.045;
   const accent = new THREE.Color().setRGB(0.76, 0.09, 0.36, THREE.SRGBColorSpace);
   for (const o of list) {
+    // One group per observer, so that its own eye can be taken away when
+    // the camera looks out of it.
+    const marker = new THREE.Group();
     const ball = new THREE.Mesh(new THREE.SphereGeometry(eye, 20, 12), new THREE.MeshLambertMaterial({ color: accent }));
     ball.position.copy(v3(o.position));
     ball.userData.pick = { kind: 'observer', name: o.name, observer: o };
-    group.add(ball);
-    for (const view of o.views) {
-      const a = new THREE.ArrowHelper(v3(view.direction), v3(o.position), arrow, accent, arrow * 0.3, arrow * 0.15);
-      group.add(a);
-    }
+    marker.add(ball);
+    for (const view of o.views)
+      marker.add(new THREE.ArrowHelper(v3(view.direction), v3(o.position), arrow, accent, arrow * 0.25, arrow * 0.1));
+    group.add(marker);
     const ratings = o.views.filter((v) => v.ugr !== null).map((v) => v.ugr.toFixed(1));
     labels.push({
       text: ratings.length ? `${o.name} (UGR ${ratings.join(' / ')})` : o.name,
       position: v3(o.position),
       kind: 'observer',
+      marker,
     });
   }
   return { group, labels };

@@ -186,7 +186,7 @@ export class Panel {
     if (this.data.furniture.length) toggle('furniture', 'Furniture', true, (on) => this.viewer.setLayerVisible('furniture', on));
     if (this.data.luminaires.length) toggle('luminaires', 'Luminaires', true, (on) => this.viewer.setLayerVisible('luminaires', on));
     if (this.data.observers.length) toggle('observers', 'Observers', true, (on) => this.viewer.setLayerVisible('observers', on));
-    toggle('labels', 'Names', true, (on) => this.viewer.setLayerVisible('labels', on));
+    toggle('labels', 'Names', this.viewer.labelsOn, (on) => this.viewer.setLayerVisible('labels', on));
     return box;
   }
 

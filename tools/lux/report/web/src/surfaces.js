@@ -149,10 +149,12 @@ export class LatticeArea {
       // calculation plane from both.
       side: surface.kind === 'reflecting' ? THREE.FrontSide : THREE.DoubleSide,
       // An area drawn over what lies in its plane: a plinth's top over the
-      // plinth, a task area and its bands over their surface.
+      // plinth, a task area and its bands over their surface. A constant
+      // offset only: one growing with the slope would, at grazing angles,
+      // pull a ceiling over the panels a hair below it.
       polygonOffset: true,
-      polygonOffsetFactor: this.isSubArea ? -2 : -1,
-      polygonOffsetUnits: this.isSubArea ? -4 : -1,
+      polygonOffsetFactor: 0,
+      polygonOffsetUnits: this.isSubArea ? -16 : -8,
     });
     this.mesh = new THREE.Mesh(this.geometry(), this.material);
     this.mesh.userData.pick = { kind: 'area', area: this };

@@ -9,6 +9,8 @@ import { LatticeArea, PointList } from './surfaces.js';
 
 const v3 = (a) => new THREE.Vector3(a[0], a[1], a[2]);
 
+export const MANY_LUMINAIRES = 40;
+
 // A horizontal direction as a reader of a plan names it: north is +y, as
 // the room's north wall lies at its largest y.
 function bearing(d) {
@@ -65,7 +67,9 @@ export class Viewer {
       luminaires: this.luminaires,
       observers: this.observers,
     };
-    this.labelsOn = true;
+    // Names over a few dozen luminaires say more than they hide; over a
+    // hall's hundred they only hide it, until asked for.
+    this.labelsOn = data.luminaires.length <= MANY_LUMINAIRES;
     this.labels = [...luminaires.labels, ...observers.labels].map((l) => {
       const el = document.createElement('div');
       el.className = `label ${l.kind}`;
@@ -81,6 +85,7 @@ export class Viewer {
     this.controls = new OrbitControls(this.camera, canvas);
     this.controls.addEventListener('change', () => this.requestRender());
     this.controls.screenSpacePanning = true;
+    this.controls.listenToKeyEvents(window);
 
     this.raycaster = new THREE.Raycaster();
     this.presets = this.makePresets();
@@ -143,7 +148,8 @@ export class Viewer {
       const p = l.position.clone().project(this.camera);
       const x = (p.x * 0.5 + 0.5) * w;
       const y = (0.5 - p.y * 0.5) * h;
-      let show = this.labelsOn && layer.visible && p.z < 1 && p.z > -1 && x >= 0 && x <= w && y >= 0 && y <= h;
+      const inView = p.z < 1 && p.z > -1 && x >= 0 && x <= w && y >= 0 && y <= h;
+      let show = this.labelsOn && layer.visible && (!l.marker || l.marker.visible) && inView;
       if (show) {
         const half = l.text.length * 3.3 + 6;
         const box = [x - half, y - 24, x + half, y - 6];
@@ -268,6 +274,7 @@ export class Viewer {
     this.camera.lookAt(this.controls.target);
     this.controls.update();
     this.preset = id;
+    this.observers.children.forEach((marker, k) => (marker.visible = k !== preset.observer));
     this.requestRender();
   }
 
@@ -286,6 +293,7 @@ export class Viewer {
     this.controls.target.copy(sphere.center);
     this.controls.update();
     this.preset = null;
+    for (const marker of this.observers.children) marker.visible = true;
     this.requestRender();
   }
 
