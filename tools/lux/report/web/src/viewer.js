@@ -252,8 +252,11 @@ export class Viewer {
       this.perspective.fov = 45;
       const from = new THREE.Vector3(-0.55 * size.x, -1.1 * size.y, 0.9 * size.z + 0.35 * size.length());
       const distance = (0.5 * this.extent) / Math.sin(THREE.MathUtils.degToRad(this.perspective.fov) / 2);
-      this.camera.position.copy(this.centre).addScaledVector(from.normalize(), distance * 1.1);
-      this.controls.target.copy(this.centre);
+      // Aimed a little below the centre: the room sits higher in the view,
+      // clear of the readout.
+      const target = this.centre.clone().addScaledVector(new THREE.Vector3(0, 0, 1), -0.2 * size.z);
+      this.camera.position.copy(target).addScaledVector(from.normalize(), distance * 1.1);
+      this.controls.target.copy(target);
     } else if (id === 'view') {
       const v = this.data.view;
       this.use(this.perspective);
@@ -359,7 +362,8 @@ export class Viewer {
   }
 
   // The mean time to draw a frame, in ms, over `frames` frames of a turn
-  // of the camera about the target, each waited for.
+  // of the camera about the target, each waited for; and the triangles a
+  // frame draws.
   frameTime(frames) {
     const gl = this.renderer.getContext();
     const pixel = new Uint8Array(4);
@@ -374,9 +378,10 @@ export class Viewer {
       gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
     }
     const ms = (performance.now() - t0) / frames;
+    const triangles = this.renderer.info.render.triangles;
     this.camera.position.copy(start);
     this.controls.update();
-    return ms;
+    return { ms, triangles };
   }
 
   // The picture as drawn now, read straight after drawing: its size, every
