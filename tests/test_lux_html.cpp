@@ -30,9 +30,9 @@ TEST(LuxPageNumbers, RoundingKeepsDigitsAndPrintsShort) {
     int digits;
     double expected;
   };
-  const Case cases[] = {{328.94, 4, 328.9},       {123456, 4, 123500},  {0.00123456, 4, 0.001235},
-                        {-87.6543, 3, -87.7},     {0.0, 4, 0.0},        {999.96, 4, 1000},
-                        {1.23456789e7, 2, 1.2e7}, {-0.0004, 1, -0.0004}};
+  const Case cases[] = {{328.94, 4, 328.9},       {123456, 4, 123500},   {0.00123456, 4, 0.001235},
+                        {-87.6543, 3, -87.7},     {0.0, 4, 0.0},         {999.96, 4, 1000},
+                        {1.23456789e7, 2, 1.2e7}, {-0.0004, 1, -0.0004}, {4e-320, 4, 4e-320}};
   for (const Case& c : cases) {
     EXPECT_EQ(lux::significant(c.v, c.digits), c.expected) << c.v << " to " << c.digits;
   }

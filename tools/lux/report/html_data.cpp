@@ -22,6 +22,7 @@ double significant(double v, int digits) {
   const int exponent = digits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(v))));
   if (exponent >= 0) {
     const double p = std::pow(10.0, exponent);
+    if (!std::isfinite(p)) return v;  // a subnormal number: no digits to drop
     return std::round(v * p) / p + 0.0;
   }
   const double p = std::pow(10.0, -exponent);
