@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when they are missing.
+# Installs the Debian packages the build needs, when they are missing
+# (chromium: the headless browser of the report page's test; the page's npm
+# packages come with the machine's node and npm, at build time).
 # Usage: scripts/deps.sh [--windows] [extra package ...]
 #   --windows  also the Windows cross toolchain (mingw-w64, posix threads)
 #              and wine to run its programs
 set -euo pipefail
 packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev libcairo2-dev libembree-dev libtinyobjloader-dev
-          fonts-dejavu-core poppler-utils valgrind python3)
+          fonts-dejavu-core poppler-utils valgrind python3 chromium)
 for arg in "$@"; do
   case "$arg" in
     --windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;

@@ -12,6 +12,7 @@
 
 #include "tools/lux/cli/profile_cmd.h"
 #include "tools/lux/model/budget.h"
+#include "tools/lux/report/html.h"
 #include "tools/lux/report/outputs.h"
 #include "tools/lux/report/pdf_report.h"
 #include "tools/lux/report/pdf_sections.h"
@@ -42,6 +43,7 @@ struct Options {
   int picture_size = 560;
   bool pdf = false;
   std::string paper = "a4";
+  bool html = false;
   bool quiet = false;
   std::string plugin;
   std::string declarations;
@@ -102,6 +104,7 @@ std::string maintenance_note(const Model& model) {
 }
 
 int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.html) require_viewer();
   load_declarations(o.declarations.empty() ? refhost::default_declaration_path() : o.declarations);
   const Scene scene = load_scene(o.scene);
   if (o.view && !scene.view) throw Error(o.scene + ": --view needs a \"view\" in the scene file");
@@ -213,6 +216,7 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     write_pdf_report(model, results, info, content, files.reserve("report.pdf"));
     info.pdf_file = "report.pdf";
   }
+  if (o.html) files.write_text("report.html", html_report(model, results, info));
   files.write_text("report.json", report_json(model, results, info).dump(2) + "\n");
   files.commit();
 
@@ -290,6 +294,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       ->check([](const std::string& name) {
         return paper_named(name) ? std::string() : "paper is a4 or letter, not " + name;
       });
+  app.add_flag("--html", o.html,
+               "write the interactive 3D report, report.html: one file that opens offline in "
+               "any browser");
   app.add_flag("-q,--quiet", o.quiet, "no progress bar");
   app.add_option("--units", o.units,
                  "illuminance in lux (and lengths in the scene's unit) or in footcandles "
