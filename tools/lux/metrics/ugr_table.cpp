@@ -119,31 +119,34 @@ std::optional<FirstLanding> first_landing(const refhost::ProfileTable& table, Ug
                       zonal_flux_between(table, kHorizon, kZenith)};
 }
 
-double array_direct_ratio(const refhost::ProfileTable& table, UgrRoom room, size_t nx, size_t ny) {
-  // The downward flux in the cells of a fine (γ, C) grid, summed up γ for
-  // each C: a ray at γ lands tan γ (in H) from below its luminaire, so for
-  // each luminaire and C the flux that reaches the floor is that sum up to
-  // the γ at which the ray would meet the walls. Integrating over
-  // directions keeps a narrow beam as accurate as a wide one.
-  constexpr size_t kGammaCells = 360, kCCells = 360;
+DirectFlux::DirectFlux(const refhost::ProfileTable& table)
+    : reach_(kGammaCells), below_(kCCells * (kGammaCells + 1), 0.0) {
+  // The flux in each cell of a fine (γ, C) grid of the lower hemisphere,
+  // summed up γ for each C. A ray at γ lands tan γ (in H) from below its
+  // luminaire, so for a luminaire and a C the flux that reaches the floor
+  // is that sum up to the γ at which the ray meets the walls instead.
+  // Integrating over directions keeps a narrow beam as accurate as a wide
+  // one.
   constexpr double kDegToRad = kPi / 180.0;
-  const double dg = kHorizon / kGammaCells, dc = 360.0 / kCCells;
-  std::vector<double> reach(kGammaCells);  // where the ray at a cell's upper γ lands, in H
-  std::vector<double> below(kCCells * (kGammaCells + 1), 0.0);  // [j][i]: flux up to cell i
-  double down = 0;
+  const double dg = kHorizon / double(kGammaCells), dc = 360.0 / double(kCCells);
   for (size_t i = 0; i < kGammaCells; ++i) {
     const double g0 = double(i) * dg, g1 = g0 + dg;
-    reach[i] = std::tan(g1 * kDegToRad);
+    reach_[i] = std::tan(g1 * kDegToRad);
     const double solid = (std::cos(g0 * kDegToRad) - std::cos(g1 * kDegToRad)) * dc * kDegToRad;
     for (size_t j = 0; j < kCCells; ++j) {
       const double c = (double(j) + 0.5) * dc;
       const double flux = solid * double(refhost::sample_table(
                                       table, refhost::profile_direction(g0 + 0.5 * dg, c)));
-      below[j * (kGammaCells + 1) + i + 1] = below[j * (kGammaCells + 1) + i] + flux;
-      down += flux;
+      below_[j * (kGammaCells + 1) + i + 1] = below_[j * (kGammaCells + 1) + i] + flux;
+      down_ += flux;
     }
   }
-  if (!(down > 0)) return 0;
+}
+
+double DirectFlux::ratio(UgrRoom room, size_t nx, size_t ny) const {
+  if (!(down_ > 0)) return 0;
+  constexpr double kDegToRad = kPi / 180.0;
+  const double dc = 360.0 / double(kCCells);
   double landed = 0;
   for (size_t a = 0; a < nx; ++a)
     for (size_t b = 0; b < ny; ++b) {
@@ -156,11 +159,15 @@ double array_direct_ratio(const refhost::ProfileTable& table, UgrRoom room, size
         const double to_x = ux > 0 ? (room.x - x0) / ux : ux < 0 ? -x0 / ux : HUGE_VAL;
         const double to_y = uy > 0 ? (room.y - y0) / uy : uy < 0 ? -y0 / uy : HUGE_VAL;
         const auto cells = size_t(
-            std::upper_bound(reach.begin(), reach.end(), std::min(to_x, to_y)) - reach.begin());
-        landed += below[j * (kGammaCells + 1) + cells];
+            std::upper_bound(reach_.begin(), reach_.end(), std::min(to_x, to_y)) - reach_.begin());
+        landed += below_[j * (kGammaCells + 1) + cells];
       }
     }
-  return landed / (double(nx * ny) * down);
+  return landed / (double(nx * ny) * down_);
+}
+
+double array_direct_ratio(const refhost::ProfileTable& table, UgrRoom room, size_t nx, size_t ny) {
+  return DirectFlux(table).ratio(room, nx, ny);
 }
 
 size_t ugr_luminaire_count(UgrRoom room, double spacing, double phase_across) {

@@ -110,7 +110,18 @@ std::optional<FirstLanding> first_landing(const refhost::ProfileTable& table, Ug
 // them, each centred in its share of the ceiling: the candela table
 // integrated over the directions whose rays reach the floor, averaged over
 // the array. The method's zonal coefficients stand for this at a spacing
-// of 1 H.
+// of 1 H. The table is sampled once for any number of rooms.
+class DirectFlux {
+ public:
+  explicit DirectFlux(const refhost::ProfileTable& table);
+  double ratio(UgrRoom room, size_t nx, size_t ny) const;
+
+ private:
+  static constexpr size_t kGammaCells = 360, kCCells = 360;  // ¼° by 1°
+  std::vector<double> reach_;  // in H, where a ray at each cell's upper γ lands
+  std::vector<double> below_;  // [C][γ]: downward flux up to each cell
+  double down_ = 0;
+};
 double array_direct_ratio(const refhost::ProfileTable& table, UgrRoom room, size_t nx, size_t ny);
 
 // The luminaires of a room at `spacing` (in H): rows along the line of
