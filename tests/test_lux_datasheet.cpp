@@ -424,10 +424,24 @@ TEST(PlaneShape, SharedFilesAreToldApart) {
   }
 }
 
+// The pages of a PDF file, counted by their page objects.
+size_t pdf_pages(const nlohmann::json& path) {
+  std::ifstream pdf(path.get<std::string>(), std::ios::binary);
+  std::stringstream bytes;
+  bytes << pdf.rdbuf();
+  const std::string s = bytes.str();
+  if (s.rfind("%PDF", 0) != 0) return 0;
+  size_t pages = 0;
+  for (size_t at = s.find("/Type /Page"); at != std::string::npos;
+       at = s.find("/Type /Page", at + 1))
+    if (s.compare(at, 12, "/Type /Pages") != 0) ++pages;
+  return pages;
+}
+
 // The profile command: every table in the JSON, the UGR table and the
 // luminance in the text, beam and field left out where the light is no
-// cone, a two-page data sheet, and a conversion asked of several files
-// refused.
+// cone, a two-page data sheet for every shared file, and a conversion asked
+// of several files refused.
 TEST(ProfileCommand, DataSheetInJsonTextAndPdf) {
   const fs::path dir = shared_profiles();
   if (!fs::exists(dir)) GTEST_SKIP() << "no shared profiles at " << dir;
@@ -448,17 +462,7 @@ TEST(ProfileCommand, DataSheetInJsonTextAndPdf) {
   EXPECT_EQ(j["intensity_table"]["gamma_deg"].size(), 74u);
   EXPECT_EQ(j["zonal_lumens"].size(), 6u);
 
-  // The sheet: a PDF of two pages.
-  std::ifstream pdf(j["datasheet"].get<std::string>(), std::ios::binary);
-  std::stringstream bytes;
-  bytes << pdf.rdbuf();
-  const std::string s = bytes.str();
-  EXPECT_EQ(s.rfind("%PDF", 0), 0u);
-  size_t pages = 0;
-  for (size_t at = s.find("/Type /Page"); at != std::string::npos;
-       at = s.find("/Type /Page", at + 1))
-    if (s.compare(at, 12, "/Type /Pages") != 0) ++pages;
-  EXPECT_EQ(pages, 2u);
+  EXPECT_EQ(pdf_pages(j["datasheet"]), 2u);
 
   const LuxOutcome text = run_lux({"profile", file});
   ASSERT_EQ(text.status, 0) << text.err;
@@ -467,6 +471,17 @@ TEST(ProfileCommand, DataSheetInJsonTextAndPdf) {
   EXPECT_NE(text.out.find("12H x  8H"), std::string::npos);
   EXPECT_NE(text.out.find("flux code"), std::string::npos);
   EXPECT_NE(text.out.find("luminance"), std::string::npos);
+
+  // Every shared file: JSON that parses (one file has a Latin-1 byte in a
+  // keyword) and a data sheet of two pages.
+  std::vector<std::string> args{"profile", "--json", "--pdf", "-o", out_dir};
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() != ".md") args.push_back(entry.path().string());
+  const LuxOutcome all = run_lux(args);
+  ASSERT_EQ(all.status, 0) << all.err;
+  const auto files = nlohmann::json::parse(all.out);
+  EXPECT_EQ(files.size(), args.size() - 5);
+  for (const auto& f : files) EXPECT_EQ(pdf_pages(f["datasheet"]), 2u) << f["file"];
 
   const LuxOutcome two =
       run_lux({"profile", file, file, "--write", (fs::path(out_dir) / "x.ldt").string()});

@@ -33,12 +33,39 @@ std::string trimmed(std::string s) {
   return s.substr(i);
 }
 
+// `text` as valid UTF-8: bytes that begin no valid sequence are taken as
+// Latin-1, which is what files that are not UTF-8 mostly are. Reports and
+// JSON need valid text; numbers are ASCII either way.
+std::string valid_utf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    size_t n = b < 0x80                 ? 1
+               : b >= 0xC2 && b <= 0xDF ? 2
+               : b >= 0xE0 && b <= 0xEF ? 3
+               : b >= 0xF0 && b <= 0xF4 ? 4
+                                        : 0;
+    for (size_t k = 1; k < n; ++k)
+      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+    if (n > 0) {
+      out.append(text, i, n);
+      i += n;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+      ++i;
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> file_lines(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw Error(path.string() + ": cannot be opened");
   std::stringstream buffer;
   buffer << f.rdbuf();
-  const std::string text = buffer.str();
+  const std::string text = valid_utf8(buffer.str());
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {

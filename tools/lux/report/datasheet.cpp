@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <sstream>
 
 #include "tools/lux/report/picture.h"
 #include "tools/lux/scene/scene.h"
@@ -20,7 +21,7 @@ constexpr double kPercent = 100.0;
 constexpr double kSameAngle = 1e-6;
 // The intensity table's rows: the file's own γ where there are few enough
 // for a page, else every 10°.
-constexpr size_t kMostIntensityRows = 37;
+constexpr size_t kMostIntensityRows = 25;
 constexpr double kCoarseGammaStep = 10.0;
 // The intensity table's columns on paper: the four principal planes and at
 // most this many more of the stored ones.
@@ -28,9 +29,11 @@ constexpr size_t kExtraIntensityPlanes = 5;
 // Every 45° of the luminance table goes on paper.
 constexpr size_t kLuminanceColumnStride = 3;
 // Sizes on the page, points.
-constexpr double kIdentificationHeight = 250;
 constexpr double kPolarSide = 245;
 constexpr double kSmallTable = 7.5;
+constexpr double kTitleSize = 18;  // Document::title's
+// Lines a long value of the identification may take.
+constexpr size_t kValueLines = 3;
 
 std::string fixed(double v, int decimals) {
   char s[64];
@@ -50,6 +53,31 @@ struct ContextDeleter {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
 cairo_status_t discard(void*, const unsigned char*, unsigned int) { return CAIRO_STATUS_SUCCESS; }
+
+// `text` broken into lines of at most `width` at spaces, at most `lines` of
+// them, the last shortened with an ellipsis when the text goes on.
+std::vector<std::string> wrap(const Document& doc, const std::string& text, double width,
+                              double size, size_t lines) {
+  std::vector<std::string> out;
+  std::istringstream words(text);
+  std::string word, current;
+  while (words >> word) {
+    const std::string candidate = current.empty() ? word : current + " " + word;
+    if (current.empty() || doc.text_width(candidate, size) <= width) {
+      current = candidate;
+      continue;
+    }
+    if (out.size() + 1 == lines) {
+      current = candidate;
+      while (words >> word) current += " " + word;
+      break;
+    }
+    out.push_back(current);
+    current = word;
+  }
+  if (!current.empty()) out.push_back(doc.fitted(current, width, size));
+  return out;
+}
 
 std::string title_of(const PhotometricFile& f) {
   const LuminaireData& l = f.luminaire;
@@ -82,21 +110,31 @@ void identification(Document& doc, const DataSheet& s) {
   add("Symmetry", f.symmetry);
   add("Photometry", f.absolute ? "absolute (the luminaire's own candela)"
                                : "relative to " + fixed(f.lamp_flux, 0) + " lm of lamps");
-  doc.figure(kIdentificationHeight, [&](double x, double y) {
-    const double text_width = doc.width() - kPolarSide - 12;
-    double label_width = 0;
-    for (const auto& r : rows)
-      label_width = std::max(label_width, doc.text_width(r.first, Document::kBody, true));
-    const double line = Document::kBody * Document::kLineSpacing;
+  // Each value wrapped to the column left of the diagram; the block is as
+  // tall as the longer of the two.
+  double label_width = 0;
+  for (const auto& r : rows)
+    label_width = std::max(label_width, doc.text_width(r.first, Document::kBody, true));
+  const double value_x = label_width + 10;
+  const double value_width = doc.width() - kPolarSide - 12 - value_x;
+  std::vector<std::vector<std::string>> values;
+  size_t lines = 0;
+  for (const auto& r : rows) {
+    values.push_back(wrap(doc, r.second, value_width, Document::kBody, kValueLines));
+    lines += values.back().size();
+  }
+  const double line = Document::kBody * Document::kLineSpacing;
+  const double height = std::max(kPolarSide, double(lines) * line + Document::kBody);
+  doc.figure(height, [&](double x, double y) {
     double baseline = y + Document::kBody + 4;
-    for (const auto& [label, value] : rows) {
+    for (size_t i = 0; i < rows.size(); ++i) {
       cairo_set_source_rgb(doc.cr(), 0.25, 0.25, 0.25);
-      doc.text(x, baseline, label, Document::kBody, true);
+      doc.text(x, baseline, rows[i].first, Document::kBody, true);
       cairo_set_source_rgb(doc.cr(), 0, 0, 0);
-      const double vx = x + label_width + 10;
-      doc.text(vx, baseline, doc.fitted(value, x + text_width - vx, Document::kBody),
-               Document::kBody);
-      baseline += line;
+      for (const std::string& part : values[i]) {
+        doc.text(x + value_x, baseline, part, Document::kBody);
+        baseline += line;
+      }
     }
     draw_polar(doc.cr(), s.polar.curves, "Luminous intensity",
                {x + doc.width() - kPolarSide, y, kPolarSide, kPolarSide});
@@ -121,20 +159,24 @@ void photometry(Document& doc, const DataSheet& s) {
                                 fixed(m.peak_cd * m.cd_per_klm_scale, 0) + " cd/klm) at \u03b3 " +
                                 fixed(m.peak_gamma, 1) + "\u00b0, C " + fixed(m.peak_c, 1) +
                                 "\u00b0");
-  for (int p = 0; p < 2; ++p) rows.emplace_back(kPrincipalPlanes[p], s.shape[p].text);
   doc.fields(rows);
+  for (int p = 0; p < 2; ++p)
+    doc.paragraph(std::string(kPrincipalPlanes[p]) + ": " + s.shape[p].text, Document::kTable);
 
   doc.heading("Zonal lumens");
-  Rows zones;
+  std::vector<Column> columns{{"", 0}};
+  std::vector<std::string> lumen{"lm"}, of_luminaire{"% of the luminaire"},
+      of_lamps{"% of the lamps"};
+  const bool lamps = f.lamp_flux > 0 && !f.absolute;
   for (const Zone& z : s.zones) {
-    std::vector<std::string> row{angle_label(z.from) + "\u2013" + angle_label(z.to) + "\u00b0",
-                                 fixed(z.lumen, 0),
-                                 m.flux > 0 ? fixed(kPercent * z.lumen / m.flux, 1) : "-"};
-    row.push_back(f.lamp_flux > 0 && !f.absolute ? fixed(kPercent * z.lumen / f.lamp_flux, 1)
-                                                 : "-");
-    zones.push_back(row);
+    columns.push_back({angle_label(z.from) + "\u2013" + angle_label(z.to) + "\u00b0", 1});
+    lumen.push_back(fixed(z.lumen, 0));
+    of_luminaire.push_back(m.flux > 0 ? fixed(kPercent * z.lumen / m.flux, 1) : "-");
+    of_lamps.push_back(lamps ? fixed(kPercent * z.lumen / f.lamp_flux, 1) : "-");
   }
-  doc.table({{"Zone", 0}, {"lm", 1}, {"% of luminaire", 1}, {"% of lamps", 1}}, zones);
+  Rows zones{lumen, of_luminaire};
+  if (lamps) zones.push_back(of_lamps);
+  doc.table(columns, zones);
 }
 
 void luminance(Document& doc, const DataSheet& s) {
@@ -164,13 +206,13 @@ void luminance(Document& doc, const DataSheet& s) {
                               : l.max <= kScreenLuminanceLimitBright
                                   ? "within the 3000 cd/m\u00b2 limit only"
                                   : "above both limits";
-  doc.paragraph("The mean luminance of the luminous opening (" +
-                    s.file->luminaire.opening.description + ") every 15\u00b0 of C; the largest, " +
-                    fixed(l.max, 0) + " cd/m\u00b2 at \u03b3 " + angle_label(l.max_gamma) +
-                    "\u00b0, C " + angle_label(l.max_c) + "\u00b0, is " + verdict +
-                    " EN 12464-1 sets at \u03b3 65\u00b0 and above for work at display screens "
-                    "(1500 cd/m\u00b2 for screens up to 200 cd/m\u00b2, 3000 cd/m\u00b2 above).",
-                Document::kTable);
+  doc.paragraph(
+      "Mean luminance of the opening every 15\u00b0 of C (max over all C). The largest, " +
+          fixed(l.max, 0) + " cd/m\u00b2 at \u03b3 " + angle_label(l.max_gamma) + "\u00b0, C " +
+          angle_label(l.max_c) + "\u00b0, is " + verdict +
+          " EN 12464-1 sets for display-screen work (1500 cd/m\u00b2 for screens up "
+          "to 200 cd/m\u00b2, 3000 cd/m\u00b2 above).",
+      Document::kTable);
 }
 
 // The rows of the intensity table on paper.
@@ -263,7 +305,12 @@ void ugr(Document& doc, const DataSheet& s) {
 
 void draw_sheet(Document& doc, const DataSheet& s) {
   const PhotometricFile& f = *s.file;
-  doc.title(title_of(f));
+  // A name too long for the title line leaves it to the catalogue number;
+  // the identification gives it in full.
+  std::string title = title_of(f);
+  if (doc.text_width(title, kTitleSize, true) > doc.width() && !f.luminaire.catalogue.empty())
+    title = f.luminaire.catalogue;
+  doc.title(title);
   std::string sub = f.luminaire.manufacturer;
   if (!f.luminaire.catalogue.empty())
     sub += (sub.empty() ? "" : ", ") + std::string("no. ") + f.luminaire.catalogue;

@@ -1,6 +1,7 @@
 #include "tools/lux/report/photometric_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +24,6 @@ constexpr double kKilolumen = 1000.0;
 constexpr double kPercent = 100.0;
 constexpr double kMillimetresPerMetre = 1000.0;
 constexpr double kSameAngle = 1e-6;
-constexpr double kSameSize = 1e-9;  // metres
 
 // IES LM-63-2019: photometric type C, sizes in metres, and the file
 // generation type "undefined" — a converted file is neither a measurement
@@ -139,10 +139,18 @@ std::vector<std::pair<std::string, std::string>> ies_keywords(const PhotometricF
   std::vector<std::pair<std::string, std::string>> k;
   const LuminaireData& l = f.luminaire;
   if (f.format == 1) {
+    // Each keyword with its [MORE] lines joined, as the format reads them;
+    // they are broken again where a value is long.
     for (const auto& [key, value] : f.fields) {
       if (key == "TILT") break;
-      if (upper(key) != "FILEGENINFO") k.emplace_back(key, value);
+      if (upper(key) == "MORE" && !k.empty())
+        k.back().second += " " + value;
+      else
+        k.emplace_back(key, value);
     }
+    k.erase(std::remove_if(k.begin(), k.end(),
+                           [](const auto& kv) { return upper(kv.first) == "FILEGENINFO"; }),
+            k.end());
   } else {
     k = {{"TEST", l.report},      {"TESTLAB", ""},
          {"ISSUEDATE", l.date},   {"MANUFAC", l.manufacturer},
@@ -334,7 +342,8 @@ std::optional<LdtPlanes> ldt_symmetric(const PhotometricFile& f) {
       half = planes_between(t, kQuarterCircle, kHalfCircle + kQuarterCircle);
       p.all = mirror(half, [](double c) { return kHalfCircle - c; });
       const size_t mc = p.all.size();
-      if (mc % 4 != 0 || !same(at(mc / 4), kQuarterCircle) || !same(at(3 * mc / 4), 270.0))
+      if (mc % 4 != 0 || !same(at(mc / 4), kQuarterCircle) ||
+          !same(at(3 * mc / 4), kHalfCircle + kQuarterCircle))
         return std::nullopt;
       for (size_t i = 3 * mc / 4; i < mc; ++i) p.stored.push_back(p.all[i]);
       for (size_t i = 0; i <= mc / 4; ++i) p.stored.push_back(p.all[i]);
@@ -408,7 +417,7 @@ LdtArea ldt_area(const LuminousOpening& o, std::vector<std::string>& notes) {
   notes.push_back("EULUMDAT has no " + o.description +
                   "; its luminous area is written as the box around it");
   a.length = o.length * mm;
-  a.width = std::max(o.width * mm, kSameSize);
+  a.width = o.width * mm;
   for (double& h : a.heights) h = o.height * mm;
   return a;
 }
