@@ -346,9 +346,17 @@ void print_ugr(std::ostream& out, const DataSheet& d) {
   }
 }
 
+// The intensity table: per 1000 lm of the lamps, or in the file's own
+// candela for absolute photometry.
 void print_intensities(std::ostream& out, const DataSheet& d) {
   const IntensityTable& t = d.intensities;
-  out << "  intensity  cd/klm\n    gamma";
+  const bool absolute = d.file->absolute;
+  const double scale = absolute ? 1.0 : t.cd_per_klm;
+  out << "  intensity  "
+      << (absolute ? "cd (absolute; cd/klm of the luminaire's flux: times " +
+                         fixed(t.cd_per_klm, 4) + ")"
+                   : "cd/klm")
+      << "\n    gamma";
   for (const IntensityPlane& p : t.planes) {
     char cell[16];
     std::snprintf(cell, sizeof cell, "%9s",
@@ -361,7 +369,7 @@ void print_intensities(std::ostream& out, const DataSheet& d) {
     std::snprintf(cell, sizeof cell, "    %5.1f", t.gamma[g]);
     out << cell;
     for (const IntensityPlane& p : t.planes) {
-      std::snprintf(cell, sizeof cell, "%9.1f", p.candela[g] * t.cd_per_klm);
+      std::snprintf(cell, sizeof cell, "%9.1f", p.candela[g] * scale);
       out << cell;
     }
     out << "\n";
@@ -392,7 +400,8 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
       ->check([](const std::string& v) {
         return paper_named(v) ? std::string() : "the paper is a4 or letter, not " + v;
       });
-  app.add_flag("--intensities", o.intensities, "print the intensity table (cd/klm)");
+  app.add_flag("--intensities", o.intensities,
+               "print the intensity table (cd/klm; cd for absolute photometry)");
   app.add_option("--write", o.write,
                  "write the file's photometry to OUT.ldt (EULUMDAT) or OUT.ies (IES LM-63-2019)");
   try {

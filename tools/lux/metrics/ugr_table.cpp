@@ -23,11 +23,13 @@ constexpr double kVariationRoomSide = 4.0;
 // variation: this many places evenly over one spacing.
 constexpr int kVariationSteps = 8;
 
-// The method's zonal coefficients: for a room index k, the direct flux on
-// the floor cavity is Σ fᵢ Φᵢ with Φᵢ the flux in the cones of the CIE flux
-// code (0–41.4°, 0–60°, 0–75.5°, 0–90°). They reproduce the direct ratio of
-// a regular array at a spacing of 1 H in a room of that index (the tests
-// integrate it). One row per room index of the standard rooms.
+// The tabular method's zonal coefficients (CIE 190:2010 tabulates them per
+// room index): for a room index k the direct flux on the floor cavity is
+// Σ fᵢ Φᵢ, Φᵢ the flux in the cones of the CIE flux code (0–41.4°, 0–60°,
+// 0–75.5°, 0–90°). They stand for the direct ratio of a regular array 1 H
+// apart in a room of that index: within a point or two for most light,
+// within three for the narrowest beams (the tests integrate it). One row
+// per room index of the standard rooms.
 struct DirectRatioCoefficients {
   double k;
   double f[4];

@@ -227,7 +227,10 @@ std::vector<double> paper_gammas(const std::vector<double>& gamma) {
 void intensities(Document& doc, const DataSheet& s) {
   const IntensityTable& t = s.intensities;
   const PhotometricFile& f = *s.file;
-  doc.heading(std::string("Luminous intensity (") + s.polar.curves.unit + ")");
+  // Absolute photometry in the file's own candela, relative per 1000 lm of
+  // the lamps.
+  const bool candela = f.absolute || s.polar.curves.unit == "cd";
+  doc.heading(std::string("Luminous intensity (") + (candela ? "cd" : s.polar.curves.unit) + ")");
   std::vector<const IntensityPlane*> planes;
   const size_t principal = std::min<size_t>(4, t.planes.size());
   for (size_t i = 0; i < principal; ++i) planes.push_back(&t.planes[i]);
@@ -237,7 +240,7 @@ void intensities(Document& doc, const DataSheet& s) {
     planes.push_back(&t.planes[principal + (i * others) / std::max<size_t>(1, shown)]);
   std::vector<Column> columns{{"\u03b3", 0}};
   for (const IntensityPlane* p : planes) columns.push_back({"C" + angle_label(p->c), 1});
-  const double scale = s.polar.curves.unit == "cd" ? 1.0 : t.cd_per_klm;
+  const double scale = candela ? 1.0 : t.cd_per_klm;
   Rows rows;
   for (const double g : paper_gammas(t.gamma)) {
     std::vector<std::string> row{angle_label(g) + "\u00b0"};
@@ -247,10 +250,14 @@ void intensities(Document& doc, const DataSheet& s) {
     rows.push_back(row);
   }
   doc.table(columns, rows, kSmallTable);
+  std::string note;
+  if (candela && t.cd_per_klm > 0)
+    note = "Absolute photometry; in cd/klm of the luminaire's " + fixed(s.summary.flux, 0) +
+           " lm, times " + fixed(t.cd_per_klm, 4) + ". ";
   if (others > shown)
-    doc.paragraph("The file stores " + std::to_string(t.planes.size()) +
-                      " planes; the JSON output (zel-lux profile --json) has them all.",
-                  Document::kTable);
+    note += "The file stores " + std::to_string(t.planes.size()) +
+            " planes; the JSON output (zel-lux profile --json) has them all.";
+  if (!note.empty()) doc.paragraph(note, Document::kTable);
 }
 
 void ugr(Document& doc, const DataSheet& s) {
