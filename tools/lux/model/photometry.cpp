@@ -33,12 +33,39 @@ std::string trimmed(std::string s) {
   return s.substr(i);
 }
 
+// `text` as valid UTF-8: bytes that begin no valid sequence are taken as
+// Latin-1, which is what files that are not UTF-8 mostly are. Reports and
+// JSON need valid text; numbers are ASCII either way.
+std::string valid_utf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    size_t n = b < 0x80                 ? 1
+               : b >= 0xC2 && b <= 0xDF ? 2
+               : b >= 0xE0 && b <= 0xEF ? 3
+               : b >= 0xF0 && b <= 0xF4 ? 4
+                                        : 0;
+    for (size_t k = 1; k < n; ++k)
+      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+    if (n > 0) {
+      out.append(text, i, n);
+      i += n;
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+      ++i;
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> file_lines(const std::filesystem::path& path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw Error(path.string() + ": cannot be opened");
   std::stringstream buffer;
   buffer << f.rdbuf();
-  const std::string text = buffer.str();
+  const std::string text = valid_utf8(buffer.str());
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -162,7 +189,9 @@ void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) 
       break;
     }
   const std::string first = lines.empty() ? "" : upper(trimmed(lines.front()));
-  f.format_name = first.rfind("IESNA", 0) == 0 ? "IES " + trimmed(lines.front()) : "IES LM-63-1986";
+  // "IESNA:LM-63-1995", "IESNA:LM-63-2002", and since 2019 "IES:LM-63-2019".
+  const bool named = first.rfind("IESNA", 0) == 0 || first.rfind("IES:", 0) == 0;
+  f.format_name = named ? "IES " + trimmed(lines.front()) : "IES LM-63-1986";
   for (size_t i = 0; i < tilt; ++i) {
     const std::string s = trimmed(lines[i]);
     if (s.empty() || s.front() != '[') continue;
@@ -187,7 +216,8 @@ void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) 
   const int units = static_cast<int>(next());
   const double width = next(), length = next(), height = next();
   const double ballast = next(), lamp_factor = next(), watts = next();
-  const bool v2002 = f.format_name.find("2002") != std::string::npos;
+  const bool v2002 = f.format_name.find("2002") != std::string::npos ||
+                     f.format_name.find("2019") != std::string::npos;
 
   f.type = type == 1 ? "C" : type == 2 ? "B" : "A";
   f.vertical_angles = static_cast<int>(nv);
@@ -241,6 +271,11 @@ void read_ies_header(const std::vector<std::string>& lines, PhotometricFile& f) 
   }
   const double h0 = nh > 0 ? number_of(t[k + nv].text) : 0;
   const double h1 = nh > 0 ? number_of(t[k + nv + nh - 1].text) : 0;
+  f.stored_planes = nh == 1                 ? StoredPlanes::One
+                    : h0 == 0 && h1 == 90   ? StoredPlanes::Quadrant
+                    : h0 == 0 && h1 == 180  ? StoredPlanes::HalfC0
+                    : h0 == 90 && h1 == 270 ? StoredPlanes::HalfC90
+                                            : StoredPlanes::All;
   if (nh == 1)
     f.symmetry = "rotationally symmetric (one plane)";
   else if (h0 == 0 && h1 == 90)
@@ -307,6 +342,9 @@ void read_ldt_header(const std::vector<std::string>& lines, PhotometricFile& f) 
                                           "symmetric about the C90-C270 plane (C270-C0-C90 stored)",
                                           "quadrant symmetric (C0-C90 stored)"};
   f.symmetry = isym >= 0 && isym <= 4 ? kSymmetry[isym] : "unknown";
+  static const StoredPlanes kStored[] = {StoredPlanes::All, StoredPlanes::One, StoredPlanes::HalfC0,
+                                         StoredPlanes::HalfC90, StoredPlanes::Quadrant};
+  f.stored_planes = isym >= 0 && isym <= 4 ? kStored[isym] : StoredPlanes::All;
   f.horizontal_angles = static_cast<int>(mc);
   f.vertical_angles = static_cast<int>(ng);
   f.stated_downward = number_of(line(kLdtLineDownward)) / kPercent;
@@ -355,6 +393,8 @@ void read_ldt_header(const std::vector<std::string>& lines, PhotometricFile& f) 
         f.absolute ? "flux of lamp set 1 (absolute photometry)" : "flux of lamp set 1 x LORL";
   }
   const size_t angles_line = kLdtHeaderLines + kLdtLinesPerSet * sets + kLdtDirectRatios + 1;
+  for (size_t n = angles_line - kLdtDirectRatios; n < angles_line; ++n)
+    f.direct_ratios.push_back(number_of(line(n)));
   const std::vector<Token> t = tokens_from(lines, angles_line - 1, false);
   size_t stored = mc;
   if (isym == 1) stored = 1;
@@ -517,6 +557,10 @@ double zonal_flux(const refhost::ProfileTable& t) { return flux_between(t, 0.0, 
 
 double zonal_downward_flux(const refhost::ProfileTable& t) {
   return flux_between(t, 0.0, kHorizon);
+}
+
+double zonal_flux_between(const refhost::ProfileTable& t, double from, double to) {
+  return flux_between(t, from, to);
 }
 
 double zonal_flux(const PhotometricFile::TypeB& b) {

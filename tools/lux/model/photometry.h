@@ -72,6 +72,15 @@ struct LuminaireData {
   LuminousOpening opening;
 };
 
+// Which C-planes a file stores; the others follow from them by mirroring.
+enum class StoredPlanes {
+  All,       // every plane (no symmetry)
+  One,       // one plane stands for all: rotationally symmetric
+  Quadrant,  // C0–C90, mirrored about the C0–C180 and the C90–C270 planes
+  HalfC0,    // C0–C180, mirrored about the C0–C180 plane
+  HalfC90,   // one half mirrored about the C90–C270 plane
+};
+
 struct PhotometricFile {
   std::filesystem::path path;
   int format = 1;           // 1 IES LM-63, 2 EULUMDAT
@@ -97,6 +106,9 @@ struct PhotometricFile {
   std::optional<double> stated_downward;  // downward flux fraction stated, 0..1
   std::vector<NegativeValue> negatives;
   LuminaireData luminaire;
+  StoredPlanes stored_planes = StoredPlanes::All;
+  // EULUMDAT's direct ratios for the room indices 0.60 … 5.00, as stated.
+  std::vector<double> direct_ratios;
   refhost::ProfileTable table;  // candela, as the host reads it
   // A type B file's own grid (candela, multipliers applied): the host
   // resamples it onto polar angles, its flux is integrated on this one.
@@ -132,6 +144,9 @@ int format_of(const std::filesystem::path& path);
 double zonal_flux(const refhost::ProfileTable& table);
 // The part of it below the horizontal plane (γ < 90°): cells split there.
 double zonal_downward_flux(const refhost::ProfileTable& table);
+// The part between the polar angles `from` and `to` (degrees), cells split
+// at both.
+double zonal_flux_between(const refhost::ProfileTable& table, double from, double to);
 // The same on a type B grid, where a cell spans (sin H₁ − sin H₀) ΔV;
 // halves the file leaves out by symmetry count twice.
 double zonal_flux(const PhotometricFile::TypeB& grid);
