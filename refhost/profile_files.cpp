@@ -48,6 +48,7 @@ constexpr double kResampleCStep = 0.5;
 constexpr int kIesTypeC = 1;
 constexpr int kIesTypeA = 3;
 constexpr int kIesVersion2002 = 2002;
+constexpr int kIesVersion2019 = 2019;
 
 // A refusal: the line it concerns and why.
 struct Refusal {
@@ -315,7 +316,12 @@ std::string upper(std::string_view s) {
 int ies_version(const std::vector<std::string_view>& lines) {
   if (lines.empty()) return 0;
   const std::string first = upper(trim(lines.front()));
-  if (first.rfind("IESNA", 0) != 0) return 1986;  // the first format had no keywords line
+  // "IESNA:LM-63-1995", "IESNA:LM-63-2002"; since 2019 "IES:LM-63-2019", whose
+  // field after the ballast factor is the file's generation type, not a
+  // photometric factor.
+  const bool named = first.rfind("IESNA", 0) == 0 || first.rfind("IES:", 0) == 0;
+  if (!named) return 1986;  // the first format had no keywords line
+  if (first.find("2019") != std::string::npos) return kIesVersion2019;
   if (first.find("2002") != std::string::npos) return kIesVersion2002;
   if (first.find("1995") != std::string::npos) return 1995;
   return 1991;

@@ -94,7 +94,11 @@ TEST(RadiosityHierarchy, PiecesTileTheirParent) {
 // on each other (boxes, and a mesh box on the floor), lit by a panel set
 // flush into the ceiling.
 struct FurnishedRoom {
-  fs::path dir = fs::temp_directory_path() / "zel_lux_hierarchy";
+  // A folder of the running test's own: tests run side by side in
+  // processes of their own, and one must not rewrite the mesh another reads.
+  fs::path dir = fs::temp_directory_path() /
+                 ("zel_lux_hierarchy_" +
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
   FurnishedRoom() {
     fs::create_directories(dir);
     // A closed box 0.6 m × 0.4 m × 0.5 m, faces outwards, on the floor.

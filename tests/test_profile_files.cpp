@@ -70,9 +70,14 @@ ProfileTable must_read(const fs::path& path, int format) {
   return t;
 }
 
-// Writes `text` to a fresh file in the test's temporary directory.
+// Writes `text` to a fresh file in the test's temporary directory, under a
+// name of the running test's own: tests run side by side in processes of
+// their own and must not read each other's files.
 fs::path write_file(const std::string& name, const std::string& text) {
-  const fs::path p = fs::path(::testing::TempDir()) / name;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string prefix =
+      test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() + "." : "";
+  const fs::path p = fs::path(::testing::TempDir()) / (prefix + name);
   std::ofstream(p, std::ios::binary) << text;
   return p;
 }
@@ -594,6 +599,10 @@ TEST(ProfileFileScaling, IesFactorsScaleTheCandelaValues) {
       {"IESNA:LM-63-2002", "1", "-1", "1", "1", "0.5", 100},  // reserved since 2002
       {"IESNA:LM-63-1995", "1", "-1", "1", "1", "0.5", 50},   // ballast-lamp factor
       {"IESNA91", "1", "-1", "1", "1", "0.25", 25},
+      // Since 2019 the field is the file's generation type (1.10100: a
+      // lab's accredited measurement), which scales nothing.
+      {"IES:LM-63-2019", "1", "-1", "1", "1", "1.10100", 100},
+      {"IES:LM-63-2019", "1", "-1", "2", "0.5", "1.00001", 100},
   };
   for (const Case& k : cases) {
     Ies f;
