@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -121,10 +122,11 @@ class LuxPdf : public LuxTest {
   fs::path dir_;
 };
 
-// The report has its title page, the schedule, per surface a map page and
-// its point table (the floor's 300 points need two pages at the points per
-// page a table of that font holds), the settings; the PDF is part of the
-// run's files and named in the JSON report.
+// The report has its title page, the schedule, the plan, a page per
+// surface and the settings; with --point-tables an appendix follows with
+// each surface's grid points (the floor's 300 points need two pages at the
+// points per page a table of that font holds, the wall's fit on one). The
+// PDF is part of the run's files and named in the JSON report.
 TEST_F(LuxPdf, PagesFollowTheReportsStructure) {
   const fs::path out = report("a4");
   ASSERT_TRUE(fs::exists(out / "report.pdf"));
@@ -135,16 +137,23 @@ TEST_F(LuxPdf, PagesFollowTheReportsStructure) {
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   EXPECT_EQ(json["pdf"], "report.pdf");
   EXPECT_EQ(pdf_info(out / "report.pdf", "Title"), "Report test room");
-
-  const int pages = std::stoi(pdf_info(out / "report.pdf", "Pages"));
   const int floor_points = 20 * 15, wall_points = 8 * 6;
   ASSERT_EQ(json["surfaces"][0]["points"], floor_points);
   ASSERT_EQ(json["surfaces"][1]["points"], wall_points);
-  // title, schedule, floor map + 2 point pages, wall map + 1, settings
-  EXPECT_EQ(pages, 1 + 1 + 3 + 2 + 1);
+  // title, schedule, plan, floor, wall, settings
+  EXPECT_EQ(std::stoi(pdf_info(out / "report.pdf", "Pages")), 6);
+  EXPECT_EQ(pdf_text(out / "report.pdf").find(": grid points"), std::string::npos)
+      << "point tables only on request";
+  EXPECT_NE(pdf_text(out / "report.pdf", 3, 3).find("Plan"), std::string::npos);
+
+  const fs::path with_points = report("points-appendix", {"--point-tables"});
+  const int pages = std::stoi(pdf_info(with_points / "report.pdf", "Pages"));
+  EXPECT_EQ(pages, 6 + 2 + 1);
+  EXPECT_NE(pdf_text(with_points / "report.pdf", 7, 7).find("floor: grid points"),
+            std::string::npos);
   // Every page says which it is, of how many.
   for (int p = 1; p <= pages; ++p) {
-    const std::string text = pdf_text(out / "report.pdf", p, p);
+    const std::string text = pdf_text(with_points / "report.pdf", p, p);
     EXPECT_NE(text.find("page " + std::to_string(p) + " of " + std::to_string(pages)),
               std::string::npos)
         << "page " << p;
@@ -241,10 +250,10 @@ TEST_F(LuxPdf, ScheduleListsEveryLuminaire) {
   EXPECT_TRUE(std::regex_search(schedule, washer)) << schedule;
 }
 
-// The point tables hold every grid point once, with the JSON report's
-// illuminance.
+// The point tables of the appendix hold every grid point once, with the
+// JSON report's illuminance.
 TEST_F(LuxPdf, PointTablesHoldEveryGridPoint) {
-  const fs::path out = report("points");
+  const fs::path out = report("points", {"--point-tables"});
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   const std::string all = pdf_text(out / "report.pdf");
   for (const auto& surface : json["surfaces"]) {
@@ -345,9 +354,8 @@ std::string row_after(const std::string& text, const std::string& name, size_t a
 // direction, cylindrical, horizontal and semi-cylindrical figures and the
 // flux balance (totals and per element) to the digits shown; every
 // luminaire is in the schedule and in the glare detail; the pages are the
-// title, the schedule, per surface its map and one page of points (every
-// grid here is small), two pages of further sections (no section split
-// between them) and the settings.
+// title, the schedule, the plan, a page per surface, two pages of further
+// sections (no section split between them) and the settings.
 TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
   std::ofstream(dir_ / "glare.json") << kGlareScene;
   const fs::path out = dir_ / "glare";
@@ -364,7 +372,7 @@ TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
   const int surfaces = static_cast<int>(json["surfaces"].size());
   ASSERT_EQ(surfaces, 7);  // six room faces and the work plane
   const int pages = std::stoi(pdf_info(pdf, "Pages"));
-  EXPECT_EQ(pages, 1 + 1 + 2 * surfaces + 2 + 1);
+  EXPECT_EQ(pages, 1 + 1 + 1 + surfaces + 2 + 1);
   const std::string sections_page = pdf_text(pdf, pages - 2, pages - 1);
   for (const char* heading : {"Discomfort glare (UGR)", "Cylindrical illuminance and modelling",
                               "Semi-cylindrical illuminance", "Flux balance of the interreflection",
@@ -500,6 +508,206 @@ TEST_F(LuxPdf, GlareCylindricalAndFluxBalanceAreTheJsonReports) {
   const std::string settings = pdf_text(pdf, pages, pages);
   EXPECT_NE(settings.find("patches of about 0.7 m"), std::string::npos) << settings;
   EXPECT_NE(settings.find("residual 1e-05"), std::string::npos) << settings;
+}
+
+// Words of page `page` with their boxes, as pdftotext -bbox gives them
+// (points from the page's top left).
+struct Word {
+  std::string text;
+  double x0, y0, x1, y1;
+  double cx() const { return (x0 + x1) / 2; }
+  double cy() const { return (y0 + y1) / 2; }
+};
+std::vector<Word> pdf_words(const fs::path& pdf, int page) {
+  const std::string html = capture("pdftotext -bbox -f " + std::to_string(page) + " -l " +
+                                   std::to_string(page) + " '" + pdf.string() + "' -");
+  const std::regex word(
+      R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="([0-9.]+)" yMax="([0-9.]+)">([^<]*)</word>)re");
+  std::vector<Word> out;
+  for (auto it = std::sregex_iterator(html.begin(), html.end(), word); it != std::sregex_iterator();
+       ++it)
+    out.push_back({(*it)[5], std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]),
+                   std::stod((*it)[4])});
+  return out;
+}
+
+// The page of the report whose text holds `heading`; 0 when none does.
+int page_with(const fs::path& pdf, const std::string& heading) {
+  const int pages = std::stoi(pdf_info(pdf, "Pages"));
+  for (int p = 1; p <= pages; ++p)
+    if (pdf_text(pdf, p, p).find(heading) != std::string::npos) return p;
+  return 0;
+}
+
+// A room with targets, furniture and five luminaires of three kinds at
+// places that do not lie on a line.
+const char* kPlanScene = R"({
+  "title": "A lighting design for the plan and verdict tests, with a title long enough to need a second line on the page",
+  "samples": 4,
+  "maintenance_factor": 0.8,
+  "room": {"size": [6, 4, 2.8], "spacing": 1.0},
+  "interreflection": {"patch_size": 1.0},
+  "lights": [
+    {"name": "A1", "shape": "rectangle", "size": [0.6, 0.6], "position": [1.0, 1.0, 2.75],
+     "shader": {"intensity": 3000, "intensity_unit": 1, "cosine_distribution": true}},
+    {"name": "B2", "shape": "rectangle", "size": [0.6, 0.6], "position": [4.5, 1.2, 2.75],
+     "shader": {"intensity": 3000, "intensity_unit": 1, "cosine_distribution": true}},
+    {"name": "C3", "shape": "disc", "radius": 0.1, "position": [2.5, 3.1, 2.75],
+     "shader": {"intensity": 1000, "intensity_unit": 1, "cosine_distribution": true}},
+    {"name": "D4", "position": [5.2, 3.4, 2.5], "shader": {"intensity": 200}},
+    {"name": "E5", "shape": "disc", "radius": 0.1, "position": [0.7, 3.3, 2.75],
+     "shader": {"intensity": 1000, "intensity_unit": 1, "cosine_distribution": true}}
+  ],
+  "occluders": [{"name": "desk", "shape": "box", "min": [2, 1.5, 0], "max": [3.6, 2.3, 0.72]}],
+  "surfaces": [{"name": "work plane", "corner": [0, 0, 0.75], "u": [6, 0, 0], "v": [0, 4, 0],
+                "spacing": "standard", "margin": 0.5,
+                "targets": {"Em": 100, "U0": 0.99}}]
+})";
+
+class LuxPdfDesign : public LuxPdf {
+ protected:
+  fs::path design(const std::string& name, std::vector<std::string> extra = {}) {
+    std::ofstream(dir_ / "design.json") << kPlanScene;
+    const fs::path out = dir_ / name;
+    std::vector<std::string> args{(dir_ / "design.json").string(),
+                                  "-o",
+                                  out.string(),
+                                  "-q",
+                                  "-j",
+                                  "2",
+                                  "--no-pictures",
+                                  "--pdf"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const LuxOutcome r = run_lux(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return out;
+  }
+};
+
+// The first page holds the whole title and the verdict table: each
+// requirement with its target, result, margin and verdict, as the JSON
+// report has them, and whether the design complies.
+TEST_F(LuxPdfDesign, FirstPageHoldsTheVerdict) {
+  const fs::path out = design("verdict");
+  const std::string first = pdf_text(out / "report.pdf", 1, 1);
+  EXPECT_NE(first.find("need a second line on the page"), std::string::npos) << first;
+  EXPECT_EQ(first.find("\u2026"), std::string::npos) << "the title is cut";
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  const auto& requirements = json["compliance"]["requirements"];
+  ASSERT_EQ(requirements.size(), 2u);
+  const size_t verdict = first.find("Verdict");
+  ASSERT_NE(verdict, std::string::npos) << first;
+  size_t at = verdict;
+  for (const auto& q : requirements) {
+    const std::string row = row_after(first, "work plane", at);
+    ASSERT_FALSE(row.empty()) << first;
+    at = first.find(row, at) + row.size();
+    const auto w = words(row);
+    // "<quantity> ≥ <target> [lx] <value> [lx] <margin> pass|FAIL <source>"
+    const std::string verdict_word = q["pass"].get<bool>() ? "pass" : "FAIL";
+    EXPECT_NE(std::find(w.begin(), w.end(), verdict_word), w.end()) << row;
+    char margin[32];
+    std::snprintf(margin, sizeof margin, q["quantity"] == "U0" ? "%+.2f" : "%+.1f",
+                  q["margin"].get<double>());
+    EXPECT_NE(std::find(w.begin(), w.end(), margin), w.end()) << row << " lacks " << margin;
+  }
+  EXPECT_TRUE(requirements[0]["pass"].get<bool>());   // Ēm 100 lx
+  EXPECT_FALSE(requirements[1]["pass"].get<bool>());  // U0 0.99
+  EXPECT_NE(first.find("The design fails 1 of 2 requirements"), std::string::npos) << first;
+}
+
+// The plan draws each luminaire where the scene puts it: the labels' places
+// on the page are the luminaires' x and y under one scale and shift (y up
+// the page), whatever their shapes.
+TEST_F(LuxPdfDesign, PlanDrawsTheLuminairesWhereTheScenePutsThem) {
+  const fs::path out = design("plan");
+  const int page = page_with(out / "report.pdf", "The room seen from above");
+  ASSERT_GT(page, 0);
+  const auto words_on_plan = pdf_words(out / "report.pdf", page);
+  const std::map<std::string, std::pair<double, double>> placed{{"A1", {1.0, 1.0}},
+                                                                {"B2", {4.5, 1.2}},
+                                                                {"C3", {2.5, 3.1}},
+                                                                {"D4", {5.2, 3.4}},
+                                                                {"E5", {0.7, 3.3}}};
+  std::map<std::string, Word> found;
+  for (const Word& w : words_on_plan)
+    if (placed.count(w.text) != 0) found.emplace(w.text, w);
+  ASSERT_EQ(found.size(), placed.size());
+  // x_page = a + s x, fitted by least squares over all labels.
+  double sx = 0, sxx = 0, sp = 0, sxp = 0;
+  for (const auto& [name, at] : placed) {
+    const double x = at.first, px = found.at(name).cx();
+    sx += x;
+    sxx += x * x;
+    sp += px;
+    sxp += x * px;
+  }
+  const double n = double(placed.size());
+  const double scale = (n * sxp - sx * sp) / (n * sxx - sx * sx);
+  const double a = (sp - scale * sx) / n;
+  EXPECT_GT(scale, 20.0) << "points per metre";
+  for (const auto& [name, at] : placed)
+    EXPECT_NEAR(found.at(name).cx(), a + scale * at.first, 1.0) << name;
+  // Along y the same scale, the page's y running down: the labels sit a
+  // fixed distance below their luminaires, the point light's a little
+  // closer than the rectangles' and discs' (their symbols are larger).
+  const double b = found.at("A1").cy() + scale * 1.0;
+  for (const auto& [name, at] : placed) {
+    const double expected = b - scale * at.second;
+    const double tolerance = 0.35 * scale + 1;  // the symbols' half sizes
+    EXPECT_NEAR(found.at(name).cy(), expected, tolerance) << name;
+  }
+  EXPECT_LT(found.at("C3").cy(), found.at("A1").cy()) << "y runs up the plan";
+  // The desk's outline and the map's iso-lux labels are drawn with it:
+  // the plan has numbers for its ticks beyond the labels.
+  size_t numbers = 0;
+  for (const Word& w : words_on_plan)
+    if (!w.text.empty() && std::isdigit(static_cast<unsigned char>(w.text[0]))) ++numbers;
+  EXPECT_GT(numbers, 8u);
+}
+
+// With --units fc every illuminance in the report is in footcandles and
+// every length in feet: the summary and the area pages print the JSON
+// report's (fc) numbers, the point tables the CSV's feet, and no "lx" or
+// metre is left.
+TEST_F(LuxPdfDesign, FootcandlesAndFeetEverywhere) {
+  const fs::path out = design("fc", {"--units", "fc", "--point-tables"});
+  const std::string all = pdf_text(out / "report.pdf");
+  const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
+  EXPECT_EQ(json["units"]["illuminance"], "fc");
+  EXPECT_EQ(std::regex_search(all, std::regex(R"((^|[^/a-z])lx\b)")), false)
+      << "an illuminance in lux is left";
+  EXPECT_EQ(std::regex_search(all, std::regex(R"((^|\s)m(\s|$|²|\u00b2))")), false)
+      << "a length in metres is left";
+  EXPECT_NE(all.find("E avg fc"), std::string::npos);
+  for (const auto& surface : json["surfaces"]) {
+    const std::string name = surface["name"];
+    const size_t page = all.find("Surface: " + name);
+    ASSERT_NE(page, std::string::npos) << name;
+    const std::regex pattern(R"(E avg\s+([0-9]+\.[0-9])\s+fc)");
+    std::smatch m;
+    const std::string rest = all.substr(page);
+    ASSERT_TRUE(std::regex_search(rest, m, pattern)) << name;
+    EXPECT_NEAR(std::stod(m[1]), surface["fc"]["avg"].get<double>(), 0.05 + 1e-9) << name;
+  }
+  // The work plane's first grid point: its x in feet as the CSV has it.
+  std::ifstream csv(out / "work-plane.csv");
+  std::string header, first;
+  std::getline(csv, header);
+  std::getline(csv, first);
+  std::istringstream cells(first);
+  std::string i, j, x;
+  std::getline(cells, i, ',');
+  std::getline(cells, j, ',');
+  std::getline(cells, x, ',');
+  const size_t table = all.find("work plane: grid points");
+  ASSERT_NE(table, std::string::npos);
+  EXPECT_NE(all.find("in ft, illuminance E in footcandles", table), std::string::npos);
+  const std::regex row(R"(\n\s*0\s+0\s+([0-9.]+)\s)");
+  std::smatch m;
+  const std::string rest = all.substr(table);
+  ASSERT_TRUE(std::regex_search(rest, m, row));
+  EXPECT_NEAR(std::stod(m[1]), std::stod(x), 0.01) << "the point's x in feet";
 }
 
 }  // namespace

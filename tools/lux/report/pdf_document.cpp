@@ -109,10 +109,27 @@ std::string Document::fit(const std::string& s, double width, double size, bool 
 }
 
 void Document::title(const std::string& s) {
+  constexpr double kSize = 18;
   need(40);
   cairo_set_source_rgb(cr_, 0, 0, 0);
-  y_ += 18;
-  text(left(), y_, fit(s, width(), 18, true), 18, true);
+  // Wrapped at the text width, word by word, however long the title.
+  std::istringstream words(s);
+  std::string word, line;
+  const auto emit = [&] {
+    y_ += kSize * 1.2;
+    text(left(), y_, fit(line, width(), kSize, true), kSize, true);
+    line.clear();
+  };
+  while (words >> word) {
+    const std::string candidate = line.empty() ? word : line + " " + word;
+    if (!line.empty() && text_width(candidate, kSize, true) > width()) {
+      emit();
+      line = word;
+    } else {
+      line = candidate;
+    }
+  }
+  if (!line.empty()) emit();
   y_ += 14;
   blank_ = false;
 }
