@@ -419,10 +419,14 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info,
                          watts ? number(*watts, "%.1f") : "-"});
     if (first.luminaire) {
       const LuminaireData& l = *first.luminaire;
-      product_rows.push_back({type_name(t), product_text(l), l.lamp.empty() ? "-" : l.lamp,
-                              l.colour_temperature.empty() ? "-" : l.colour_temperature,
-                              l.colour_rendering.empty() ? "-" : l.colour_rendering,
-                              l.watts ? number(*l.watts, "%.1f") : "-"});
+      // The product's name gives way where the row would be too wide.
+      constexpr double kProductWidth = 220;
+      product_rows.push_back(
+          {type_name(t), doc.fitted(product_text(l), kProductWidth, Document::kTable),
+           doc.fitted(l.lamp.empty() ? "-" : l.lamp, kProductWidth / 2, Document::kTable),
+           l.colour_temperature.empty() ? "-" : l.colour_temperature,
+           l.colour_rendering.empty() ? "-" : l.colour_rendering,
+           l.watts ? number(*l.watts, "%.1f") : "-"});
     }
   }
   doc.table({{"Type", 0},
@@ -637,9 +641,9 @@ void area_pages(Document& doc, const Model& model, const std::vector<SurfaceResu
   std::vector<const SurfaceResult*> order;
   for (const bool held : {true, false})
     for (const SurfaceResult& r : results) {
-      const bool has = std::any_of(info.verdict.requirements.begin(),
-                                   info.verdict.requirements.end(),
-                                   [&](const Requirement& q) { return q.area == r.name; });
+      const bool has =
+          std::any_of(info.verdict.requirements.begin(), info.verdict.requirements.end(),
+                      [&](const Requirement& q) { return q.area == r.name; });
       if (has == held) order.push_back(&r);
     }
   for (const SurfaceResult* area : order) {
