@@ -343,6 +343,16 @@ std::vector<std::string> target_keys(AreaKind kind) {
   return {};
 }
 
+// The task of the built-in table a "targets" object names.
+const TaskEntry& named_task(Object& t) {
+  const std::string key = t.text("task");
+  const TaskEntry* task = find_task(key);
+  if (task == nullptr)
+    t.where().fail("unknown task " + in_quotes(key) + " (the built-in " + kTaskEdition +
+                   " tasks are " + task_names() + ")");
+  return *task;
+}
+
 // An area's "targets": a task of the built-in table, whose figures for an
 // area of `kind` it takes, and figures stated one by one, which take the
 // place of the task's.
@@ -350,19 +360,12 @@ Targets targets(Object& o, AreaKind kind) {
   if (!o.has("targets")) return {};
   Object t(o.raw("targets"), o.where().in("\"targets\""), kTargetKeys);
   Targets out;
-  if (t.has("task")) {
-    const std::string key = t.text("task");
-    const TaskEntry* task = find_task(key);
-    if (task == nullptr)
-      t.where().fail("unknown task " + in_quotes(key) + " (the built-in " + kTaskEdition +
-                     " tasks are " + task_names() + ")");
-    out = targets_of(*task, kind);
-  }
+  if (t.has("task")) out = targets_of(named_task(t), kind);
+  const std::vector<std::string> keys = target_keys(kind);
   std::string allowed;
-  for (const auto& a : target_keys(kind)) allowed += (allowed.empty() ? "" : ", ") + a;
+  for (const auto& a : keys) allowed += (allowed.empty() ? "" : ", ") + a;
   for (const std::string key : {"Em", "U0", "Ez", "UGR"}) {
     if (!t.has(key)) continue;
-    const auto keys = target_keys(kind);
     if (std::find(keys.begin(), keys.end(), key) == keys.end())
       t.where().fail(in_quotes(key) + " is not a target here (" + allowed + ")");
     const double v = t.number(key);
@@ -724,11 +727,7 @@ std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit
   const TaskEntry* room_task = nullptr;
   if (o.has("targets")) {
     Object t(o.raw("targets"), o.where().in("\"targets\""), kRoomTargetKeys);
-    const std::string key = t.text("task");
-    room_task = find_task(key);
-    if (room_task == nullptr)
-      t.where().fail("unknown task " + in_quotes(key) + " (the built-in " + kTaskEdition +
-                     " tasks are " + task_names() + ")");
+    room_task = &named_task(t);
     t.finish();
   }
   std::vector<SurfaceDesc> out;
