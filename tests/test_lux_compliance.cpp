@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -207,6 +209,11 @@ TEST(LuxTargets, ReadFromTheSceneForEachArea) {
   EXPECT_NE(message.find("gives no figure"), std::string::npos) << message;
 }
 
+// `text` as a regular expression that matches it literally.
+std::string escaped(const std::string& text) {
+  return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
 // The corridor example run as a designer runs it: every requirement in the
 // summary, the JSON report and the exit status under --strict; moved across
 // the value the design reaches, a target's verdict flips.
@@ -247,7 +254,11 @@ class LuxCorridor : public LuxTest {
                                   "2",
                                   "--no-pictures"};
     if (strict) args.push_back("--strict");
-    if (direct_only) args.push_back("--direct-only");
+    if (direct_only) {
+      args.push_back("--direct-only");
+    } else if (std::system("pdftotext -v >/dev/null 2>&1") == 0) {
+      args.push_back("--pdf");  // the report as a client reads it, where poppler can read it back
+    }
     return run_lux(args);
   }
   json report(const std::string& name) {
@@ -280,13 +291,36 @@ TEST_F(LuxCorridor, VerdictsFlipWhenATargetCrossesTheValue) {
   // says whether all pass.
   for (const auto& q : c["requirements"]) {
     const std::string area = q["area"];
-    const std::regex row(std::regex_replace(area, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-                         R"(\s+)" + q["quantity"].get<std::string>() + R"(\s.*\s)" +
+    const std::regex row(escaped(area) + R"(\s+)" + q["quantity"].get<std::string>() + R"(\s.*\s)" +
                          (q["pass"].get<bool>() ? "pass" : "FAIL"));
     EXPECT_TRUE(std::regex_search(first.out, row)) << area << " " << q["quantity"] << "\n"
                                                    << first.out;
   }
   EXPECT_EQ(first.status, c["complies"].get<bool>() ? 0 : 1) << first.err;
+  // The PDF's first page: each requirement's row, by area and verdict, and
+  // the overall verdict.
+  if (fs::exists(dir_ / "as-given" / "report.pdf")) {
+    std::string page;
+    FILE* pipe = popen(
+        ("pdftotext -layout -f 1 -l 1 '" + (dir_ / "as-given" / "report.pdf").string() + "' -")
+            .c_str(),
+        "r");
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) page.append(buffer, n);
+    pclose(pipe);
+    size_t passes = 0;
+    for (const auto& q : c["requirements"]) {
+      const std::regex row(escaped(q["area"].get<std::string>()) + R"(\s.*\s)" +
+                           (q["pass"].get<bool>() ? "pass" : "FAIL") + R"(\s)");
+      EXPECT_TRUE(std::regex_search(page, row)) << q["area"] << "\n" << page;
+      passes += q["pass"].get<bool>() ? 1 : 0;
+    }
+    const size_t all = c["requirements"].size();
+    EXPECT_NE(page.find(passes == all ? "The design meets all " + std::to_string(all)
+                                      : "The design fails " + std::to_string(all - passes)),
+              std::string::npos)
+        << page;
+  }
 
   for (const auto& q : c["requirements"])
     if (q["area"] == "floor area" && q["quantity"] == "Em") {
