@@ -1,6 +1,7 @@
 // The PDF report, read back with poppler's tools as any reader would: its
 // pages and paper, the statistics it prints against the JSON report's, every
 // luminaire in its schedule and every grid point in its point tables.
+#include <cairo.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "tests/lux_fixture.h"
@@ -281,6 +283,97 @@ TEST_F(LuxPdf, PointTablesHoldEveryGridPoint) {
     }
     for (size_t p = 0; p < seen.size(); ++p) EXPECT_EQ(seen[p], 1) << name << " point " << p;
   }
+}
+
+// Text set on the page: lines no wider than the text width, broken between
+// words as long as a word fits (a line never leaves room for the next
+// word), within a word only where the word alone is wider than a line, on
+// whole UTF-8 characters; with a limit on the lines the last one ends in
+// an ellipsis. Shortened text is a prefix that fits with its ellipsis.
+// Texts of 100,000 characters are set like short ones.
+TEST(LuxTypesetting, WrapsAndShortensTextOfAnyLength) {
+  cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr);
+  cairo_t* cr = cairo_create(surface);
+  {
+    const lux::Document doc(cr, lux::page_size(lux::Paper::A4), "", 0);
+    std::string many_words;
+    for (int k = 0; many_words.size() < 100000; ++k)
+      many_words += (k == 0 ? "" : " ") + std::string("word") + std::to_string(k);
+    many_words.resize(100000);
+    const std::string one_word(100000, 'x');
+    std::string accents;
+    for (int k = 0; k < 400; ++k) accents += k % 7 == 6 ? " " : "\u0112\u00e9";
+    const std::string texts[] = {
+        "A lighting design for a classroom of nine by seven metres with twelve panels",
+        "short " + std::string(300, 'y') + " words after a long one", many_words, one_word,
+        accents};
+    const auto no_spaces = [](const std::string& t) {
+      std::string out;
+      for (const char c : t)
+        if (c != ' ') out += c;
+      return out;
+    };
+    // Whole UTF-8 characters: each lead byte followed by its continuations.
+    const auto whole_characters = [](const std::string& t) {
+      for (size_t at = 0; at < t.size();) {
+        const auto lead = static_cast<unsigned char>(t[at]);
+        const size_t n = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 0;
+        if (n == 0 || at + n > t.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+          if ((static_cast<unsigned char>(t[at + k]) & 0xC0) != 0x80) return false;
+        at += n;
+      }
+      return true;
+    };
+    for (const double size : {7.5, 18.0}) {
+      const double width = doc.width();
+      for (const std::string& text : texts) {
+        SCOPED_TRACE(::testing::Message() << size << " pt, " << text.substr(0, 40));
+        const auto lines = doc.wrap(text, width, size, false);
+        ASSERT_FALSE(lines.empty());
+        std::string joined;
+        for (size_t k = 0; k < lines.size(); ++k) {
+          EXPECT_LE(doc.text_width(lines[k], size), width + 1e-9) << lines[k];
+          EXPECT_TRUE(whole_characters(lines[k])) << k;
+          joined += lines[k];
+          if (k + 1 == lines.size()) break;
+          // The next line's first word did not fit after this line's end.
+          const std::string next = lines[k + 1].substr(0, lines[k + 1].find(' '));
+          if (lines[k].back() != 'x' && lines[k].back() != 'y') {
+            EXPECT_GT(doc.text_width(lines[k] + " " + next, size), width) << lines[k];
+          }
+        }
+        EXPECT_EQ(no_spaces(joined), no_spaces(text)) << "every character, in order";
+        // At most four lines, the last shortened; the others as before.
+        const auto four = doc.wrap(text, width, size, false, 4);
+        ASSERT_EQ(four.size(), std::min<size_t>(4, lines.size()));
+        for (size_t k = 0; k + 1 < four.size(); ++k) EXPECT_EQ(four[k], lines[k]);
+        EXPECT_LE(doc.text_width(four.back(), size), width + 1e-9);
+        if (lines.size() > 4) {
+          EXPECT_EQ(four.back().substr(four.back().size() - 3), "\u2026");
+        }
+        // Shortened to a tenth of the width: a prefix with an ellipsis.
+        const std::string cut = doc.fitted(text, width / 10, size);
+        EXPECT_LE(doc.text_width(cut, size), width / 10 + 1e-9);
+        ASSERT_GE(cut.size(), 3u);
+        EXPECT_EQ(cut.substr(cut.size() - 3), "\u2026");
+        EXPECT_EQ(text.compare(0, cut.size() - 3, cut, 0, cut.size() - 3), 0);
+        // The longest such prefix: one more character would not fit.
+        const size_t kept = cut.size() - 3;
+        size_t more = kept + 1;
+        while (more < text.size() && (static_cast<unsigned char>(text[more]) & 0xC0) == 0x80)
+          ++more;
+        EXPECT_GT(doc.text_width(text.substr(0, more) + "\u2026", size), width / 10);
+      }
+    }
+    EXPECT_EQ(doc.fitted("fits", doc.width(), 9.5), "fits");
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
 }
 
 // A4 by default, Letter on request (in points: 210 × 297 mm and 8.5 × 11 in),
@@ -566,8 +659,9 @@ const char* kPlanScene = R"({
 
 class LuxPdfDesign : public LuxPdf {
  protected:
-  fs::path design(const std::string& name, std::vector<std::string> extra = {}) {
-    std::ofstream(dir_ / "design.json") << kPlanScene;
+  fs::path design(const std::string& name, std::vector<std::string> extra = {},
+                  const std::string& scene = kPlanScene) {
+    std::ofstream(dir_ / "design.json") << scene;
     const fs::path out = dir_ / name;
     std::vector<std::string> args{(dir_ / "design.json").string(),
                                   "-o",
@@ -590,8 +684,12 @@ class LuxPdfDesign : public LuxPdf {
 TEST_F(LuxPdfDesign, FirstPageHoldsTheVerdict) {
   const fs::path out = design("verdict");
   const std::string first = pdf_text(out / "report.pdf", 1, 1);
-  EXPECT_NE(first.find("need a second line on the page"), std::string::npos) << first;
-  EXPECT_EQ(first.find("\u2026"), std::string::npos) << "the title is cut";
+  // The whole title above the subtitle, over as many lines as it takes.
+  const std::string title_block = first.substr(0, first.find("Lighting calculation report"));
+  EXPECT_EQ(std::regex_replace(title_block, std::regex(R"(\s+)"), " "),
+            "A lighting design for the plan and verdict tests, with a title long enough to need a "
+            "second line on the page ")
+      << first;
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   const auto& requirements = json["compliance"]["requirements"];
   ASSERT_EQ(requirements.size(), 2u);
@@ -664,6 +762,43 @@ TEST_F(LuxPdfDesign, PlanDrawsTheLuminairesWhereTheScenePutsThem) {
   for (const Word& w : words_on_plan)
     if (!w.text.empty() && std::isdigit(static_cast<unsigned char>(w.text[0]))) ++numbers;
   EXPECT_GT(numbers, 8u);
+}
+
+// A title of 100,000 characters leaves the report as it is with a short
+// one: as many pages, the verdict on the first, the title in four lines
+// ending in an ellipsis, and every word on every page within the paper.
+TEST_F(LuxPdfDesign, TitleOfAnyLengthKeepsTheLayout) {
+  std::string title;
+  for (int k = 0; title.size() < 100000; ++k) title += "Classroom" + std::to_string(k) + " ";
+  title.resize(100000);
+  std::string scene = kPlanScene;
+  const size_t from = scene.find("\"title\": \"") + 10;
+  scene.replace(from, scene.find('"', from) - from, title);
+  const fs::path short_title = design("short");
+  const fs::path long_title = design("long", {}, scene);
+  const fs::path pdf = long_title / "report.pdf";
+  const int pages = std::stoi(pdf_info(pdf, "Pages"));
+  EXPECT_EQ(pages, std::stoi(pdf_info(short_title / "report.pdf", "Pages")));
+  const std::string first = pdf_text(pdf, 1, 1);
+  EXPECT_NE(first.find("The design fails 1 of 2 requirements"), std::string::npos) << first;
+  EXPECT_NE(first.find("Classroom0 Classroom1"), std::string::npos);
+  EXPECT_NE(first.find("\u2026"), std::string::npos) << "the title's end is cut";
+  // The title's lines: the words above the report's subtitle.
+  const auto on_first = pdf_words(pdf, 1);
+  double subtitle = 0;
+  for (const Word& w : on_first)
+    if (w.text == "Lighting" && subtitle == 0) subtitle = w.y0;
+  ASSERT_GT(subtitle, 0);
+  std::set<long> title_lines;
+  for (const Word& w : on_first)
+    if (w.y1 < subtitle) title_lines.insert(std::lround(w.y0));
+  EXPECT_EQ(title_lines.size(), lux::Document::kTitleLines);
+  const double width = std::stod(words(pdf_info(pdf, "Page size"))[0]);
+  for (int p = 1; p <= pages; ++p)
+    for (const Word& w : pdf_words(pdf, p)) {
+      EXPECT_GE(w.x0, lux::Document::kMargin - 1) << "page " << p << ": " << w.text;
+      EXPECT_LE(w.x1, width - lux::Document::kMargin + 1) << "page " << p << ": " << w.text;
+    }
 }
 
 // With --units fc every illuminance in the report is in footcandles and
