@@ -214,10 +214,54 @@ std::string escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
 }
 
-// The corridor example run as a designer runs it: every requirement in the
-// summary, the JSON report and the exit status under --strict; moved across
-// the value the design reaches, a target's verdict flips.
-class LuxCorridor : public LuxTest {
+// The text of a PDF's first page as pdftotext lays it out; empty when
+// poppler's tools are not installed.
+std::string first_page(const fs::path& pdf) {
+  std::string page;
+  if (std::system("pdftotext -v >/dev/null 2>&1") != 0) return page;
+  FILE* pipe = popen(("pdftotext -layout -f 1 -l 1 '" + pdf.string() + "' -").c_str(), "r");
+  if (pipe == nullptr) return page;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) page.append(buffer, n);
+  pclose(pipe);
+  return page;
+}
+
+// Each requirement of a run's JSON report in its summary (area, quantity
+// and verdict on one row) and on its PDF's first page (area and verdict),
+// with the overall verdict; the exit status under --strict says whether
+// all pass.
+void expect_verdicts_everywhere(const json& compliance, const LuxOutcome& run,
+                                const fs::path& pdf) {
+  ASSERT_TRUE(compliance.is_object());
+  ASSERT_FALSE(compliance["requirements"].empty());
+  for (const auto& q : compliance["requirements"]) {
+    const std::string area = q["area"];
+    const std::regex row(escaped(area) + R"(\s+)" + q["quantity"].get<std::string>() + R"(\s.*\s)" +
+                         (q["pass"].get<bool>() ? "pass" : "FAIL"));
+    EXPECT_TRUE(std::regex_search(run.out, row)) << area << " " << q["quantity"] << "\n" << run.out;
+  }
+  EXPECT_EQ(run.status, compliance["complies"].get<bool>() ? 0 : 1) << run.err;
+  const std::string page = first_page(pdf);
+  if (page.empty()) return;
+  size_t passes = 0;
+  for (const auto& q : compliance["requirements"]) {
+    const std::regex row(escaped(q["area"].get<std::string>()) + R"(\s.*\s)" +
+                         (q["pass"].get<bool>() ? "pass" : "FAIL") + R"(\s)");
+    EXPECT_TRUE(std::regex_search(page, row)) << q["area"] << "\n" << page;
+    passes += q["pass"].get<bool>() ? 1 : 0;
+  }
+  const size_t all = compliance["requirements"].size();
+  EXPECT_NE(page.find(passes == all ? "The design meets all " + std::to_string(all)
+                                    : "The design fails " + std::to_string(all - passes)),
+            std::string::npos)
+      << page;
+}
+
+// The examples run as a designer runs them: every requirement in the
+// summary, the JSON report, the PDF and the exit status under --strict;
+// moved across the value the corridor reaches, a target's verdict flips.
+class LuxExamples : public LuxTest {
  protected:
   void SetUp() override {
     LuxTest::SetUp();
@@ -261,6 +305,26 @@ class LuxCorridor : public LuxTest {
     }
     return run_lux(args);
   }
+  // An example of examples/ with its profile found beside it, run into
+  // `name` with `extra` arguments.
+  LuxOutcome run_example(const std::string& example, const std::string& name,
+                         const std::vector<std::string>& extra) {
+    const fs::path examples = fs::path(ZEL_SOURCE_DIR) / "examples";
+    std::ifstream in(examples / (example + ".json"));
+    json scene = json::parse(in, nullptr, true, /*ignore_comments=*/true);
+    for (auto& p : scene["profiles"])
+      p["file"] = (examples / p["file"].get<std::string>()).string();
+    std::ofstream(dir_ / (name + ".json")) << scene.dump(2);
+    std::vector<std::string> args{(dir_ / (name + ".json")).string(),
+                                  "-o",
+                                  (dir_ / name).string(),
+                                  "-q",
+                                  "-j",
+                                  "2",
+                                  "--no-pictures"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run_lux(args);
+  }
   json report(const std::string& name) {
     return json::parse(std::ifstream(dir_ / name / "report.json"));
   }
@@ -273,7 +337,7 @@ class LuxCorridor : public LuxTest {
   fs::path dir_;
 };
 
-TEST_F(LuxCorridor, VerdictsFlipWhenATargetCrossesTheValue) {
+TEST_F(LuxExamples, VerdictsFlipWhenATargetCrossesTheValue) {
   const LuxOutcome first = run("as-given", {{"task", "corridor"}}, true, false);
   ASSERT_TRUE(fs::exists(dir_ / "as-given" / "report.json")) << first.err;
   const json r = report("as-given");
@@ -287,40 +351,8 @@ TEST_F(LuxCorridor, VerdictsFlipWhenATargetCrossesTheValue) {
   EXPECT_EQ(quantities["Em"], 1 + 4 + 1);
   EXPECT_EQ(quantities["U0"], 1 + 4 + 1);
   EXPECT_EQ(quantities["UGR"], 4);
-  // Each requirement in the summary, with its verdict; the exit status
-  // says whether all pass.
-  for (const auto& q : c["requirements"]) {
-    const std::string area = q["area"];
-    const std::regex row(escaped(area) + R"(\s+)" + q["quantity"].get<std::string>() + R"(\s.*\s)" +
-                         (q["pass"].get<bool>() ? "pass" : "FAIL"));
-    EXPECT_TRUE(std::regex_search(first.out, row)) << area << " " << q["quantity"] << "\n"
-                                                   << first.out;
-  }
-  EXPECT_EQ(first.status, c["complies"].get<bool>() ? 0 : 1) << first.err;
-  // The PDF's first page: each requirement's row, by area and verdict, and
-  // the overall verdict.
-  if (fs::exists(dir_ / "as-given" / "report.pdf")) {
-    std::string page;
-    FILE* pipe = popen(
-        ("pdftotext -layout -f 1 -l 1 '" + (dir_ / "as-given" / "report.pdf").string() + "' -")
-            .c_str(),
-        "r");
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) page.append(buffer, n);
-    pclose(pipe);
-    size_t passes = 0;
-    for (const auto& q : c["requirements"]) {
-      const std::regex row(escaped(q["area"].get<std::string>()) + R"(\s.*\s)" +
-                           (q["pass"].get<bool>() ? "pass" : "FAIL") + R"(\s)");
-      EXPECT_TRUE(std::regex_search(page, row)) << q["area"] << "\n" << page;
-      passes += q["pass"].get<bool>() ? 1 : 0;
-    }
-    const size_t all = c["requirements"].size();
-    EXPECT_NE(page.find(passes == all ? "The design meets all " + std::to_string(all)
-                                      : "The design fails " + std::to_string(all - passes)),
-              std::string::npos)
-        << page;
-  }
+  // Each requirement in the summary, the PDF and the exit status.
+  expect_verdicts_everywhere(c, first, dir_ / "as-given" / "report.pdf");
 
   for (const auto& q : c["requirements"])
     if (q["area"] == "floor area" && q["quantity"] == "Em") {
@@ -361,6 +393,47 @@ TEST_F(LuxCorridor, VerdictsFlipWhenATargetCrossesTheValue) {
   const LuxOutcome lenient = run("lenient", {{"Em", shown + 50}}, false);
   EXPECT_EQ(lenient.status, 0) << lenient.err;
   EXPECT_FALSE(report("lenient")["compliance"]["complies"].get<bool>());
+}
+
+// The classroom example (its direct light, the quick run): the work
+// plane's Ēm and U0, the pupils' Ēz and its uniformity at 1.2 m and the
+// four customary observers' UGR, all from the table's classroom entry, with
+// the values the report gives the areas.
+TEST_F(LuxExamples, ClassroomStatesEveryRequirement) {
+  const LuxOutcome run =
+      run_example("classroom", "classroom", {"--direct-only", "--strict", "--pdf"});
+  ASSERT_TRUE(fs::exists(dir_ / "classroom" / "report.json")) << run.err;
+  const json r = report("classroom");
+  const json& c = r["compliance"];
+  ASSERT_EQ(c["requirements"].size(), 8u);
+  std::vector<std::string> rows;
+  for (const auto& q : c["requirements"]) {
+    rows.push_back(q["area"].get<std::string>() + " " + q["quantity"].get<std::string>());
+    EXPECT_EQ(q["source"], "EN 12464-1:2021 6.36.1");
+  }
+  const std::vector<std::string> expected{"work plane Em",
+                                          "work plane U0",
+                                          "pupils, 1.20 m Ez",
+                                          "pupils, 1.20 m U0",
+                                          "x-min wall, lengthwise UGR",
+                                          "x-max wall, lengthwise UGR",
+                                          "y-min wall, crosswise UGR",
+                                          "y-max wall, crosswise UGR"};
+  EXPECT_EQ(rows, expected);
+  const auto& q = c["requirements"];
+  EXPECT_EQ(q[0]["target"].get<double>(), 500);
+  EXPECT_EQ(q[1]["target"].get<double>(), 0.6);
+  EXPECT_EQ(q[2]["target"].get<double>(), 150);
+  EXPECT_EQ(q[4]["target"].get<double>(), 19);
+  bool found = false;
+  for (const auto& s : r["surfaces"])
+    if (s["name"] == "work plane") {
+      found = true;
+      EXPECT_NEAR(q[0]["value"].get<double>(), s["lux"]["avg"].get<double>(), 1e-9);
+      EXPECT_NEAR(q[1]["value"].get<double>(), s["lux"]["min_over_avg"].get<double>(), 1e-9);
+    }
+  EXPECT_TRUE(found);
+  expect_verdicts_everywhere(c, run, dir_ / "classroom" / "report.pdf");
 }
 
 }  // namespace
