@@ -207,7 +207,7 @@ TEST_F(LuxPdf, StatisticsPrintedAreTheJsonReports) {
   const std::string all = pdf_text(out / "report.pdf");
   for (const auto& surface : json["surfaces"]) {
     const std::string name = surface["name"];
-    const size_t page = all.find("Surface: " + name);
+    const size_t page = all.find((surface["kind"] == "points" ? "Points: " : "Surface: ") + name);
     ASSERT_NE(page, std::string::npos) << name;
     for (const auto& [label, key] :
          {std::pair{"E avg", "avg"}, std::pair{"E min", "min"}, std::pair{"E max", "max"}}) {
@@ -806,7 +806,14 @@ TEST_F(LuxPdfDesign, TitleOfAnyLengthKeepsTheLayout) {
 // report's (fc) numbers, the point tables the CSV's feet, and no "lx" or
 // metre is left.
 TEST_F(LuxPdfDesign, FootcandlesAndFeetEverywhere) {
-  const fs::path out = design("fc", {"--units", "fc", "--point-tables"});
+  // Two named points on the work plane beside its grid, listed in metres.
+  std::ofstream(dir_ / "seats.csv") << "x,y,z,nx,ny,nz,name\n"
+                                       "2.8,1.2,0.75,0,0,1,seat A\n"
+                                       "1.5,3.0,0.75,0,0,1,seat B\n";
+  std::string scene = kPlanScene;
+  scene.insert(scene.rfind('}'), R"(, "points": [{"name": "seats", "file": ")" +
+                                     (dir_ / "seats.csv").string() + R"("}])");
+  const fs::path out = design("fc", {"--units", "fc", "--point-tables"}, scene);
   const std::string all = pdf_text(out / "report.pdf");
   const nlohmann::json json = nlohmann::json::parse(std::ifstream(out / "report.json"));
   EXPECT_EQ(json["units"]["illuminance"], "fc");
@@ -817,7 +824,7 @@ TEST_F(LuxPdfDesign, FootcandlesAndFeetEverywhere) {
   EXPECT_NE(all.find("E avg fc"), std::string::npos);
   for (const auto& surface : json["surfaces"]) {
     const std::string name = surface["name"];
-    const size_t page = all.find("Surface: " + name);
+    const size_t page = all.find((surface["kind"] == "points" ? "Points: " : "Surface: ") + name);
     ASSERT_NE(page, std::string::npos) << name;
     const std::regex pattern(R"(E avg\s+([0-9]+\.[0-9])\s+fc)");
     std::smatch m;
@@ -843,6 +850,32 @@ TEST_F(LuxPdfDesign, FootcandlesAndFeetEverywhere) {
   const std::string rest = all.substr(table);
   ASSERT_TRUE(std::regex_search(rest, m, row));
   EXPECT_NEAR(std::stod(m[1]), std::stod(x), 0.01) << "the point's x in feet";
+
+  // The point list: its CSV in feet and footcandles, and its page's table
+  // with the same position and illuminance.
+  std::ifstream seats(out / "seats.csv");
+  std::getline(seats, header);
+  EXPECT_NE(header.find(",x,y,z,"), std::string::npos) << header;
+  EXPECT_NE(header.find("E_fc"), std::string::npos) << header;
+  const size_t points_page = all.find("Points: seats");
+  ASSERT_NE(points_page, std::string::npos);
+  EXPECT_NE(all.find("Position ft", points_page), std::string::npos);
+  for (const char* seat : {"seat A", "seat B"}) {
+    std::string line;
+    std::getline(seats, line);
+    std::vector<std::string> cell;
+    std::istringstream fields(line);
+    for (std::string c; std::getline(fields, c, ',');) cell.push_back(c);
+    ASSERT_GE(cell.size(), 9u) << line;
+    EXPECT_EQ(cell[1], seat);
+    EXPECT_NEAR(std::stod(cell[2]), (seat[5] == 'A' ? 2.8 : 1.5) / 0.3048, 1e-6);
+    const std::regex printed(std::string(seat) +
+                             R"(\s+\(([0-9.]+), [0-9.]+, [0-9.]+\).*\s([0-9]+\.[0-9])\s)");
+    const std::string rest_of_page = all.substr(points_page);
+    ASSERT_TRUE(std::regex_search(rest_of_page, m, printed)) << seat;
+    EXPECT_NEAR(std::stod(m[1]), std::stod(cell[2]), 0.01) << seat;
+    EXPECT_NEAR(std::stod(m[2]), std::stod(cell[8]), 0.05 + 1e-9) << seat;
+  }
 }
 
 }  // namespace
