@@ -207,6 +207,25 @@ TEST_F(LuxTest, OpeningFromTheFileWhenTheSceneGivesNone) {
   light["shape"] = "disc";
   light["radius"] = 0.05;
   EXPECT_EQ(build(scene_with(p, light).dump()).lights()[0].emitter.kind, Kind::Disc);
+
+  // EULUMDAT's luminous area in millimetres: a rectangle, and a cylinder
+  // where the file gives no width but luminous sides.
+  const fs::path shared = shared_profiles();
+  if (!fs::exists(shared / "example.ldt")) GTEST_SKIP() << "no shared profiles at " << shared;
+  const struct {
+    const char* file;
+    Kind kind;
+    double half_u, half_v, radius;
+  } eulumdat[] = {{"example.ldt", Kind::Rectangle, 1.195 / 2, 0.21 / 2, 0},
+                  {"road_luminaire.ldt", Kind::Cylinder, 0, 0, 0.472 / 2}};
+  for (const auto& c : eulumdat) {
+    SCOPED_TRACE(c.file);
+    const lux::Light& l = build(scene_with(shared / c.file, profile_light()).dump()).lights()[0];
+    EXPECT_EQ(l.emitter.kind, c.kind);
+    EXPECT_NEAR(l.emitter.half_u, c.half_u, 1e-9);
+    EXPECT_NEAR(l.emitter.half_v, c.half_v, 1e-9);
+    EXPECT_NEAR(l.emitter.radius, c.radius, 1e-9);
+  }
 }
 
 // The file's maker, product, colours and input power reach the light; a
