@@ -214,12 +214,15 @@ std::string escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
 }
 
-// The text of a PDF's first page as pdftotext lays it out; empty when
-// poppler's tools are not installed.
-std::string first_page(const fs::path& pdf) {
+// The text of a PDF's page as pdftotext lays it out; empty when poppler's
+// tools are not installed.
+std::string pdf_page(const fs::path& pdf, int number = 1) {
   std::string page;
   if (std::system("pdftotext -v >/dev/null 2>&1") != 0) return page;
-  FILE* pipe = popen(("pdftotext -layout -f 1 -l 1 '" + pdf.string() + "' -").c_str(), "r");
+  const std::string which = std::to_string(number);
+  FILE* pipe = popen(
+      ("pdftotext -layout -f " + which + " -l " + which + " '" + pdf.string() + "' -").c_str(),
+      "r");
   if (pipe == nullptr) return page;
   char buffer[4096];
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) page.append(buffer, n);
@@ -242,7 +245,7 @@ void expect_verdicts_everywhere(const json& compliance, const LuxOutcome& run,
     EXPECT_TRUE(std::regex_search(run.out, row)) << area << " " << q["quantity"] << "\n" << run.out;
   }
   EXPECT_EQ(run.status, compliance["complies"].get<bool>() ? 0 : 1) << run.err;
-  const std::string page = first_page(pdf);
+  const std::string page = pdf_page(pdf);
   if (page.empty()) return;
   size_t passes = 0;
   for (const auto& q : compliance["requirements"]) {
@@ -434,6 +437,30 @@ TEST_F(LuxExamples, ClassroomStatesEveryRequirement) {
     }
   EXPECT_TRUE(found);
   expect_verdicts_everywhere(c, run, dir_ / "classroom" / "report.pdf");
+
+  // The panels' file: maker, product and 26 W each, 312 W over the 63 m²
+  // room, and per 100 lx of the work plane's Ēm; the schedule's products.
+  for (const auto& light : r["lights"]) {
+    const auto& file = light["luminaire"]["file"];
+    EXPECT_EQ(file["manufacturer"], "zel_lumenfield");
+    EXPECT_EQ(file["catalogue"], "ZL-CP1230-840");
+    EXPECT_EQ(light["luminaire"]["power_w"].get<double>(), 26);
+  }
+  const auto& power = r["power"];
+  EXPECT_DOUBLE_EQ(power["installed_w"].get<double>(), 12 * 26);
+  ASSERT_EQ(power["areas"].size(), 1u);
+  const auto& area = power["areas"][0];
+  EXPECT_EQ(area["area"], "work plane");
+  EXPECT_DOUBLE_EQ(area["area_m2"].get<double>(), 63);
+  EXPECT_DOUBLE_EQ(area["w_per_m2"].get<double>(), 312.0 / 63);
+  EXPECT_NEAR(area["w_per_m2_per_100lx"].get<double>(),
+              312.0 / 63 / (q[0]["value"].get<double>() / 100), 1e-9);
+  const std::string schedule = pdf_page(dir_ / "classroom" / "report.pdf", 2);
+  if (!schedule.empty()) {
+    EXPECT_TRUE(std::regex_search(
+        schedule, std::regex(R"(T1\s+zel_lumenfield, Recessed panel.*4000 K\s+84\s+26\.0)")))
+        << schedule;
+  }
 }
 
 }  // namespace
