@@ -44,6 +44,8 @@ solid_props = {
   "corner": vec3, "u": vec3, "v": vec3, "center": vec3, "normal": vec3,
   "radius": positive, "min": vec3, "max": vec3,
 }
+# The built-in task table (tools/lux/scene/tasks.cpp): reference number and name.
+TASKS = [("6.1.1", "corridor"), ("6.26.2", "office"), ("6.36.1", "classroom")]
 units = ["metre", "meter", "m", "decimetre", "decimeter", "dm", "centimetre", "centimeter", "cm",
          "millimetre", "millimeter", "mm", "foot", "feet", "ft", "inch", "inches", "in"]
 schema = {
@@ -133,13 +135,18 @@ schema = {
                  "description": "calculation (default): transparent, only a grid; reflecting: a real surface that shades and reflects"},
         "margin": non_negative,
         "task_areas": {"type": "array", "items": {"$ref": "#/$defs/task_area"}},
+        "targets": {"$ref": "#/$defs/area_targets"},
     }, ["name", "spacing"]), anyOf=[{"required": ["corner", "u", "v"]}, {"required": ["polygon"]}]),
     "maintenance_factor": {"type": "number", "exclusiveMinimum": 0, "maximum": 1},
     "room": obj("a rectangular room: six inward-facing reflecting faces", {
         "position": vec3, "size": vec3, "spacing": positive,
         "faces": obj("per-face settings by name", {
-            f: obj("settings of the " + f, {"reflectance": reflectance, "spacing": positive})
+            f: obj("settings of the " + f, {"reflectance": reflectance, "spacing": positive,
+                                             "targets": {"$ref": "#/$defs/area_targets"}})
             for f in ["ceiling", "floor", "north wall", "south wall", "east wall", "west wall"]}),
+        "targets": obj("a task of the built-in table whose wall and ceiling figures the room's walls and ceiling must reach", {
+            "task": {"$ref": "#/$defs/task"},
+        }, ["task"]),
     }, ["size"]),
     "interreflection": obj("settings of the radiosity solution", {
         "patch_size": positive,
@@ -158,19 +165,39 @@ schema = {
         "name": name, "corner": vec3,
         "size": {"type": "array", "items": positive, "minItems": 2, "maxItems": 2},
         "surrounding": non_negative, "background": non_negative,
+        "targets": {"$ref": "#/$defs/area_targets"},
     }),
     "observer": obj("a viewer position for the glare rating", {
         "name": name, "position": vec3,
         "directions": {"type": "array", "items": vec3, "minItems": 1},
+        "targets": {"$ref": "#/$defs/glare_targets"},
     }, ["position", "directions"]),
     "cylindrical": obj("an area for cylindrical illuminance and modelling", {
         "name": name, "corner": vec3, "u": vec3, "v": vec3,
         "spacing": {"$ref": "#/$defs/spacing"}, "margin": non_negative,
         "heights": {"type": "array", "items": positive, "minItems": 1},
+        "targets": {"$ref": "#/$defs/cylindrical_targets"},
     }),
     "ugr": obj("the glare rating", {
         "default_observers": {"type": "boolean"}, "eye_height": positive,
+        "targets": {"$ref": "#/$defs/glare_targets"},
     }),
+    "task": {"enum": [ref for task in TASKS for ref in task],
+             "description": "a task of the built-in EN 12464-1:2021 table, by reference number or name"},
+    "area_targets": dict(obj("what the area must reach: a task of the built-in table, or figures (which take the task's place)", {
+        "task": {"$ref": "#/$defs/task"},
+        "Em": {"type": "number", "exclusiveMinimum": 0, "description": "maintained average illuminance at least, lux"},
+        "U0": {"type": "number", "exclusiveMinimum": 0, "maximum": 1, "description": "Emin/Eavg at least"},
+    }), minProperties=1),
+    "cylindrical_targets": dict(obj("what the cylindrical illuminance must reach at every height", {
+        "task": {"$ref": "#/$defs/task"},
+        "Ez": {"type": "number", "exclusiveMinimum": 0, "description": "maintained average cylindrical illuminance at least, lux"},
+        "U0": {"type": "number", "exclusiveMinimum": 0, "maximum": 1, "description": "its Emin/Eavg at least"},
+    }), minProperties=1),
+    "glare_targets": dict(obj("the glare limit of the ratings", {
+        "task": {"$ref": "#/$defs/task"},
+        "UGR": {"type": "number", "exclusiveMinimum": 0, "description": "UGR at most"},
+    }), minProperties=1),
     "ring": {"type": "array", "items": vec3, "minItems": 3, "description": "corners [[x, y, z], ...] in one plane"},
     "mesh": obj("an OBJ mesh that casts shadows (and reflects, by its materials)", {
         "name": name,

@@ -1,6 +1,6 @@
 // A small JSON Schema validator for the keywords the scene file's schema
-// uses (type, properties, required, additionalProperties, items,
-// minItems, maxItems, minLength, enum, minimum, maximum, exclusiveMinimum,
+// uses (type, properties, required, additionalProperties, minProperties,
+// items, minItems, maxItems, minLength, enum, minimum, maximum, exclusiveMinimum,
 // exclusiveMaximum, anyOf, $ref into $defs). A keyword it does not know is
 // reported as a fault of the schema, so the schema cannot silently check
 // less than it appears to.
@@ -68,6 +68,7 @@ class SchemaValidator {
                                                 "properties",
                                                 "required",
                                                 "additionalProperties",
+                                                "minProperties",
                                                 "items",
                                                 "minItems",
                                                 "maxItems",
@@ -120,6 +121,8 @@ class SchemaValidator {
           check(schema["items"], value[i], path + "[" + std::to_string(i) + "]", faults);
     }
     if (value.is_object()) {
+      if (schema.contains("minProperties") && value.size() < schema["minProperties"].get<size_t>())
+        faults.push_back(path + ": fewer than " + schema["minProperties"].dump() + " keys");
       if (schema.contains("required"))
         for (const auto& key : schema["required"])
           if (!value.contains(key.get<std::string>()))

@@ -36,26 +36,35 @@ json floor_surface(double side, double spacing) {
           {"spacing", spacing}};
 }
 
-// The standard grid: p = 0.2 × 5^log10(d), ceil(d/p) points along a side.
+// The grid rule of EN 12464-1: p = 0.2 × 5^log10(d), ceil(d/p) points
+// along the governing side d (the longer side while the sides' ratio is
+// below 2, the shorter from 2 on), and the pitch d/n for the other side.
 // Worked by hand:
-//   d = 1 m:  p = 0.2 m,                     1 / 0.2    = 5      -> 5
-//   d = 5 m:  p = 0.2 × 5^0.69897 = 0.616 m, 5 / 0.616  = 8.12   -> 9
-//   d = 10 m: p = 0.2 × 5 = 1 m,             10 / 1     = 10     -> 10
-//   d = 50 m: p = 0.2 × 5^1.69897 = 3.08 m,  50 / 3.08  = 16.2   -> 17
-//   12 × 8 m: p(12) = 1.136 m gives 11 along; across 8 / 1.136 = 7.04 -> 8,
-//             fewer than the rule for 8 m alone (p = 0.855 m, 9.35 -> 10): 10.
-//   the same with a 0.5 m margin, 11 × 7 m: p(11) = 1.069 m, 10.3 -> 11;
-//             7 / 1.069 = 6.55 -> 7, the rule for 7 m (p = 0.780 m) 8.98 -> 9.
+//   d = 1 m:  p = 0.2 m,                      1 / 0.2     = 5      -> 5
+//   d = 5 m:  p = 0.2 × 5^0.69897 = 0.617 m,  5 / 0.617   = 8.10   -> 9
+//   d = 10 m: p = 0.2 × 5 = 1 m,              10 / 1      = 10     -> 10
+//   d = 50 m: p = 0.2 × 5^1.69897 = 3.08 m,   50 / 3.08   = 16.2   -> 17
+//   20 × 2 m corridor, ratio 10: d = 2 m, p = 0.325 m, 6.16 -> 7 across,
+//             pitch 2/7 m: 20 / (2/7) = 70 along.
+//   19 × 1 m, ratio 19: d = 1 m, 5 across at 0.2 m, 95 along.
+//   4 × 2 m, ratio exactly 2: d = 2 m, 7 across, pitch 2/7 m: 14 along;
+//   3.8 × 2 m, ratio 1.9: d = 3.8 m, p = 0.509 m, 7.47 -> 8, pitch
+//             0.475 m: 2 / 0.475 = 4.2 -> 5 across.
+//   12 × 8 m: p(12) = 1.136 m gives 11 along, pitch 12/11 m: 7.33 -> 8.
+//   the same with a 0.5 m margin, 11 × 7 m: p(11) = 1.069 m, 10.3 -> 11,
+//             pitch 1 m: 7.
 TEST_F(LuxTest, StandardGridHasThePointCountsOfTheRule) {
   struct Case {
     double a, b, margin;
     const char* unit;
     int nu, nv;
   };
-  const Case cases[] = {{1, 1, 0, "metre", 5, 5},     {5, 5, 0, "metre", 9, 9},
-                        {10, 10, 0, "metre", 10, 10}, {50, 50, 0, "metre", 17, 17},
-                        {12, 8, 0, "metre", 11, 10},  {8, 12, 0, "metre", 10, 11},
-                        {12, 8, 0.5, "metre", 11, 9}, {5, 5, 0, "centimetre", 9, 9}};
+  const Case cases[] = {
+      {1, 1, 0, "metre", 5, 5},     {5, 5, 0, "metre", 9, 9},   {10, 10, 0, "metre", 10, 10},
+      {50, 50, 0, "metre", 17, 17}, {20, 2, 0, "metre", 70, 7}, {2, 20, 0, "metre", 7, 70},
+      {19, 1, 0, "metre", 95, 5},   {4, 2, 0, "metre", 14, 7},  {3.8, 2, 0, "metre", 8, 5},
+      {12, 8, 0, "metre", 11, 8},   {8, 12, 0, "metre", 8, 11}, {12, 8, 0.5, "metre", 11, 7},
+      {5, 5, 0, "centimetre", 9, 9}};
   for (const Case& c : cases) {
     const double k = std::string(c.unit) == "metre" ? 1 : 100;
     json scene = {{"scene_unit", c.unit}};
@@ -76,6 +85,23 @@ TEST_F(LuxTest, StandardGridHasThePointCountsOfTheRule) {
     EXPECT_NEAR(areas[0].points[0].x / k, c.margin + cell / 2, 1e-9);
     EXPECT_NEAR(areas[0].points.back().x / k, c.a - c.margin - cell / 2, 1e-9);
   }
+}
+
+// Whatever the area's proportions, the rule's cells keep their sides
+// within 0.5 to 2 of each other and no wider than the spacing p of the
+// governing side.
+TEST(LuxStandardGrid, CellsStayWithinTheAspectLimits) {
+  for (double a : {0.3, 0.8, 1.0, 1.9, 2.0, 2.1, 3.0, 7.5, 9.0, 19.0, 40.0, 120.0})
+    for (double b : {0.3, 0.5, 1.0, 2.0, 4.2, 7.0, 10.0, 33.0}) {
+      const lux::PointCounts n = lux::standard_counts(a, b);
+      const double cell_a = a / n.along_a, cell_b = b / n.along_b;
+      const double ratio = cell_a / cell_b;
+      EXPECT_GE(ratio, 0.5 - 1e-12) << a << " x " << b;
+      EXPECT_LE(ratio, 2.0 + 1e-12) << a << " x " << b;
+      const double longer = std::max(a, b), shorter = std::min(a, b);
+      const double d = longer / shorter >= 2 ? shorter : longer;
+      EXPECT_LE(std::max(cell_a, cell_b), lux::standard_spacing(d) + 1e-12) << a << " x " << b;
+    }
 }
 
 // A task area is reported as three areas: the task, its immediate

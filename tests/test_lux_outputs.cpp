@@ -310,4 +310,17 @@ TEST(LuxOutputSet, UncommittedFilesAreRemoved) {
   fs::remove_all(dir);
 }
 
+// The main help names both commands and the first steps a designer takes;
+// the profile command has its own.
+TEST(LuxCommandLine, HelpListsTheCommandsAndFirstSteps) {
+  const LuxOutcome help = run_lux({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* piece : {"zel-lux profile FILE...", "zel-lux SCENE.json", "--pdf", "--strict",
+                            "--point-tables", "First steps", "zel-lux profile --help"})
+    EXPECT_NE(help.out.find(piece), std::string::npos) << piece << "\n" << help.out;
+  const LuxOutcome profile = run_lux({"profile", "--help"});
+  EXPECT_EQ(profile.status, 0);
+  EXPECT_NE(profile.out.find("--polar"), std::string::npos) << profile.out;
+}
+
 }  // namespace

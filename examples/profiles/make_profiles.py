@@ -10,6 +10,15 @@ times its exact solid angle) is the stated luminous flux:
                     the luminaire (C0) than along it (C90); quadrant symmetric
   wall_washer       1500 lm, thrown to one side (towards C0), stored as a
                     full circle of C-planes
+  classroom_panel   3600 lm, 26 W, 1200 x 300 mm recessed panel with a
+                    glare-controlled optic (IES only): little light above
+                    60 degrees, so that its luminance seen across a room
+                    stays low
+  corridor_downlight 1100 lm, 11 W, round recessed downlight of 200 mm,
+                    a broad cosine lobe (IES only)
+
+The IES files of the last two state their luminous opening, input power,
+colour temperature and colour rendering, as a maker's files do.
 
 Usage: make_profiles.py [output directory]   (default: this script's directory)
 """
@@ -43,6 +52,18 @@ def wall_washer(g, c):
     return math.cos(g * DEG) * (1.0 + 0.9 * math.sin(g * DEG) * math.cos(c * DEG)) ** 3
 
 
+def glare_controlled(g, c):
+    """Cosine-law light that dies away between 50 and 70 degrees."""
+    if g >= 70:
+        return 0.0
+    fade = 1.0 if g <= 50 else math.cos((g - 50) / 20.0 * 90.0 * DEG) ** 2
+    return math.cos(g * DEG) ** 1.2 * fade
+
+
+def broad_downlight(g, c):
+    return math.cos(g * DEG) ** 1.6 if g < 90 else 0.0
+
+
 def zonal_flux(gammas, planes, value):
     """Flux of the table value(g, c) over the full circle (planes ascending,
     the first at 0; the last wraps to the first + 360)."""
@@ -68,7 +89,23 @@ LUMINAIRES = [
      steps(0, 180, 5), steps(0, 345, 15), steps(0, 90, 15), 4),
     ("wall_washer", "Asymmetric wall-washer", 1500.0, wall_washer,
      steps(0, 180, 5), steps(0, 345, 15), steps(0, 360, 15), 0),
+    ("classroom_panel", "Recessed panel 1200 x 300, glare-controlled optic", 3600.0,
+     glare_controlled, steps(0, 180, 5), steps(0, 345, 15), [0.0], None),
+    ("corridor_downlight", "Recessed downlight 200, opal", 1100.0, broad_downlight,
+     steps(0, 180, 5), steps(0, 345, 15), [0.0], None),
 ]
+
+# What a maker's file states beside the table: the luminous opening (IES
+# width along C90-C270, length along C0-C180, height; negative for a round
+# one; metres), the input power, the catalogue number, colour temperature
+# and colour rendering. Files without an entry keep the first examples'
+# header.
+DATA = {
+    "classroom_panel": {"opening": (0.3, 1.2, 0.0), "watts": 26, "catalogue": "ZL-CP1230-840",
+                        "cct": "4000 K", "cri": "84"},
+    "corridor_downlight": {"opening": (-0.2, -0.2, 0.0), "watts": 11,
+                           "catalogue": "ZL-DL200-830", "cct": "3000 K", "cri": "82"},
+}
 
 
 def scaled(lumens, distribution, gammas):
@@ -78,17 +115,25 @@ def scaled(lumens, distribution, gammas):
 
 
 def write_ies(path, name, description, lumens, cd, gammas, horizontal):
+    data = DATA.get(name, {})
+    opening = data.get("opening", (0.2, 0.2, 0.05))
     lines = [
         "IESNA:LM-63-2002",
         "[TEST] %s" % name,
         "[TESTLAB] zel_lumenfield examples (computed, not measured)",
         "[MANUFAC] zel_lumenfield",
         "[LUMINAIRE] %s" % description,
-        "[LAMP] LED module, %d lm" % lumens,
+    ]
+    if "catalogue" in data:
+        lines.append("[LUMCAT] %s" % data["catalogue"])
+    lines.append("[LAMP] LED module, %d lm" % lumens)
+    if "cct" in data:
+        lines += ["[_CCT] %s" % data["cct"], "[_CRI] %s" % data["cri"]]
+    lines += [
         "[OTHER] Luminous flux %d lm, absolute photometry" % lumens,
         "TILT=NONE",
-        "1 -1 1 %d %d 1 2 0.2 0.2 0.05" % (len(gammas), len(horizontal)),
-        "1 1 %d" % round(lumens / 100.0),
+        "1 -1 1 %d %d 1 2 %g %g %g" % ((len(gammas), len(horizontal)) + opening),
+        "1 1 %d" % data.get("watts", round(lumens / 100.0)),
         " ".join("%g" % g for g in gammas),
         " ".join("%g" % c for c in horizontal),
     ]
@@ -134,8 +179,9 @@ def main():
         cd = scaled(lumens, dist, gammas)
         write_ies(os.path.join(out, name + ".ies"), name, description, lumens, cd, gammas,
                   horizontal)
-        write_ldt(os.path.join(out, name + ".ldt"), name, description, lumens, cd, gammas,
-                  planes, isym)
+        if isym is not None:
+            write_ldt(os.path.join(out, name + ".ldt"), name, description, lumens, cd, gammas,
+                      planes, isym)
 
 
 if __name__ == "__main__":

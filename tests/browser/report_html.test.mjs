@@ -139,15 +139,16 @@ function csv(file) {
 }
 
 // Up to `n` grid points spread over an area where the light changes by
-// less than 4% to each neighbour: there, a pointer a fraction of a cell off
-// the point reads the point's value within 1%.
-function smoothPoints(rows, n) {
+// less than `step` to each neighbour: the pointer lands within a pixel or
+// two of the point, a hundredth of a cell, so it reads the point's value
+// within 1% even where a standard grid's coarse cells change by a tenth.
+function smoothPoints(rows, n, step) {
   const at = new Map(rows.map((r) => [`${r.i},${r.j}`, +r.E_lux]));
   const smooth = rows.filter((r) => {
     const e = +r.E_lux;
     return e > 0 && [[1, 0], [-1, 0], [0, 1], [0, -1]].every(([a, b]) => {
       const v = at.get(`${+r.i + a},${+r.j + b}`);
-      return v !== undefined && Math.abs(v - e) < 0.04 * e;
+      return v !== undefined && Math.abs(v - e) < step * e;
     });
   });
   return Array.from({ length: Math.min(n, smooth.length) }, (_, k) => smooth[Math.floor(((k + 0.5) / n) * smooth.length)]);
@@ -208,7 +209,8 @@ describe('the report page', () => {
           console.log(`${report.name}: ${triangles} triangles, ${ms.toFixed(1)} ms per frame (SwiftShader)`);
         }
 
-        // Drawn: most of the view is the room, in many colours.
+        // Drawn: the room fills much of the view (a tenth for a 20 m x 2 m
+        // corridor, most of it for a room), in many colours.
         const picture = await pixels(page);
         const background = [0xe9, 0xed, 0xf1];
         let drawn = 0;
@@ -218,7 +220,7 @@ describe('the report page', () => {
           if (Math.abs(d[k] - background[0]) + Math.abs(d[k + 1] - background[1]) + Math.abs(d[k + 2] - background[2]) > 6) ++drawn;
           distinct.add((d[k] << 16) | (d[k + 1] << 8) | d[k + 2]);
         }
-        assert.ok(drawn / (picture.data.length / 4) > 0.15, `${report.name}: only ${drawn} pixels drawn`);
+        assert.ok(drawn / (picture.data.length / 4) > 0.07, `${report.name}: only ${drawn} pixels drawn`);
         assert.ok(distinct.size > 50, `${report.name}: ${distinct.size} colours`);
 
         // The plan: the value under the pointer at grid points of the top
@@ -232,7 +234,12 @@ describe('the report page', () => {
         const scale = data.scales.total;
         const colours = [];
         let read = 0;
-        for (const row of smoothPoints(rows, 16)) {
+        // Where the light is smooth (4% to each neighbour) the point's pixel
+        // is away from iso-lines and outlines and shows the ramp's colour; a
+        // coarse grid adds points where it changes by up to 12% for reading.
+        const even = smoothPoints(rows, 16, 0.04);
+        const candidates = even.length >= 6 ? even : [...even, ...smoothPoints(rows, 16, 0.12).filter((r) => !even.includes(r))];
+        for (const row of candidates) {
           if (read === 6) break;
           const at = [+row.x, +row.y, +row.z];
           const screen = await page.evaluate((p) => window.zelLux.screenOf(p), at);
@@ -245,7 +252,7 @@ describe('the report page', () => {
           assert.ok(Math.abs(+shown.value - want) <= 0.01 * Math.abs(want) + 1e-6, `${report.name} ${area.name} at ${at}: ${shown.value} for the CSV's ${want}`);
           // Its colour is checked below, away from the iso-lines' pixels.
           const f = (want - scale.lo) / scale.step;
-          if (Math.abs(f - Math.round(f)) > 0.15 && shown.state === 'counted') colours.push({ at, screen, value: +shown.value });
+          if (even.includes(row) && Math.abs(f - Math.round(f)) > 0.15 && shown.state === 'counted') colours.push({ at, screen, value: +shown.value });
           ++read;
         }
         const drawnAt = (await pixels(page, colours.map((c) => [c.screen.x, c.screen.y]))).at;

@@ -50,6 +50,8 @@ struct Options {
   double max_memory = 0;       // GB; 0: half the machine's memory
   bool light_columns = false;  // a column per light in the tables, whatever their number
   std::string units = "lux";
+  bool strict = false;        // a design that fails a requirement exits with status 1
+  bool point_tables = false;  // the PDF's appendix of grid points
 };
 
 void load_declarations(const std::string& path) {
@@ -151,7 +153,9 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
   RunInfo info;
-  info.units = output_units(o.units == "fc", scene.unit);
+  const bool relative = std::any_of(model.lights().begin(), model.lights().end(),
+                                    [](const Light& l) { return l.relative; });
+  info.units = output_units(o.units == "fc", scene.unit, relative);
   // Cylindrical illuminance and the glare rating's background take the
   // interreflected light from the same solution as the grids.
   IndirectField field;
@@ -162,6 +166,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     };
   info.cylindrical = calculate_cylindrical(model, calc, field, reflects ? "radiosity" : "none");
   if (scene.glare) info.glare = calculate_glare(model, calc, field);
+  info.verdict = check_targets(scene, results, info.cylindrical, info.glare, info.units);
+  std::vector<std::optional<double>> powers;
+  for (const auto& l : model.lights()) powers.push_back(l.power);
+  info.installed_watts = installed_power(powers);
+  info.power_density = power_densities(scene, results, info.installed_watts);
   info.threads = calc.threads;
   info.seconds = elapsed.count();
   info.pictures = !o.no_pictures;
@@ -199,10 +208,10 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
                            maintenance_note(model));
       });
   }
+  std::optional<ViewResult> view;
   if (o.view) {
-    const ViewResult v =
-        render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
-    files.write_file("view.png", [&](const fs::path& temp) { write_png(v.image, temp); });
+    view = render_view(model, *scene.view, calc, reflects ? &interreflection : nullptr);
+    files.write_file("view.png", [&](const fs::path& temp) { write_png(view->image, temp); });
     info.view_file = "view.png";
   }
   info.messages = host_messages(messages_before);
@@ -213,6 +222,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     content.maintenance_factor = scene.maintenance_factor;
     content.sections = report_sections(model, info);
     content.settings = report_settings(model, info, {o.direct_only});
+    content.point_tables = o.point_tables;
+    if (view) content.view = &view->image;
     write_pdf_report(model, results, info, content, files.reserve("report.pdf"));
     info.pdf_file = "report.pdf";
   }
@@ -225,6 +236,11 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   out << "\nwritten to " << dir.string() << "/:";
   for (const auto& f : files.files()) out << " " << f.filename().string();
   out << "\n";
+  if (o.strict && !info.verdict.complies()) {
+    err << "zel-lux: " << scene.file << ": the design fails " << info.verdict.failed() << " of "
+        << info.verdict.requirements.size() << " requirements (--strict)\n";
+    return 1;
+  }
   return 0;
 }
 
@@ -258,6 +274,20 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
       "zel-lux: illuminance on work planes, flux of lights and a view of the emitters, "
       "calculated with the zel_lumenfield plug-in",
       "zel-lux"};
+  app.footer(
+      "Commands:\n"
+      "  zel-lux SCENE.json [options]       calculate a scene: illuminance on its surfaces,\n"
+      "                                     glare, its targets' verdicts (the options above)\n"
+      "  zel-lux profile FILE... [options]  what IES and EULUMDAT files state: the luminaire,\n"
+      "                                     flux, beam angles, polar diagrams\n"
+      "                                     (zel-lux profile --help)\n"
+      "\n"
+      "First steps:\n"
+      "  zel-lux room.json --pdf            calculate, check the targets and write report.pdf\n"
+      "  zel-lux room.json --pdf --strict   the same; exit status 1 when a target is missed\n"
+      "  zel-lux profile luminaire.ies      check a luminaire's file before using it\n"
+      "\n"
+      "docs/lux.md describes the scene file, the outputs and the report.");
   Options o;
   app.set_version_flag(
       "--version", [&o] { return versions(o.plugin); },
@@ -309,6 +339,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
                  "refuse runs whose results need more memory than this, in GB "
                  "(default: half the machine's memory)")
       ->check(CLI::PositiveNumber);
+  app.add_flag("--strict", o.strict,
+               "exit with status 1 when the design fails a requirement of its targets");
+  app.add_flag("--point-tables", o.point_tables,
+               "an appendix of every grid point's illuminance in the PDF report");
   app.add_flag("--light-columns", o.light_columns,
                "a column per light in the tables even beyond " + std::to_string(kMaxLightColumns) +
                    " lights (memory: points × lights)");

@@ -9,6 +9,8 @@ namespace {
 
 constexpr double kLongestStandardSpacing = 10.0;  // metres
 constexpr double kRoundingSlack = 1e-9;  // a ratio a hair above a whole number is that number
+// From this ratio of its sides on, an area is gridded from its shorter side.
+constexpr double kElongatedRatio = 2.0;
 
 int ceil_count(double ratio) {
   return std::max(1, static_cast<int>(std::ceil(ratio - kRoundingSlack)));
@@ -66,10 +68,13 @@ PointCounts standard_counts(double a_metres, double b_metres) {
   const bool a_longer = a_metres >= b_metres;
   const double longer = a_longer ? a_metres : b_metres;
   const double shorter = a_longer ? b_metres : a_metres;
-  const double p = standard_spacing(longer);
-  const int n_long = ceil_count(longer / p);
-  const int n_short =
-      std::max(ceil_count(shorter / p), ceil_count(shorter / standard_spacing(shorter)));
+  const bool elongated = longer >= (kElongatedRatio - kRoundingSlack) * shorter;
+  const double d = elongated ? shorter : longer;
+  const double other = elongated ? longer : shorter;
+  const int n_d = ceil_count(d / standard_spacing(d));
+  const int n_other = ceil_count(other / (d / n_d));
+  const int n_long = elongated ? n_other : n_d;
+  const int n_short = elongated ? n_d : n_other;
   return a_longer ? PointCounts{n_long, n_short} : PointCounts{n_short, n_long};
 }
 
@@ -91,15 +96,10 @@ GridArea lattice(Vec3 corner, Vec3 u, Vec3 v, int nu, int nv) {
   return g;
 }
 
-void mask_points(GridArea& area, const std::vector<OccluderDesc>& occluders, double tolerance) {
-  for (size_t k = 0; k < area.points.size(); ++k) {
-    if (area.state[k] != PointState::Counted) continue;
-    for (const auto& o : occluders)
-      if (inside_or_on(o.solid, area.points[k], tolerance)) {
-        area.state[k] = PointState::Masked;
-        break;
-      }
-  }
+void mask_points(GridArea& area, const MaskingSolids& solids, double tolerance) {
+  for (size_t k = 0; k < area.points.size(); ++k)
+    if (area.state[k] == PointState::Counted && masks(solids, area.points[k], tolerance))
+      area.state[k] = PointState::Masked;
 }
 
 void clip_to_outline(GridArea& area, const SurfaceDesc& surface) {
@@ -118,6 +118,11 @@ void clip_to_outline(GridArea& area, const SurfaceDesc& surface) {
 double masking_tolerance(const SceneUnit& unit) { return 1e-3 / unit.metres; }
 
 std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface) {
+  return surface_areas(scene, surface, masking_solids(scene));
+}
+
+std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface,
+                                    const MaskingSolids& solids) {
   const double lu = length(surface.u), lv = length(surface.v);
   const double m = surface.margin;
   std::vector<GridArea> out;
@@ -133,6 +138,7 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
     GridArea g = span_lattice(surface, task, scene.unit);
     g.name = surface.name + " / " + t.name + " (task)";
     g.role = "task";
+    g.task = t.name;
     out.push_back(std::move(g));
     // Each band's lattice spans its outer rectangle; the points of the
     // rectangle inside it are not part of the band.
@@ -140,6 +146,7 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
       GridArea b = span_lattice(surface, outer, scene.unit);
       b.name = surface.name + " / " + t.name + " (" + role + ")";
       b.role = role;
+      b.task = t.name;
       for (size_t k = 0; k < b.points.size(); ++k) {
         const auto [pa, pb] = surface_coordinates(surface, b.points[k]);
         if (within(inner, pa, pb)) b.state[k] = PointState::Outside;
@@ -151,7 +158,7 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
   }
   for (auto& g : out) {
     clip_to_outline(g, surface);
-    mask_points(g, scene.occluders, masking_tolerance(scene.unit));
+    mask_points(g, solids, masking_tolerance(scene.unit));
   }
   return out;
 }

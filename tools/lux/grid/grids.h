@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/lux/grid/masking.h"
 #include "tools/lux/scene/scene.h"
 
 namespace lux {
@@ -17,14 +18,16 @@ namespace lux {
 // grid's lattice but not to the area (the hole of a band).
 enum class PointState : uint8_t { Counted, Masked, Outside };
 
-// The spacing of the standard grid for a rectangle whose longer side is d
+// The spacing of the standard grid for an area whose governing side is d
 // metres: p = 0.2 × 5^log10(d) m, at most 10 m.
 double standard_spacing(double d_metres);
 
-// Points along each side of a rectangle of sides a and b metres by the
-// standard rule: ceil(d/p) along the longer side d; across, the same
-// spacing, unless that gives the shorter side fewer points than the rule
-// applied to the shorter side alone.
+// Points along each side of a rectangle of sides a and b metres by the grid
+// rule of EN 12464-1. The governing side d is the longer one while the
+// longer side is less than twice the shorter, and the shorter one from
+// twice on (a corridor is gridded across its width); ceil(d/p) points lie
+// along d, and their pitch d/n gives the other side ceil(other/pitch)
+// points, so that every cell's sides stay within 0.5 to 2 of each other.
 struct PointCounts {
   int along_a = 1, along_b = 1;
 };
@@ -40,6 +43,7 @@ struct GridArea {
   std::string name;
   std::string surface;  // the scene surface it belongs to
   std::string role;     // "surface", "task", "surrounding" or "background"
+  std::string task;     // the task area a task, surrounding or background belongs to
   Vec3 corner{}, u{}, v{};
   Vec3 normal{0, 0, 1};
   int nu = 1, nv = 1;
@@ -57,7 +61,10 @@ GridArea lattice(Vec3 corner, Vec3 u, Vec3 v, int nu, int nv);
 // The areas of a surface: the surface itself (shrunk by its margin, spaced
 // by its spacing or the standard rule), then for each task area the task,
 // its immediate surrounding band and its background band, each clipped to
-// the surface. Points masked by the scene's occluders are marked.
+// the surface. Points masked by the scene's solids are marked.
+std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface,
+                                    const MaskingSolids& solids);
+// The same, gathering the scene's solids first.
 std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surface);
 
 // Marks the points of `area` outside a polygon surface's outline (and in its
@@ -65,8 +72,8 @@ std::vector<GridArea> surface_areas(const Scene& scene, const SurfaceDesc& surfa
 // spans the surface's whole rectangle.
 void clip_to_outline(GridArea& area, const SurfaceDesc& surface);
 
-// Marks the points of `area` that lie inside or on any occluder.
-void mask_points(GridArea& area, const std::vector<OccluderDesc>& occluders, double tolerance);
+// Marks the points of `area` that lie inside or on any of the solids.
+void mask_points(GridArea& area, const MaskingSolids& solids, double tolerance);
 
 // The tolerance used for masking: 1 mm in scene units.
 double masking_tolerance(const SceneUnit& unit);

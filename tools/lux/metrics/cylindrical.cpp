@@ -30,8 +30,9 @@ std::array<double, kWeights> direction_weights(Vec3 to_light) {
   return w;
 }
 
-// The area's lattice at one height, masked by the occluders.
-GridArea area_lattice(const Scene& scene, const CylindricalDesc& c, double height) {
+// The area's lattice at one height, masked by the scene's solids.
+GridArea area_lattice(const Scene& scene, const MaskingSolids& solids, const CylindricalDesc& c,
+                      double height) {
   const Vec3 eu = normalize(c.u), ev = normalize(c.v);
   const double la = length(c.u) - 2 * c.margin, lb = length(c.v) - 2 * c.margin;
   int nu, nv;
@@ -46,7 +47,7 @@ GridArea area_lattice(const Scene& scene, const CylindricalDesc& c, double heigh
   const Vec3 corner = c.corner + eu * c.margin + ev * c.margin + Vec3{0, 0, height};
   GridArea g = lattice(corner, eu * la, ev * lb, nu, nv);
   g.name = c.name;
-  mask_points(g, scene.occluders, masking_tolerance(scene.unit));
+  mask_points(g, solids, masking_tolerance(scene.unit));
   return g;
 }
 
@@ -149,9 +150,10 @@ std::vector<CylindricalResult> calculate_cylindrical(const Model& model, const C
 
   std::vector<CylindricalResult> results;
   std::vector<GridArea> areas;
+  const MaskingSolids solids = masking_solids(scene);
   for (const auto& c : scene.cylindrical)
     for (double h : c.heights) {
-      areas.push_back(area_lattice(scene, c, h));
+      areas.push_back(area_lattice(scene, solids, c, h));
       CylindricalResult r;
       r.name = c.name;
       r.height = h;

@@ -160,10 +160,10 @@ std::vector<ObserverDesc> default_observers(const RoomBox& room, double eye_heig
   const char* along_x = x_longer ? "lengthwise" : "crosswise";
   const char* along_y = x_longer ? "crosswise" : "lengthwise";
   return {
-      {std::string("x-min wall, ") + along_x, {room.min.x, mid.y, z}, {{1, 0, 0}}},
-      {std::string("x-max wall, ") + along_x, {room.max.x, mid.y, z}, {{-1, 0, 0}}},
-      {std::string("y-min wall, ") + along_y, {mid.x, room.min.y, z}, {{0, 1, 0}}},
-      {std::string("y-max wall, ") + along_y, {mid.x, room.max.y, z}, {{0, -1, 0}}},
+      {std::string("x-min wall, ") + along_x, {room.min.x, mid.y, z}, {{1, 0, 0}}, {}},
+      {std::string("x-max wall, ") + along_x, {room.max.x, mid.y, z}, {{-1, 0, 0}}, {}},
+      {std::string("y-min wall, ") + along_y, {mid.x, room.min.y, z}, {{0, 1, 0}}, {}},
+      {std::string("y-max wall, ") + along_y, {mid.x, room.max.y, z}, {{0, -1, 0}}, {}},
   };
 }
 

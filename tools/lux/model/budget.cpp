@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/lux/grid/grids.h"
+
 namespace lux {
 
 namespace {
@@ -14,7 +16,11 @@ double cells_along(const SurfaceDesc& s, const Vec3& edge) {
   return std::max(1.0, std::ceil(length(edge) / s.spacing - 1e-9));
 }
 
-uint64_t points_of(const SurfaceDesc& s) {
+uint64_t points_of(const SurfaceDesc& s, const SceneUnit& unit) {
+  if (s.standard_spacing) {
+    const PointCounts n = standard_counts(length(s.u) * unit.metres, length(s.v) * unit.metres);
+    return uint64_t(n.along_a) * uint64_t(n.along_b);
+  }
   return static_cast<uint64_t>(cells_along(s, s.u) * cells_along(s, s.v));
 }
 
@@ -51,7 +57,7 @@ WorkEstimate estimate_work(const Scene& scene, int samples, bool view, bool ligh
   // for the averages by light.
   uint64_t rows = 0;
   for (const auto& s : scene.surfaces) {
-    w.points += points_of(s);  // a polygon's: its rectangle's
+    w.points += points_of(s, scene.unit);  // a polygon's: its rectangle's
     rows += static_cast<uint64_t>(cells_along(s, s.v));
   }
   for (const auto& p : scene.point_lists) {

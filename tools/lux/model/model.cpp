@@ -4,6 +4,7 @@
 #include "tools/lux/model/model.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -178,6 +179,18 @@ bool flag_or(const ShaderFields& fields, const std::string& field, bool fallback
   return v->is_boolean() ? v->get<bool>() : (v->is_number() && v->get<double>() != 0);
 }
 
+// The scene's profile a light's fields name when it follows one.
+const ProfileDesc* followed_profile(const ShaderFields& fields, const Scene& scene) {
+  if (!flag_or(fields, "use_profile", false)) return nullptr;
+  for (const char* key : {"profile", "profile_name"}) {
+    const json* name = written(fields, key);
+    if (name == nullptr || !name->is_string()) continue;
+    for (const auto& p : scene.profiles)
+      if (p.name == name->get<std::string>()) return &p;
+  }
+  return nullptr;
+}
+
 // The calculator's defaults for the area light: white, photometric output
 // with an output scale of 1 (so that the numbers are lux), shadows on.
 void area_light_defaults(FieldWriter& w, const Scene& scene, const ShaderFields& fields,
@@ -199,6 +212,10 @@ void area_light_defaults(FieldWriter& w, const Scene& scene, const ShaderFields&
   w.preset_float("visible_falloff_exponent", 1);
   // A spot's full-intensity cone is the whole cone unless the scene says.
   w.preset_float("falloff_angle", static_cast<float>(cone_angle));
+  // A luminaire's IES file states its candela for the file's lamps: the
+  // light takes them as they stand unless the scene asks for relative use.
+  if (const ProfileDesc* p = followed_profile(fields, scene); p != nullptr && p->format == 1)
+    w.preset_int("absolute_intensity", 1);
   if (const json* unit = written(fields, "scene_unit");
       unit != nullptr && !(unit->is_number_integer() && unit->get<int>() == scene.unit.code))
     w.fail("shader field \"scene_unit\" must agree with the scene's \"scene_unit\" (" +
@@ -236,10 +253,12 @@ void read_light_statement(Light& light, const ShaderFields& fields,
     bool eulumdat = false;
     if (const json* n = written(fields, "profile_name"); n != nullptr && n->is_string())
       for (const auto& p : profiles) eulumdat = eulumdat || (p.first == *n && p.second == 2);
-    if (!flag_or(fields, "absolute_intensity", false) || eulumdat)
+    if (!flag_or(fields, "absolute_intensity", true) || eulumdat) {
       light.caveats.push_back(
           "relative intensity mode (a profile without absolute intensity): the numbers are "
           "relative, not lux");
+      light.relative = true;
+    }
   }
   const int mode = whole_or(fields, "output_scale_mode", 3);
   bool unit_scale = mode == 3;
@@ -250,7 +269,68 @@ void read_light_statement(Light& light, const ShaderFields& fields,
     light.caveats.push_back("the output scale is not 1: the numbers are lux times that scale");
 }
 
+// The input power of a light: its file's, or its output when stated in
+// watt. A light scaled to a stated flux draws power in proportion, as the
+// same luminaire in another lumen package does at the same efficacy.
+void set_power(Light& light, const ShaderFields& fields) {
+  constexpr int kWattUnit = 4;
+  if (light.luminaire) {
+    light.power = light.luminaire->watts;
+  } else if (!flag_or(fields, "use_profile", false) &&
+             whole_or(fields, "intensity_unit", 0) == kWattUnit) {
+    light.power = number_or(fields, "intensity", 1);
+  }
+  if (!light.power || !light.photometry.contains("flux")) return;
+  const double factor = light.photometry["flux"]["factor"].get<double>();
+  char text[160];
+  std::snprintf(text, sizeof text, "input power scaled with the flux: %.1f W x %.4g = %.1f W",
+                *light.power, factor, *light.power * factor);
+  light.notes.push_back(text);
+  light.power = *light.power * factor;
+}
+
 }  // namespace
+
+LightDesc with_opening(const LightDesc& desc, const LuminousOpening& opening, const SceneUnit& unit,
+                       std::string& note) {
+  using Kind = LuminousOpening::Kind;
+  LightDesc d = desc;
+  const double k = 1.0 / unit.metres;  // scene units per metre
+  const std::string from = "luminous opening from the file: " + opening.description;
+  switch (opening.kind) {
+    case Kind::Point:
+      note.clear();
+      return d;
+    case Kind::Rectangle:
+    case Kind::Box:
+      d.shape = Shape::Rectangle;
+      d.width = opening.length * k;
+      d.height = opening.width * k;
+      note = from + (opening.kind == Kind::Box ? " (emitting from its bottom only)" : "");
+      return d;
+    case Kind::Circle:
+    case Kind::Ellipse:
+      d.shape = Shape::Disc;
+      d.radius = 0.5 * std::sqrt(opening.length * opening.width) * k;
+      note = from + (opening.kind == Kind::Ellipse ? " (as the disc of its area)" : "");
+      return d;
+    case Kind::VerticalCylinder:
+      d.shape = Shape::Cylinder;
+      d.radius = 0.5 * opening.length * k;
+      d.length = opening.height * k;
+      note = from;
+      return d;
+    case Kind::Sphere:
+      d.shape = Shape::Sphere;
+      d.radius = 0.5 * opening.length * k;
+      note = from;
+      return d;
+    case Kind::Other:
+      break;
+  }
+  note = from + " (no light takes that shape: a point)";
+  return d;
+}
 
 Frame light_frame(Vec3 position, Vec3 aim, double spin_degrees) {
   Frame f;
@@ -364,6 +444,9 @@ void Model::define_profile(const ProfileDesc& p) {
   if (tag == 0 || refhost::profile_table(tag) == nullptr)
     throw Error(where + ": the profile shader did not define " + in_quotes(composed));
   profiles_.emplace_back(p.name, p.format);
+  // The header's account of the luminaire; the host has read the table, so
+  // the file is well formed.
+  profile_luminaires_.emplace_back(p.name, read_photometric_file(p.file, p.format).luminaire);
 }
 
 void Model::init_light(Light& light) {
@@ -376,10 +459,18 @@ void Model::init_light(Light& light) {
   light.messages = messages_since(before);
 }
 
-void Model::add_light(const LightDesc& d) {
-  const std::string where = scene_.file + ": light " + in_quotes(d.name);
+void Model::add_light(const LightDesc& desc) {
+  const std::string where = scene_.file + ": light " + in_quotes(desc.name);
   Light light;
-  light.name = d.name;
+  light.name = desc.name;
+  if (const ProfileDesc* p = followed_profile(desc.shader, scene_))
+    for (const auto& [name, data] : profile_luminaires_)
+      if (name == p->name) light.luminaire = data;
+  const LightDesc d =
+      light.luminaire && !desc.shape_given
+          ? with_opening(desc, light.luminaire->opening, scene_.unit, light.opening_note)
+          : desc;
+  if (!light.opening_note.empty()) light.notes.push_back(light.opening_note);
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
   light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
@@ -449,6 +540,7 @@ void Model::add_light(const LightDesc& d) {
   use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
   scale_to_flux(light, d, scene_, light_tag);
+  set_power(light, d.shader);
   lights_.push_back(std::move(light));
 }
 
@@ -568,9 +660,13 @@ void Model::add_object_light(const ObjectLightDesc& d) {
   require_profile(a, d.shader, profiles_);
   read_light_statement(light, d.shader, profiles_);
   const miTag light_tag = light_of_instance(light.scene.instance);
+  if (const ProfileDesc* p = followed_profile(d.shader, scene_))
+    for (const auto& [name, data] : profile_luminaires_)
+      if (name == p->name) light.luminaire = data;
   use_file_photometry(light, photometry_entry(d), scene_, light_tag);
   init_light(light);
   scale_to_flux(light, photometry_entry(d), scene_, light_tag);
+  set_power(light, d.shader);
   light.messages.insert(light.messages.begin(), generator_messages.begin(),
                         generator_messages.end());
   lights_.push_back(std::move(light));

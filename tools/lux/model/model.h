@@ -12,6 +12,7 @@
 
 #include "refhost/lightloop.h"
 #include "refhost/refhost.h"
+#include "tools/lux/model/photometry.h"
 #include "tools/lux/scene/scene.h"
 
 namespace lux {
@@ -43,6 +44,17 @@ struct Light {
   std::optional<double> stated_flux;
   // Why the numbers from this light are not plain lux, if they are not.
   std::vector<std::string> caveats;
+  // The numbers are relative to the profile's peak, not lux: a profile in
+  // relative mode whose scale the calculator could not set.
+  bool relative = false;
+  // What the photometric file the light follows says of the luminaire
+  // (maker, product, lamp, colour, power, luminous opening).
+  std::optional<LuminaireData> luminaire;
+  // The input power in watt: the file's, or the light's output stated in
+  // watt; none when neither states it.
+  std::optional<double> power;
+  // Where the emitting shape came from, when the file gave it.
+  std::string opening_note;
   // How the calculator set the light's absolute scale (numbers from its
   // EULUMDAT file, the factor of a stated flux); null when it did not. The
   // same in words in `notes`.
@@ -90,10 +102,21 @@ class Model {
   std::vector<miTag> occluder_instances_;
   std::vector<miTag> surface_instances_;
   std::vector<std::unique_ptr<refhost::ShaderInstance>> helpers_;
-  std::vector<std::pair<std::string, int>> profiles_;  // name, format
+  std::vector<std::pair<std::string, int>> profiles_;                      // name, format
+  std::vector<std::pair<std::string, LuminaireData>> profile_luminaires_;  // name, data
   std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;
   std::vector<miTag> mesh_instances_;
 };
+
+// A light as the scene would describe it with the luminous opening of its
+// photometric file (in metres) as its emitting shape, for a light whose
+// scene entry gives no shape: a rectangle with its length along the light's
+// x (the C0–C180 plane) and its width along y, a disc, a vertical cylinder
+// along the aim, a sphere. An ellipse becomes the disc of its area and a
+// rectangle with luminous sides its bottom; a point, or a shape no light
+// takes, leaves the light a point. `note` says what was taken.
+LightDesc with_opening(const LightDesc& desc, const LuminousOpening& opening, const SceneUnit& unit,
+                       std::string& note);
 
 // The frame of a light: its −z axis along the aim, turned by `spin` degrees
 // about it; the light's x axis stays as close to the world's x as it can.

@@ -171,6 +171,7 @@ void use_file_photometry(Light& light, const PhotometryEntry& entry, const Scene
   if (f.stated_output) light.stated_flux = *f.stated_output;
   std::erase_if(light.caveats,
                 [](const std::string& c) { return c.rfind(kRelativeCaveat, 0) == 0; });
+  light.relative = false;
 
   const LampSet& set1 = f.lamp_sets.front();
   const double cd_per_klm = f.lamp_flux > 0 ? peak * 1000.0 / f.lamp_flux : 0;
@@ -284,6 +285,7 @@ void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scen
       set_energy(light_tag, double(std::max({rec->energy.r, rec->energy.g, rec->energy.b})) * k);
     std::erase_if(light.caveats,
                   [](const std::string& c) { return c.rfind(kRelativeCaveat, 0) == 0; });
+    light.relative = false;
     how = "relative_intensity";
   } else if (int_field(shader, "override_profile_intensity") != 0) {
     shader.set_float("profile_intensity",

@@ -48,21 +48,31 @@ nlohmann::ordered_json optional_number(const std::optional<double>& v) {
   return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json();
 }
 
+// The name of the illuminance in file headers and keys: lux, fc, or
+// relative when the run's numbers are not photometric.
+const char* illuminance_key(const OutputUnits& u) {
+  if (u.relative) return "relative";
+  return u.footcandles ? "fc" : "lux";
+}
+
 }  // namespace
 
 // A point list's table: its points in the order given, with their normals
-// and names.
-std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string>& light_names) {
+// and names, in the output units.
+std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string>& light_names,
+                           const OutputUnits& units) {
   std::ostringstream out;
-  out << "index,name,x,y,z,nx,ny,nz,E_lux";
+  out << "index,name,x,y,z,nx,ny,nz,E_" << illuminance_key(units);
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
   out << "\n";
   for (size_t p = 0; p < r.grid.points.size(); ++p) {
     const Vec3 x = r.grid.points[p], n = r.grid.normals[p];
     out << p + 1 << "," << csv_field(r.grid.labels[p]);
-    for (double c : {x.x, x.y, x.z, n.x, n.y, n.z}) out << "," << number(c, "%.9g");
-    out << "," << number(r.lux[p], "%.9g");
-    for (const auto& l : r.per_light) out << "," << number(l[p], "%.9g");
+    for (double c :
+         {units.length_of(x.x), units.length_of(x.y), units.length_of(x.z), n.x, n.y, n.z})
+      out << "," << number(c, "%.9g");
+    out << "," << number(units.illuminance_of(r.lux[p]), "%.9g");
+    for (const auto& l : r.per_light) out << "," << number(units.illuminance_of(l[p]), "%.9g");
     out << "\n";
   }
   return out.str();
@@ -70,9 +80,9 @@ std::string point_list_csv(const SurfaceResult& r, const std::vector<std::string
 
 std::string grid_csv(const SurfaceResult& r, const std::vector<std::string>& light_names,
                      const OutputUnits& units) {
-  if (r.grid.is_point_list()) return point_list_csv(r, light_names);
+  if (r.grid.is_point_list()) return point_list_csv(r, light_names, units);
   std::ostringstream out;
-  const std::string suffix = units.footcandles ? "_fc" : "_lux";
+  const std::string suffix = std::string("_") + illuminance_key(units);
   out << "i,j,x,y,z,E" << suffix << ",E_direct" << suffix << ",E_interreflected" << suffix;
   for (const auto& n : light_names) out << "," << csv_field("E_" + n);
   out << ",MF\n";
@@ -118,8 +128,6 @@ ojson stats_json(const Stats& st, const OutputUnits& u) {
           {"min_over_max", st.min_over_max}, {"counted_points", st.counted},
           {"masked_points", st.masked}};
 }
-
-const char* illuminance_key(const OutputUnits& u) { return u.footcandles ? "fc" : "lux"; }
 
 ojson cylindrical_json(const CylindricalResult& c, const OutputUnits& u) {
   ojson j;
@@ -187,6 +195,68 @@ ojson glare_json(const GlareReport& g, const OutputUnits& u) {
   return j;
 }
 
+ojson requirement_json(const Requirement& r, const OutputUnits& u) {
+  ojson j;
+  j["area"] = r.area;
+  j["quantity"] = r.quantity;
+  j["comparison"] = r.at_most ? "<=" : ">=";
+  j["target"] = r.target;
+  j["value"] = r.value ? ojson(*r.value) : ojson();
+  j["unit"] = r.illuminance ? u.illuminance : "";
+  j["margin"] = r.value ? ojson(r.margin) : ojson();
+  j["pass"] = r.pass;
+  j["source"] = r.source;
+  return j;
+}
+
+ojson compliance_json(const Verdict& v, const OutputUnits& u) {
+  ojson j;
+  j["task_table"] = kTaskEdition;
+  j["complies"] = v.complies();
+  j["requirements_failed"] = v.failed();
+  ojson list = ojson::array();
+  for (const auto& r : v.requirements) list.push_back(requirement_json(r, u));
+  j["requirements"] = list;
+  return j;
+}
+
+ojson power_json(const Model& model, const RunInfo& info) {
+  ojson j;
+  j["installed_w"] = optional_number(info.installed_watts);
+  ojson unknown = ojson::array();
+  for (const auto& l : model.lights())
+    if (!l.power) unknown.push_back(l.name);
+  j["luminaires_without_power"] = unknown;
+  ojson areas = ojson::array();
+  for (const auto& d : info.power_density)
+    areas.push_back({{"area", d.area},
+                     {"area_m2", d.area_m2},
+                     {"w_per_m2", optional_number(d.w_per_m2)},
+                     {"w_per_m2_per_100lx", optional_number(d.w_per_m2_per_100lx)}});
+  j["areas"] = areas;
+  return j;
+}
+
+ojson luminaire_json(const Light& light) {
+  ojson j;
+  j["power_w"] = optional_number(light.power);
+  if (!light.luminaire) {
+    j["file"] = ojson();
+    return j;
+  }
+  const LuminaireData& l = *light.luminaire;
+  j["file"] = {{"manufacturer", l.manufacturer},
+               {"name", l.name},
+               {"catalogue", l.catalogue},
+               {"lamp", l.lamp},
+               {"colour_temperature", l.colour_temperature},
+               {"colour_rendering", l.colour_rendering},
+               {"watts", optional_number(l.watts)},
+               {"opening", l.opening.description}};
+  j["opening_from_file"] = light.opening_note.empty() ? ojson() : ojson(light.opening_note);
+  return j;
+}
+
 }  // namespace
 
 nlohmann::ordered_json report_json(const Model& model, const std::vector<SurfaceResult>& results,
@@ -223,6 +293,8 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
         j["photons"] = f.photons;
       }
     j["caveats"] = light.caveats;
+    j["relative"] = light.relative;
+    j["luminaire"] = luminaire_json(light);
     j["photometry"] = light.photometry;
     j["messages"] = light.messages;
     lights.push_back(j);
@@ -274,6 +346,8 @@ nlohmann::ordered_json report_json(const Model& model, const std::vector<Surface
   for (const auto& c : info.cylindrical) cylindrical.push_back(cylindrical_json(c, u));
   report["cylindrical"] = cylindrical;
   report["ugr"] = info.glare ? glare_json(*info.glare, u) : json();
+  report["compliance"] = compliance_json(info.verdict, u);
+  report["power"] = power_json(model, info);
   report["interreflection"] = interreflection_json(model, info);
   report["view"] = info.view_file ? json(*info.view_file) : json();
   report["pdf"] = info.pdf_file ? json(*info.pdf_file) : json();
@@ -317,6 +391,73 @@ void print_cylindrical(std::ostream& out, const std::vector<CylindricalResult>& 
     out << line;
   }
   out << "(interreflected part: " << list.front().interreflection << ")\n";
+}
+
+// A requirement's target as read: ">= 500.0 lx", "<= 19.0".
+std::string target_text(const Requirement& r, const OutputUnits& u) {
+  const int decimals = r.quantity == "U0" ? 2 : 1;
+  std::string t =
+      std::string(r.at_most ? "<= " : ">= ") + number(r.target, decimals == 2 ? "%.2f" : "%.1f");
+  return r.illuminance ? t + " " + u.illuminance : t;
+}
+
+std::string value_text(const Requirement& r, const OutputUnits& u) {
+  if (!r.value) return "-";
+  const std::string v = number(*r.value, r.quantity == "U0" ? "%.2f" : "%.1f");
+  return r.illuminance ? v + " " + u.illuminance : v;
+}
+
+std::string margin_text(const Requirement& r) {
+  if (!r.value) return "-";
+  return number(r.margin, r.quantity == "U0" ? "%+.2f" : "%+.1f");
+}
+
+void print_verdict(std::ostream& out, const Verdict& v, const OutputUnits& u) {
+  if (v.requirements.empty()) return;
+  char line[400];
+  std::snprintf(line, sizeof line, "\n%-36s %-5s %-14s %-14s %8s  %-4s  %s\n", "requirement", "",
+                "target", "result", "margin", "", "from");
+  out << line;
+  for (const auto& r : v.requirements) {
+    std::snprintf(line, sizeof line, "%-36.36s %-5s %-14s %-14s %8s  %-4s  %s\n", r.area.c_str(),
+                  r.quantity.c_str(), target_text(r, u).c_str(), value_text(r, u).c_str(),
+                  margin_text(r).c_str(), r.pass ? "pass" : "FAIL", r.source.c_str());
+    out << line;
+  }
+  out << (v.complies()
+              ? "the design meets all " + std::to_string(v.requirements.size()) + " requirements"
+              : "the design fails " + std::to_string(v.failed()) + " of " +
+                    std::to_string(v.requirements.size()) + " requirements")
+      << "\n";
+}
+
+void print_power(std::ostream& out, const Model& model, const RunInfo& info) {
+  if (model.lights().empty()) return;
+  size_t unknown = 0;
+  for (const auto& l : model.lights()) unknown += l.power ? 0 : 1;
+  if (unknown == model.lights().size()) return;  // no luminaire states its power
+  out << "\ninstalled power: "
+      << (info.installed_watts
+              ? number(*info.installed_watts, "%.1f") + " W"
+              : std::string("unknown (") + std::to_string(unknown) + " of " +
+                    std::to_string(model.lights().size()) + " luminaires state no power)")
+      << "\n";
+  if (!info.installed_watts) return;
+  const OutputUnits& u = info.units;
+  const std::string area = u.footcandles ? "ft2" : "m2";
+  char line[240];
+  for (const auto& d : info.power_density) {
+    const double a = u.area_of(d.area_m2);
+    const double per_area = *info.installed_watts / a;
+    const double avg = u.illuminance_of(d.avg_lux);
+    // Per 100 of the illuminance unit; a relative run has no such unit.
+    const std::string per_100 = !u.relative && avg > 0 ? number(per_area / (avg / 100), "%.2f") +
+                                                             " W/" + area + "/100 " + u.illuminance
+                                                       : "";
+    std::snprintf(line, sizeof line, "  %-32.32s %8.1f %s %8.2f W/%s  %s\n", d.area.c_str(), a,
+                  area.c_str(), per_area, area.c_str(), per_100.c_str());
+    out << line;
+  }
 }
 
 void print_glare(std::ostream& out, const GlareReport& g) {
@@ -378,6 +519,8 @@ void print_summary(std::ostream& out, const Model& model, const std::vector<Surf
   }
   print_cylindrical(out, info.cylindrical, u);
   if (info.glare) print_glare(out, *info.glare);
+  print_verdict(out, info.verdict, u);
+  print_power(out, model, info);
   if (!info.flux.empty()) {
     std::snprintf(line, sizeof line, "\n%-24s %-10s %10s %12s %12s %9s\n", "light", "shape",
                   "photons", "stated lm", "photon lm", "diff");

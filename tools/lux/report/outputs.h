@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/lux/grid/stats.h"
+#include "tools/lux/metrics/compliance.h"
 #include "tools/lux/metrics/glare.h"
 #include "tools/lux/metrics/units.h"
 #include "tools/lux/transport/calc.h"
@@ -94,6 +95,9 @@ struct RunInfo {
   OutputUnits units;                                   // of every reported number
   std::vector<CylindricalResult> cylindrical;
   std::optional<GlareReport> glare;
+  Verdict verdict;                          // the scene's targets against the results
+  std::optional<double> installed_watts;    // none when a luminaire states no power
+  std::vector<PowerDensity> power_density;  // per horizontal area facing up
 };
 
 // Everything a script may want, as JSON.

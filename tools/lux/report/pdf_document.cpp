@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
+#include <string_view>
 
 namespace lux {
 
@@ -23,6 +23,30 @@ void set_font(cairo_t* cr, double size, bool bold) {
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr, size);
 }
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The byte after the character that starts at `at`.
+size_t next_character(std::string_view s, size_t at) {
+  if (at >= s.size()) return s.size();
+  ++at;
+  while (at < s.size() && continuation(s[at])) ++at;
+  return at;
+}
+
+// Whether `s` has no more than `n` characters, counted no further than that.
+bool characters_at_most(std::string_view s, size_t n) {
+  size_t count = 0;
+  for (size_t at = 0; at < s.size(); at = next_character(s, at))
+    if (++count > n) return false;
+  return true;
+}
+
+// A text of more characters than this is not measured whole: no line of
+// a page holds that many.
+constexpr size_t kMeasuredWhole = 2000;
 
 }  // namespace
 
@@ -56,10 +80,13 @@ void Document::finish_page() {
   cairo_move_to(cr_, left(), y - 10);
   cairo_line_to(cr_, right(), y - 10);
   cairo_stroke(cr_);
-  text(left(), y, footer_, 7.5);
   const std::string number = "page " + std::to_string(page_) +
                              (total_ > 0 ? " of " + std::to_string(total_) : std::string());
-  text(right(), y, number, 7.5, false, 1);
+  constexpr double kFooterSize = 7.5, kFooterGap = 24;
+  text(left(), y,
+       fit(footer_, width() - text_width(number, kFooterSize) - kFooterGap, kFooterSize, false),
+       kFooterSize);
+  text(right(), y, number, kFooterSize, false, 1);
   cairo_show_page(cr_);
 }
 
@@ -91,28 +118,105 @@ void Document::text(double x, double y, const std::string& s, double size, bool 
   cairo_show_text(cr_, s.c_str());
 }
 
+size_t Document::longest_prefix(std::string_view s, double width, double size, bool bold,
+                                const std::string& suffix) const {
+  // No glyph of the report's typeface that takes room is narrower than
+  // this share of the font size, so no more characters than the width
+  // holds of those need measuring, however long the text.
+  constexpr double kNarrowestGlyph = 0.2;
+  const size_t most = static_cast<size_t>(std::max(0.0, width / (kNarrowestGlyph * size))) + 1;
+  std::vector<size_t> ends;  // byte ends of the first characters
+  for (size_t at = 0; at < s.size() && ends.size() < most;) {
+    at = next_character(s, at);
+    ends.push_back(at);
+  }
+  const auto fits = [&](size_t bytes) {
+    return text_width(std::string(s.substr(0, bytes)) + suffix, size, bold) <= width;
+  };
+  // Halving over whole characters: a few measurements of a short prefix.
+  size_t good = 0, bad = ends.size() + 1;  // counts of characters
+  while (bad - good > 1) {
+    const size_t mid = good + (bad - good) / 2;
+    if (fits(ends[mid - 1]))
+      good = mid;
+    else
+      bad = mid;
+  }
+  return good == 0 ? 0 : ends[good - 1];
+}
+
 std::string Document::fit(const std::string& s, double width, double size, bool bold) const {
-  if (text_width(s, size, bold) <= width) return s;
-  // Shortened a whole UTF-8 character at a time, with an ellipsis.
-  std::string cut = s;
-  while (!cut.empty()) {
-    do {
-      cut.pop_back();
-    } while (!cut.empty() && (static_cast<unsigned char>(cut.back()) & 0xC0) == 0x80);
-    if (!cut.empty() && (static_cast<unsigned char>(cut.back()) & 0x80) != 0) {
-      cut.pop_back();  // a lead byte left without its continuation
+  const std::string ellipsis = "\u2026";
+  if (characters_at_most(s, kMeasuredWhole) && text_width(s, size, bold) <= width) return s;
+  const size_t keep = longest_prefix(s, width, size, bold, ellipsis);
+  if (keep == s.size()) return s;
+  if (keep == 0 && text_width(ellipsis, size, bold) > width) return std::string();
+  return s.substr(0, keep) + ellipsis;
+}
+
+std::vector<std::string> Document::wrap(const std::string& s, double width, double size, bool bold,
+                                        size_t max_lines) const {
+  std::vector<std::string> lines;
+  std::string line;
+  size_t at = 0;
+  const auto skip_spaces = [&] {
+    while (at < s.size() && is_space(s[at])) ++at;
+  };
+  // The last line allowed holds the rest, shortened to fit.
+  const auto last_line = [&] {
+    if (lines.size() + 1 < max_lines) return false;
+    lines.push_back(
+        fit(line.empty() ? s.substr(at) : line + " " + s.substr(at), width, size, bold));
+    return true;
+  };
+  skip_spaces();
+  while (at < s.size()) {
+    if (last_line()) return lines;
+    size_t end = at;
+    while (end < s.size() && !is_space(s[end])) ++end;
+    const std::string_view word(s.data() + at, end - at);
+    const std::string candidate = line.empty() ? std::string(word) : line + " " + std::string(word);
+    if (characters_at_most(candidate, kMeasuredWhole) &&
+        text_width(candidate, size, bold) <= width) {
+      line = candidate;
+      at = end;
+      skip_spaces();
       continue;
     }
-    if (text_width(cut + "\u2026", size, bold) <= width) return cut + "\u2026";
+    if (!line.empty()) {
+      lines.push_back(std::move(line));
+      line.clear();
+      continue;
+    }
+    // A word wider than a line is broken where each line ends.
+    while (at < end) {
+      if (last_line()) return lines;
+      const std::string_view rest(s.data() + at, end - at);
+      const size_t piece =
+          std::max(next_character(rest, 0), longest_prefix(rest, width, size, bold, ""));
+      if (piece == rest.size()) {
+        line = std::string(rest);
+      } else {
+        lines.emplace_back(rest.substr(0, piece));
+      }
+      at += piece;
+    }
+    skip_spaces();
   }
-  return cut;
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
 }
 
 void Document::title(const std::string& s) {
+  constexpr double kSize = 18;
   need(40);
   cairo_set_source_rgb(cr_, 0, 0, 0);
-  y_ += 18;
-  text(left(), y_, fit(s, width(), 18, true), 18, true);
+  // Wrapped at the text width, however long the title; beyond a few lines
+  // the last is shortened, so that the title page keeps its verdict.
+  for (const std::string& line : wrap(s, width(), kSize, true, kTitleLines)) {
+    y_ += kSize * 1.2;
+    text(left(), y_, line, kSize, true);
+  }
   y_ += 14;
   blank_ = false;
 }
@@ -133,26 +237,13 @@ void Document::heading(const std::string& s) {
 
 void Document::paragraph(const std::string& s, double size) {
   const double line = size * kLineSpacing;
-  std::istringstream words(s);
-  std::string word, current;
-  const auto emit = [&] {
+  for (const std::string& current : wrap(s, width(), size, false)) {
     need(line);
     y_ += line;
     cairo_set_source_rgb(cr_, 0, 0, 0);
     text(left(), y_ - line + size, current, size);
-    current.clear();
     blank_ = false;
-  };
-  while (words >> word) {
-    const std::string candidate = current.empty() ? word : current + " " + word;
-    if (!current.empty() && text_width(candidate, size) > width()) {
-      emit();
-      current = word;
-    } else {
-      current = candidate;
-    }
   }
-  if (!current.empty()) emit();
   y_ += size * 0.4;
 }
 

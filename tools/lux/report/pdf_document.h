@@ -5,10 +5,12 @@
 
 #include <cairo.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lux {
@@ -83,17 +85,27 @@ class Document {
   std::string fitted(const std::string& s, double width, double size, bool bold = false) const {
     return fit(s, width, size, bold);
   }
+  // `s` in lines no wider than `width`, broken between words (and within a
+  // word wider than a line); at most `max_lines`, the last shortened with
+  // an ellipsis when the text goes on.
+  std::vector<std::string> wrap(const std::string& s, double width, double size, bool bold,
+                                size_t max_lines = SIZE_MAX) const;
 
   static constexpr double kMargin = 50;  // points, all round
   static constexpr double kBody = 9.5;   // font sizes in points
   static constexpr double kTable = 8.5;
   static constexpr double kLineSpacing = 1.35;  // baseline to baseline, times the font size
+  static constexpr size_t kTitleLines = 4;      // a longer title ends in an ellipsis
 
  private:
   double top() const { return kMargin; }
   double bottom() const { return size_.height - kMargin - 14; }  // above the footer
   void finish_page();
   std::string fit(const std::string& s, double width, double size, bool bold) const;
+  // Bytes of the longest whole-character prefix of `s` that fits `width`
+  // with `suffix` after it.
+  size_t longest_prefix(std::string_view s, double width, double size, bool bold,
+                        const std::string& suffix) const;
 
   cairo_t* cr_;
   PageSize size_;

@@ -12,6 +12,7 @@
 
 #include "refhost/profiles.h"
 #include "tools/lux/model/photometry.h"
+#include "tools/lux/report/pdf_plan.h"
 #include "tools/lux/report/picture.h"
 #include "tools/lux/report/polar.h"
 
@@ -26,14 +27,26 @@ std::string number(double v, const char* format) {
   std::snprintf(buffer, sizeof buffer, format, v);
   return buffer;
 }
-// Illuminance as printed everywhere in the report: lux to a tenth.
-std::string lux_text(double v) { return number(v, "%.1f"); }
 // Uniformities, to a hundredth.
 std::string ratio_text(double v) { return number(v, "%.2f"); }
 std::string length_text(double v) { return number(v, "%.3g"); }
-std::string point_text(Vec3 p) {
-  return "(" + length_text(p.x) + ", " + length_text(p.y) + ", " + length_text(p.z) + ")";
-}
+
+// Figures as the report prints them, in the run's output units: an
+// illuminance to a tenth, lengths to three figures.
+struct Printed {
+  const OutputUnits& u;
+  std::string lux(double v) const { return number(u.illuminance_of(v), "%.1f"); }
+  std::string length(double v) const { return length_text(u.length_of(v)); }
+  std::string point(Vec3 p) const {
+    return "(" + length(p.x) + ", " + length(p.y) + ", " + length(p.z) + ")";
+  }
+  // The illuminance unit in a column heading: lx, fc or relative.
+  std::string e() const { return u.illuminance; }
+  std::string e_words() const {
+    if (u.relative) return "relative units (not lux)";
+    return u.footcandles ? "footcandles" : "lux";
+  }
+};
 
 // The scene's description of a light, by name: its shader fields, and its
 // place when it is a luminaire (object lights have a solid instead).
@@ -55,24 +68,10 @@ std::optional<std::string> string_field(const ShaderFields* f, const std::string
     return std::nullopt;
   return f->fields.at(name).get<std::string>();
 }
-std::optional<double> number_field(const ShaderFields* f, const std::string& name) {
-  if (f == nullptr || !f->fields.contains(name) || !f->fields.at(name).is_number())
-    return std::nullopt;
-  return f->fields.at(name).get<double>();
-}
 bool flag_field(const ShaderFields* f, const std::string& name) {
   if (f == nullptr || !f->fields.contains(name)) return false;
   const auto& v = f->fields.at(name);
   return v.is_boolean() ? v.get<bool>() : (v.is_number() && v.get<double>() != 0);
-}
-
-// The electrical power of a light, in watt, when its parameters give its
-// output that way (intensity unit 4: watt at the stated efficacy).
-constexpr int kWattUnit = 4;
-std::optional<double> power_of(const ShaderFields* fields) {
-  if (flag_field(fields, "use_profile")) return std::nullopt;
-  if (number_field(fields, "intensity_unit").value_or(0) != kWattUnit) return std::nullopt;
-  return number_field(fields, "intensity").value_or(1);
 }
 
 std::optional<std::string> profile_of(const ShaderFields* fields) {
@@ -100,17 +99,36 @@ Vec3 centre_of(const SolidDesc& solid) {
   return solid.center;
 }
 
-// The flux of one luminaire: stated, else measured, else unknown.
-std::optional<double> flux_of(const Light& light, const RunInfo& info) {
+// The flux a luminaire's photometric file integrates to, for a light that
+// takes its candela as they stand (not scaled, not relative).
+std::optional<double> file_flux(const Light& light, const LightSource& source, const Scene& scene) {
+  const auto profile = profile_of(source.fields);
+  if (!profile || light.relative || light.photometry.contains("flux")) return std::nullopt;
+  for (const auto& p : scene.profiles) {
+    if (p.name != *profile) continue;
+    try {
+      return summarise(read_photometric_file(p.file, p.format)).flux;
+    } catch (const Error&) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+// The flux of one luminaire: stated, else measured, else its file's.
+std::optional<double> flux_of(const Light& light, const RunInfo& info, const Scene& scene) {
   if (light.stated_flux) return light.stated_flux;
-  return photon_flux(info, light.name);
+  if (const auto f = photon_flux(info, light.name)) return f;
+  return file_flux(light, source_of(scene, light.name), scene);
 }
 
 // The flux of a luminaire for the schedule: the one its parameters state,
-// else the one its photons measured.
-std::string flux_text(const Light& light, const RunInfo& info) {
+// else the one its photons measured, else the one its file's table holds.
+std::string flux_text(const Light& light, const RunInfo& info, const Scene& scene) {
   if (light.stated_flux) return number(*light.stated_flux, "%.0f");
   if (const auto f = photon_flux(info, light.name)) return number(*f, "%.0f") + " (photons)";
+  if (const auto f = file_flux(light, source_of(scene, light.name), scene))
+    return number(*f, "%.0f") + " (file)";
   return "-";
 }
 
@@ -121,12 +139,12 @@ struct LuminaireType {
 };
 std::string type_key(const Light& light, const LightSource& source) {
   std::string key = light.shape;
-  if (source.luminaire != nullptr) {
-    const LightDesc& d = *source.luminaire;
-    key += "|" + number(d.width, "%.9g") + "|" + number(d.height, "%.9g") + "|" +
-           number(d.radius, "%.9g") + "|" + number(d.length, "%.9g") + "|" +
-           number(d.cone_angle, "%.9g") + (d.spot ? "|spot" : "");
-  }
+  const Emitter& e = light.emitter;
+  key += "|" + number(e.half_u, "%.9g") + "|" + number(e.half_v, "%.9g") + "|" +
+         number(e.radius, "%.9g") + "|" + number(e.half_length, "%.9g");
+  if (source.luminaire != nullptr)
+    key += "|" + number(source.luminaire->cone_angle, "%.9g") +
+           (source.luminaire->spot ? "|spot" : "");
   if (source.fields != nullptr) key += "|" + source.fields->fields.dump();
   return key;
 }
@@ -147,21 +165,23 @@ std::vector<LuminaireType> luminaire_types(const Model& model) {
 }
 std::string type_name(size_t index) { return "T" + std::to_string(index + 1); }
 
-std::string size_text(const Light& light, const LightSource& source, const std::string& unit) {
-  if (source.luminaire == nullptr) return "-";
-  const LightDesc& d = *source.luminaire;
-  switch (d.shape) {
-    case Shape::Point:
+// The emitting shape's size as built (from the scene, or from the
+// luminaire's file when the scene gave none).
+std::string size_text(const Light& light, const Printed& p) {
+  const Emitter& e = light.emitter;
+  const std::string unit = " " + p.u.length;
+  switch (e.kind) {
+    case Emitter::None:
+    case Emitter::Solid:
       return "-";
-    case Shape::Rectangle:
-      return length_text(d.width) + " x " + length_text(d.height) + " " + unit;
-    case Shape::Disc:
-    case Shape::Sphere:
-      return "r " + length_text(d.radius) + " " + unit;
-    case Shape::Cylinder:
-      return "r " + length_text(d.radius) + ", l " + length_text(d.length) + " " + unit;
+    case Emitter::Rectangle:
+      return p.length(2 * e.half_u) + " x " + p.length(2 * e.half_v) + unit;
+    case Emitter::Disc:
+    case Emitter::Sphere:
+      return "r " + p.length(e.radius) + unit;
+    case Emitter::Cylinder:
+      return "r " + p.length(e.radius) + ", l " + p.length(2 * e.half_length) + unit;
   }
-  (void)light;
   return "-";
 }
 
@@ -172,67 +192,141 @@ std::string grid_text(const Grid& grid) {
   return std::to_string(grid.nu) + " x " + std::to_string(grid.nv);
 }
 
+// --- Requirements ---------------------------------------------------------
+
+std::string target_text(const Requirement& r, const Printed& p) {
+  const bool ratio = r.quantity == "U0";
+  std::string t =
+      std::string(r.at_most ? "\u2264 " : "\u2265 ") + number(r.target, ratio ? "%.2f" : "%.1f");
+  return r.illuminance ? t + " " + p.e() : t;
+}
+std::string value_text(const Requirement& r, const Printed& p) {
+  if (!r.value) return "none in view";
+  const std::string v = number(*r.value, r.quantity == "U0" ? "%.2f" : "%.1f");
+  return r.illuminance ? v + " " + p.e() : v;
+}
+std::string margin_text(const Requirement& r) {
+  if (!r.value) return "-";
+  return number(r.margin, r.quantity == "U0" ? "%+.2f" : "%+.1f");
+}
+// The quantity as the standard writes it.
+std::string quantity_text(const std::string& q) {
+  if (q == "Em") return "\u0112m";
+  if (q == "Ez") return "\u0112z";
+  if (q == "U0") return "U\u2080";
+  if (q == "UGR") return "UGR";
+  return q;
+}
+
+void requirement_table(Document& doc, const std::vector<Requirement>& list, const Printed& p,
+                       bool with_area) {
+  Rows rows;
+  for (const auto& r : list) {
+    std::vector<std::string> row;
+    if (with_area) row.push_back(r.area);
+    for (const std::string& cell :
+         {quantity_text(r.quantity), target_text(r, p), value_text(r, p), margin_text(r),
+          std::string(r.pass ? "pass" : "FAIL"), r.source})
+      row.push_back(cell);
+    rows.push_back(row);
+  }
+  std::vector<Column> columns;
+  if (with_area) columns.push_back({"Area", 0});
+  for (const Column& c : std::vector<Column>{{"Requirement", 0},
+                                             {"Target", 1},
+                                             {"Result", 1},
+                                             {"Margin", 1},
+                                             {"Verdict", 0},
+                                             {"From", 0}})
+    columns.push_back(c);
+  doc.table(columns, rows);
+}
+
 // --- Title page -----------------------------------------------------------
 
 void title_page(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
-                const ReportContent& content) {
+                const RunInfo& info, const ReportContent& content) {
   const Scene& scene = model.scene();
+  const Printed p{info.units};
   doc.title(scene.title.empty() ? scene.file : scene.title);
   doc.paragraph("Lighting calculation report", 12);
-  doc.skip(6);
-  doc.fields({{"Scene file", scene.file},
-              {"Date", content.date},
-              {"Length unit", scene.unit.name},
-              {"Maintenance factor", ratio_text(content.maintenance_factor)},
-              {"Luminaires", std::to_string(model.lights().size())},
-              {"Calculation surfaces", std::to_string(results.size())}});
+  doc.skip(4);
+  std::vector<std::pair<std::string, std::string>> fields{
+      {"Scene file", scene.file},
+      {"Date", content.date},
+      {"Units", p.e_words() + ", lengths in " + info.units.length},
+      {"Maintenance factor", ratio_text(content.maintenance_factor)},
+      {"Luminaires", std::to_string(model.lights().size())}};
+  if (info.installed_watts)
+    fields.push_back({"Installed power", number(*info.installed_watts, "%.1f") + " W"});
+  doc.fields(fields);
 
-  doc.heading("Summary of the calculation surfaces");
-  bool any_limits = false;
-  for (const auto& l : content.limits) any_limits = any_limits || l.min_avg_lux || l.min_u0;
-  std::vector<Column> columns{{"Surface", 0},  {"Grid", 1},      {"E avg lx", 1}, {"E min lx", 1},
-                              {"E max lx", 1}, {"Emin/Eavg", 1}, {"Emin/Emax", 1}};
-  if (any_limits) {
-    columns.push_back({"Required", 0});
-    columns.push_back({"Met", 0});
+  doc.heading("Verdict");
+  const Verdict& v = info.verdict;
+  if (v.requirements.empty()) {
+    doc.paragraph(
+        "The scene states no targets: nothing is checked. An area, task area, cylindrical area "
+        "or observer with \"targets\" (figures, or a task of the built-in " +
+            std::string(kTaskEdition) + " table) is given its verdict here.",
+        8.5);
+  } else {
+    requirement_table(doc, v.requirements, p, true);
+    doc.paragraph(v.complies() ? "The design meets all " + std::to_string(v.requirements.size()) +
+                                     " requirements."
+                               : "The design fails " + std::to_string(v.failed()) + " of " +
+                                     std::to_string(v.requirements.size()) + " requirements.",
+                  10);
+    doc.paragraph(
+        "Target and result are compared as printed (illuminance to a tenth, uniformity to a "
+        "hundredth, UGR to a tenth); the margin is how far the result lies on the right side of "
+        "the target, negative where it fails. Illuminances are maintained values.",
+        7.5);
   }
+
+  doc.heading("Key figures");
+  const std::string e = p.e();
+  std::vector<Column> columns{{"Area", 0},       {"Grid", 1},       {"E avg " + e, 1},
+                              {"E min " + e, 1}, {"E max " + e, 1}, {"Emin/Eavg", 1},
+                              {"Emin/Emax", 1}};
   Rows rows;
-  for (size_t s = 0; s < results.size(); ++s) {
-    const SurfaceResult& r = results[s];
-    std::vector<std::string> row{r.name,
-                                 grid_text(r.grid),
-                                 lux_text(r.stats.avg),
-                                 lux_text(r.stats.min),
-                                 lux_text(r.stats.max),
-                                 ratio_text(r.stats.u0),
-                                 ratio_text(r.stats.min_over_max)};
-    if (any_limits) {
-      std::string required, met = "-";
-      if (s < content.limits.size()) {
-        const SurfaceLimits& l = content.limits[s];
-        bool ok = true;
-        if (l.min_avg_lux) {
-          required += "E avg >= " + number(*l.min_avg_lux, "%.0f") + " lx";
-          ok = ok && r.stats.avg >= *l.min_avg_lux;
-        }
-        if (l.min_u0) {
-          required += std::string(required.empty() ? "" : ", ") + "U0 >= " + ratio_text(*l.min_u0);
-          ok = ok && r.stats.u0 >= *l.min_u0;
-        }
-        if (l.min_avg_lux || l.min_u0) met = ok ? "yes" : "NO";
-      }
-      row.push_back(required.empty() ? "-" : required);
-      row.push_back(met);
-    }
-    rows.push_back(row);
-  }
+  for (const auto& r : results)
+    rows.push_back({r.name, grid_text(r.grid), p.lux(r.stats.avg), p.lux(r.stats.min),
+                    p.lux(r.stats.max), ratio_text(r.stats.u0), ratio_text(r.stats.min_over_max)});
   doc.table(columns, rows);
+  std::vector<std::pair<std::string, std::string>> more;
+  if (info.glare && info.glare->largest)
+    more.push_back({"Largest UGR", number(rounded_ugr(*info.glare->largest), "%.1f") + " (" +
+                                       info.glare->results[info.glare->largest_index].observer +
+                                       ")"});
+  for (const auto& c : info.cylindrical)
+    more.push_back(
+        {"Ez " + c.name + ", " + p.length(c.height) + " " + info.units.length,
+         p.lux(c.ez_stats.avg) + " " + e + " (modelling " + ratio_text(c.modelling) + ")"});
+  if (!more.empty()) doc.fields(more);
+  if (info.installed_watts && !info.power_density.empty()) {
+    const std::string area = info.units.area_unit();
+    Rows power;
+    for (const auto& d : info.power_density) {
+      const double a = info.units.area_of(d.area_m2);
+      const double per_area = *info.installed_watts / a;
+      const double avg = info.units.illuminance_of(d.avg_lux);
+      std::vector<std::string> row{d.area, number(a, "%.1f"), number(per_area, "%.2f")};
+      if (!info.units.relative)
+        row.push_back(avg > 0 ? number(per_area / (avg / 100), "%.2f") : "-");
+      power.push_back(row);
+    }
+    std::vector<Column> power_columns{{"Power over", 0}, {"Area " + area, 1}, {"W/" + area, 1}};
+    if (!info.units.relative) power_columns.push_back({"W/" + area + " per 100 " + e, 1});
+    doc.table(power_columns, power);
+  }
   doc.paragraph(
-      "E avg, E min and E max: the mean, least and greatest illuminance over the surface's grid "
-      "points, lux, maintained (initial values times the maintenance factor). Emin/Eavg is the "
-      "uniformity U0 a lighting design is usually checked against; Emin/Emax the ratio of the "
-      "extremes.",
-      8);
+      "E avg, E min and E max: the mean, least and greatest illuminance over the area's grid "
+      "points, in " +
+          p.e_words() +
+          ", maintained (initial values times the maintenance factor). Emin/Eavg is the "
+          "uniformity U0 a lighting design is usually checked against; Emin/Emax the ratio of the "
+          "extremes.",
+      7.5);
 
   std::vector<std::string> caveats;
   for (const auto& light : model.lights())
@@ -285,12 +379,22 @@ void profile_diagrams(Document& doc, const std::vector<const ProfileDesc*>& prof
   }
 }
 
-void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) {
+// What the file says of a luminaire: maker and product, for the schedule.
+std::string product_text(const LuminaireData& l) {
+  std::string s = l.manufacturer;
+  for (const std::string& part : {l.name, l.catalogue})
+    if (!part.empty()) s += (s.empty() ? "" : ", ") + part;
+  return s.empty() ? "-" : s;
+}
+
+void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info,
+                        const PlanLabels& labels) {
   const Scene& scene = model.scene();
+  const Printed p{info.units};
   doc.new_page();
   doc.heading("Luminaire schedule");
   const auto types = luminaire_types(model);
-  Rows type_rows;
+  Rows type_rows, product_rows;
   std::vector<std::string> profiles_used;
   for (size_t t = 0; t < types.size(); ++t) {
     const Light& first = model.lights()[types[t].lights.front()];
@@ -299,20 +403,31 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
     if (profile &&
         std::find(profiles_used.begin(), profiles_used.end(), *profile) == profiles_used.end())
       profiles_used.push_back(*profile);
-    const auto power = power_of(source.fields);
-    const double count = double(types[t].lights.size());
-    // The type's total flux, when every luminaire of it has one.
-    std::optional<double> total = 0.0;
+    // The type's total flux and power, when every luminaire of it has one.
+    std::optional<double> total = 0.0, watts = 0.0;
     for (const size_t l : types[t].lights) {
-      const auto f = flux_of(model.lights()[l], info);
+      const auto f = flux_of(model.lights()[l], info, scene);
       total = total && f ? std::optional<double>(*total + *f) : std::nullopt;
+      const auto w = model.lights()[l].power;
+      watts = watts && w ? std::optional<double>(*watts + *w) : std::nullopt;
     }
-    const std::string total_flux = total ? number(*total, "%.0f") : "-";
     type_rows.push_back({type_name(t), std::to_string(types[t].lights.size()),
                          first.shape + (source.luminaire && source.luminaire->spot ? " spot" : ""),
-                         size_text(first, source, scene.unit.symbol), profile.value_or("-"),
-                         flux_text(first, info), total_flux, power ? number(*power, "%.1f") : "-",
-                         power ? number(*power * count, "%.1f") : "-"});
+                         size_text(first, p), profile.value_or("-"), flux_text(first, info, scene),
+                         total ? number(*total, "%.0f") : "-",
+                         first.power ? number(*first.power, "%.1f") : "-",
+                         watts ? number(*watts, "%.1f") : "-"});
+    if (first.luminaire) {
+      const LuminaireData& l = *first.luminaire;
+      // The product's name gives way where the row would be too wide.
+      constexpr double kProductWidth = 220;
+      product_rows.push_back(
+          {type_name(t), doc.fitted(product_text(l), kProductWidth, Document::kTable),
+           doc.fitted(l.lamp.empty() ? "-" : l.lamp, kProductWidth / 2, Document::kTable),
+           l.colour_temperature.empty() ? "-" : l.colour_temperature,
+           l.colour_rendering.empty() ? "-" : l.colour_rendering,
+           l.watts ? number(*l.watts, "%.1f") : "-"});
+    }
   }
   doc.table({{"Type", 0},
              {"Count", 1},
@@ -325,11 +440,25 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
              {"Total W", 1}},
             type_rows);
   doc.paragraph(
-      "Flux: what a luminaire's parameters state, or, marked \"photons\", what photon emission "
-      "measured (--photons). Power: given where the parameters state the output in watt.",
+      "Flux: what a luminaire's parameters state, or, marked \"photons\", what photon "
+      "emission measured (--photons), or, marked \"file\", what its photometric file's table "
+      "integrates to. Power: the input power its photometric file "
+      "states, or its output when given in watt. Size: the emitting shape, the file's luminous "
+      "opening where the scene gives none.",
       8);
+  if (!product_rows.empty()) {
+    doc.heading("Products");
+    doc.table({{"Type", 0},
+               {"Manufacturer, product", 0},
+               {"Lamp", 0},
+               {"CCT", 0},
+               {"CRI", 0},
+               {"File W", 1}},
+              product_rows);
+  }
 
   doc.heading("Luminaires");
+  const bool numbered = labels.numbered;
   Rows rows;
   for (size_t t = 0; t < types.size(); ++t)
     for (const size_t l : types[t].lights) {
@@ -337,51 +466,62 @@ void luminaire_schedule(Document& doc, const Model& model, const RunInfo& info) 
       const LightSource source = source_of(scene, light.name);
       std::string place = "-", aim = "-";
       if (source.luminaire != nullptr) {
-        place = point_text(source.luminaire->position);
-        aim = point_text(source.luminaire->aim);
+        place = p.point(source.luminaire->position);
+        aim = "(" + number(source.luminaire->aim.x, "%.3g") + ", " +
+              number(source.luminaire->aim.y, "%.3g") + ", " +
+              number(source.luminaire->aim.z, "%.3g") + ")";
       } else if (source.object != nullptr) {
-        place = point_text(centre_of(source.object->solid));
+        place = p.point(centre_of(source.object->solid));
       }
       const auto photons = photon_flux(info, light.name);
-      rows.push_back({light.name, type_name(t), place, aim,
-                      light.stated_flux ? number(*light.stated_flux, "%.0f") : "-",
-                      photons ? number(*photons, "%.0f") : "-"});
+      std::vector<std::string> row;
+      if (numbered) row.push_back(labels.text[l]);
+      for (const std::string& cell :
+           {light.name, type_name(t), place, aim,
+            light.stated_flux ? number(*light.stated_flux, "%.0f") : std::string("-"),
+            photons ? number(*photons, "%.0f") : std::string("-")})
+        row.push_back(cell);
+      rows.push_back(row);
     }
-  doc.table({{"Luminaire", 0},
-             {"Type", 0},
-             {"Position " + scene.unit.symbol, 0},
-             {"Aim", 0},
-             {"Stated lm", 1},
-             {"Photon lm", 1}},
-            rows);
+  std::vector<Column> columns;
+  if (numbered) columns.push_back({"No.", 1});
+  for (const Column& c : std::vector<Column>{{"Luminaire", 0},
+                                             {"Type", 0},
+                                             {"Position " + info.units.length, 0},
+                                             {"Aim", 0},
+                                             {"Stated lm", 1},
+                                             {"Photon lm", 1}})
+    columns.push_back(c);
+  doc.table(columns, rows);
 
   std::vector<const ProfileDesc*> profiles;
   for (const auto& name : profiles_used)
-    for (const auto& p : scene.profiles)
-      if (p.name == name) profiles.push_back(&p);
+    for (const auto& pr : scene.profiles)
+      if (pr.name == name) profiles.push_back(&pr);
   if (!profiles.empty()) {
     doc.heading("Photometric profiles");
     profile_diagrams(doc, profiles);
   }
 }
 
-// --- Surface pages --------------------------------------------------------
+// --- Area pages -----------------------------------------------------------
 
 // The map is drawn at this nominal size (the longer side of its plot, in
 // the figure's own units, where its labels are 10–14 units high) and then
 // scaled to the page.
 constexpr double kMapNominal = 420;
-constexpr double kMapMaxHeight = 400;    // points on the page
+constexpr double kMapMaxHeight = 340;    // points on the page
 constexpr double kRasterPerPoint = 2.5;  // colour-field pixels per point: 180 per inch
 
-void surface_map(Document& doc, const SurfaceResult& r, const std::string& unit) {
+void surface_map(Document& doc, const SurfaceResult& r, const std::string& unit,
+                 const OutputUnits& units) {
   const MapExtent extent = false_colour_extent(r.grid, kMapNominal);
   const double f = std::min(doc.width() / extent.width, kMapMaxHeight / extent.height);
   doc.figure(extent.height * f + 6, [&](double x, double y) {
     cairo_t* cr = doc.cr();
     cairo_translate(cr, x + (doc.width() - extent.width * f) / 2, y);
     cairo_scale(cr, f, f);
-    draw_false_colour(cr, for_display(r, {}), unit, kMapNominal, kRasterPerPoint * f);
+    draw_false_colour(cr, for_display(r, units), unit, kMapNominal, kRasterPerPoint * f, units);
   });
 }
 
@@ -389,11 +529,11 @@ void surface_map(Document& doc, const SurfaceResult& r, const std::string& unit)
 constexpr size_t kMostShareRows = 8;
 
 void surface_statistics(Document& doc, const Model& model, const SurfaceResult& r,
-                        double maintenance_factor) {
+                        double maintenance_factor, const Printed& p) {
   doc.table({{"Quantity", 0}, {"Value", 1}, {"", 0}},
-            {{"E avg", lux_text(r.stats.avg), "lx"},
-             {"E min", lux_text(r.stats.min), "lx"},
-             {"E max", lux_text(r.stats.max), "lx"},
+            {{"E avg", p.lux(r.stats.avg), p.e()},
+             {"E min", p.lux(r.stats.min), p.e()},
+             {"E max", p.lux(r.stats.max), p.e()},
              {"Emin/Eavg", ratio_text(r.stats.u0), ""},
              {"Emin/Emax", ratio_text(r.stats.min_over_max), ""},
              {"Maintenance factor", ratio_text(maintenance_factor), ""}});
@@ -401,12 +541,12 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
   Rows shares;
   const auto share = [&](const std::string& name, double avg) {
     shares.push_back(
-        {name, lux_text(avg), r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
+        {name, p.lux(avg), r.stats.avg > 0 ? number(100 * avg / r.stats.avg, "%.1f") : "-"});
   };
   const size_t lights = std::min(r.avg_by_light.size(), model.lights().size());
   if (lights <= kMostShareRows) {
     for (size_t l = 0; l < lights; ++l) share(model.lights()[l].name, r.avg_by_light[l]);
-    doc.table({{"Luminaire", 0}, {"E avg lx", 1}, {"Share %", 1}}, shares);
+    doc.table({{"Luminaire", 0}, {"E avg " + p.e(), 1}, {"Share %", 1}}, shares);
     return;
   }
   // Many luminaires: their shares by type, as the schedule counts them.
@@ -417,13 +557,13 @@ void surface_statistics(Document& doc, const Model& model, const SurfaceResult& 
       if (l < lights) avg += r.avg_by_light[l];
     share(type_name(t) + " (" + std::to_string(types[t].lights.size()) + " luminaires)", avg);
   }
-  doc.table({{"Luminaire type", 0}, {"E avg lx", 1}, {"Share %", 1}}, shares);
+  doc.table({{"Luminaire type", 0}, {"E avg " + p.e(), 1}, {"Share %", 1}}, shares);
 }
 
 // Decimals of a coordinate in the point table: enough to tell apart the
 // centres of neighbouring cells, half a cell apart at the edges.
-int coordinate_decimals(const Grid& grid) {
-  const double half_cell = 0.5 * std::min(grid.du, grid.dv);
+int coordinate_decimals(const Grid& grid, const OutputUnits& units) {
+  const double half_cell = 0.5 * units.length_of(std::min(grid.du, grid.dv));
   if (!(half_cell > 0)) return 3;
   return std::clamp(static_cast<int>(std::ceil(-std::log10(half_cell))) + 1, 0, 6);
 }
@@ -431,21 +571,20 @@ int coordinate_decimals(const Grid& grid) {
 // The grid points and their illuminance, in blocks side by side, each
 // page's share of the points read down its blocks in turn. Points outside a
 // polygon area are not part of the surface and are left out.
-void point_table(Document& doc, const SurfaceResult& r, const std::string& unit) {
+void point_table(Document& doc, const SurfaceResult& r, const Printed& p) {
   constexpr double kSize = 7;
   constexpr size_t kBlocks = 3;
   std::vector<size_t> points;
-  for (size_t p = 0; p < r.lux.size(); ++p)
-    if (r.grid.counts(p)) points.push_back(p);
+  for (size_t k = 0; k < r.lux.size(); ++k)
+    if (r.grid.counts(k)) points.push_back(k);
   const size_t n = points.size();
   doc.new_page();
   doc.heading(r.name + ": grid points");
-  doc.paragraph("Coordinates in " + unit +
-                    ", illuminance E in lux; point (i, j) is the i-th along u and the j-th along "
-                    "v, from 0.",
+  doc.paragraph("Coordinates in " + p.u.length + ", illuminance E in " + p.e_words() +
+                    "; point (i, j) is the i-th along u and the j-th along v, from 0.",
                 8);
   char format[16];
-  std::snprintf(format, sizeof format, "%%.%df", coordinate_decimals(r.grid));
+  std::snprintf(format, sizeof format, "%%.%df", coordinate_decimals(r.grid, p.u));
   std::vector<Column> columns;
   for (size_t b = 0; b < kBlocks; ++b) {
     if (b > 0) columns.push_back({"", 0});  // a gap between the blocks
@@ -464,12 +603,13 @@ void point_table(Document& doc, const SurfaceResult& r, const std::string& unit)
     for (size_t k = 0; k < down; ++k) {
       std::vector<std::string> row;
       for (size_t b = 0; b < kBlocks && b * down + k < count; ++b) {
-        const size_t p = points[start + b * down + k];
-        const Vec3 x = r.grid.points[p];
+        const size_t q = points[start + b * down + k];
+        const Vec3 x = r.grid.points[q];
         if (b > 0) row.push_back("");
         for (const std::string& s :
-             {std::to_string(p % size_t(r.grid.nu)), std::to_string(p / size_t(r.grid.nu)),
-              number(x.x, format), number(x.y, format), number(x.z, format), lux_text(r.lux[p])})
+             {std::to_string(q % size_t(r.grid.nu)), std::to_string(q / size_t(r.grid.nu)),
+              number(p.u.length_of(x.x), format), number(p.u.length_of(x.y), format),
+              number(p.u.length_of(x.z), format), p.lux(r.lux[q])})
           row.push_back(s);
       }
       rows.push_back(row);
@@ -480,27 +620,43 @@ void point_table(Document& doc, const SurfaceResult& r, const std::string& unit)
 }
 
 // A point list's points, each with its name and normal, on the list's page.
-void point_list_table(Document& doc, const SurfaceResult& r, const std::string& unit) {
+void point_list_table(Document& doc, const SurfaceResult& r, const Printed& p) {
   Rows rows;
-  for (size_t p = 0; p < r.grid.points.size() && p < r.lux.size(); ++p)
-    rows.push_back({p < r.grid.labels.size() && !r.grid.labels[p].empty() ? r.grid.labels[p]
-                                                                          : std::to_string(p + 1),
-                    point_text(r.grid.points[p]), point_text(r.grid.normal_at(p)),
-                    lux_text(r.lux[p])});
-  doc.table({{"Point", 0}, {"Position " + unit, 0}, {"Normal", 0}, {"E lx", 1}}, rows);
+  for (size_t k = 0; k < r.grid.points.size() && k < r.lux.size(); ++k)
+    rows.push_back({k < r.grid.labels.size() && !r.grid.labels[k].empty() ? r.grid.labels[k]
+                                                                          : std::to_string(k + 1),
+                    p.point(r.grid.points[k]),
+                    "(" + number(r.grid.normal_at(k).x, "%.3g") + ", " +
+                        number(r.grid.normal_at(k).y, "%.3g") + ", " +
+                        number(r.grid.normal_at(k).z, "%.3g") + ")",
+                    p.lux(r.lux[k])});
+  doc.table({{"Point", 0}, {"Position " + p.u.length, 0}, {"Normal", 0}, {"E " + p.e(), 1}}, rows);
 }
 
-void surface_pages(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
-                   const ReportContent& content) {
+void area_pages(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
+                const RunInfo& info, const ReportContent& content) {
   const Scene& scene = model.scene();
-  for (size_t s = 0; s < results.size(); ++s) {
-    const SurfaceResult& r = results[s];
+  const Printed p{info.units};
+  // The areas held to targets first, in the scene's order, then the rest.
+  std::vector<const SurfaceResult*> order;
+  for (const bool held : {true, false})
+    for (const SurfaceResult& r : results) {
+      const bool has =
+          std::any_of(info.verdict.requirements.begin(), info.verdict.requirements.end(),
+                      [&](const Requirement& q) { return q.area == r.name; });
+      if (has == held) order.push_back(&r);
+    }
+  for (const SurfaceResult* area : order) {
+    const SurfaceResult& r = *area;
     doc.new_page();
     doc.heading((r.grid.is_point_list() ? "Points: " : "Surface: ") + r.name);
+    std::vector<Requirement> own;
+    for (const auto& q : info.verdict.requirements)
+      if (q.area == r.name) own.push_back(q);
     if (r.grid.is_point_list()) {
       doc.fields({{"Points", std::to_string(r.grid.points.size())}});
-      surface_statistics(doc, model, r, content.maintenance_factor);
-      point_list_table(doc, r, scene.unit.symbol);
+      surface_statistics(doc, model, r, content.maintenance_factor, p);
+      point_list_table(doc, r, p);
       continue;
     }
     const SurfaceDesc* desc = nullptr;
@@ -508,21 +664,56 @@ void surface_pages(Document& doc, const Model& model, const std::vector<SurfaceR
       if (d.name == r.name) desc = &d;
     std::vector<std::pair<std::string, std::string>> geometry;
     if (desc != nullptr) {
-      geometry.push_back({"Corner", point_text(desc->corner) + " " + scene.unit.symbol});
-      geometry.push_back({"Edges u, v", point_text(desc->u) + ", " + point_text(desc->v)});
+      geometry.push_back({"Corner", p.point(desc->corner) + " " + info.units.length});
+      geometry.push_back({"Edges u, v", p.point(desc->u) + ", " + p.point(desc->v)});
     }
-    geometry.push_back({"Normal", point_text(r.grid.normal)});
+    geometry.push_back({"Normal", "(" + number(r.grid.normal.x, "%.3g") + ", " +
+                                      number(r.grid.normal.y, "%.3g") + ", " +
+                                      number(r.grid.normal.z, "%.3g") + ")"});
     geometry.push_back({"Grid", std::to_string(r.grid.nu) + " x " + std::to_string(r.grid.nv) +
-                                    " points, cells " + length_text(r.grid.du) + " x " +
-                                    length_text(r.grid.dv) + " " + scene.unit.symbol});
+                                    " points, cells " + p.length(r.grid.du) + " x " +
+                                    p.length(r.grid.dv) + " " + info.units.length});
     if (!r.grid.inside.empty())
       geometry.push_back({"Polygon", std::to_string(counted(r.grid, r.lux).size()) +
                                          " points inside its outline"});
     doc.fields(geometry);
-    surface_map(doc, r, scene.unit.symbol);
-    surface_statistics(doc, model, r, content.maintenance_factor);
-    point_table(doc, r, scene.unit.symbol);
+    surface_map(doc, r, scene.unit.symbol, info.units);
+    surface_statistics(doc, model, r, content.maintenance_factor, p);
+    if (!own.empty()) requirement_table(doc, own, p, false);
   }
+}
+
+// --- The view ---------------------------------------------------------------
+
+void view_page(Document& doc, const Image& image) {
+  if (image.width <= 0 || image.height <= 0) return;
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height);
+  cairo_surface_flush(surface);
+  unsigned char* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      const auto& px = image.pixels[size_t(y) * size_t(image.width) + size_t(x)];
+      *(reinterpret_cast<uint32_t*>(data + y * stride) + x) =
+          uint32_t(px[0]) << 16 | uint32_t(px[1]) << 8 | uint32_t(px[2]);
+    }
+  cairo_surface_mark_dirty(surface);
+  doc.new_page();
+  doc.heading("View");
+  doc.paragraph(
+      "The scene's camera view, the emitters showing their visible radiance and the surfaces "
+      "their reflected light.",
+      8);
+  const double f = std::min(doc.width() / image.width, (doc.room() - 10) / image.height);
+  doc.figure(image.height * f + 6, [&](double x, double y) {
+    cairo_t* cr = doc.cr();
+    cairo_translate(cr, x + (doc.width() - image.width * f) / 2, y);
+    cairo_scale(cr, f, f);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_paint(cr);
+  });
+  cairo_surface_destroy(surface);
 }
 
 // --- Further results and settings -----------------------------------------
@@ -583,19 +774,37 @@ void settings_page(Document& doc, const Model& model, const RunInfo& info,
   }
   if (!alike)
     doc.table({{"Luminaire", 0}, {"Emitter sampling per point", 1}, {"Photons", 1}}, lights);
+  std::vector<std::string> notes;
+  for (const auto& light : model.lights())
+    for (const auto& n : light.notes) notes.push_back(light.name + ": " + n);
+  if (!notes.empty()) {
+    doc.heading("Luminaires' photometry");
+    for (const auto& n : notes) doc.paragraph(n, 8);
+  }
   if (!info.messages.empty()) {
     doc.heading("Messages of the calculation");
     for (const auto& m : info.messages) doc.paragraph(m, 8);
   }
 }
 
+void appendix(Document& doc, const std::vector<SurfaceResult>& results, const RunInfo& info) {
+  const Printed p{info.units};
+  for (const SurfaceResult& r : results)
+    if (!r.grid.is_point_list()) point_table(doc, r, p);
+}
+
 void draw_report(Document& doc, const Model& model, const std::vector<SurfaceResult>& results,
                  const RunInfo& info, const ReportContent& content) {
-  title_page(doc, model, results, content);
-  luminaire_schedule(doc, model, info);
-  surface_pages(doc, model, results, content);
+  const PlanLayout layout = plan_layout(model, doc.width(), plan_room(doc));
+  const PlanLabels labels = plan_labels(doc, model, layout);
+  title_page(doc, model, results, info, content);
+  luminaire_schedule(doc, model, info, labels);
+  plan_page(doc, model, results, info.units, layout, labels);
+  area_pages(doc, model, results, info, content);
+  if (content.view != nullptr) view_page(doc, *content.view);
   further_sections(doc, content.sections);
   settings_page(doc, model, info, content);
+  if (content.point_tables) appendix(doc, results, info);
 }
 
 cairo_status_t discard(void*, const unsigned char*, unsigned int) { return CAIRO_STATUS_SUCCESS; }

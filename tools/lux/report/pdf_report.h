@@ -1,9 +1,11 @@
-// The PDF report of a run, the document a designer hands a client: a title
-// page with the summary of every surface, the luminaire schedule, a page
-// per calculation surface (false-colour map with iso-lux lines, statistics,
-// then its point table), the further results of the run when it has them,
-// and the settings that produced it. Vector graphics through cairo's PDF
-// surface.
+// The PDF report of a run, the document a designer hands a client, in the
+// order designers' reports take: a title page with the verdict on every
+// requirement and the key figures, the luminaire schedule with the
+// products' data, a plan of the room with the work plane's iso-lux map and
+// the luminaires where they hang, a page per calculation area (false-colour
+// map, statistics, its requirements), the camera view, the further results
+// of the run, the settings that produced it and, on request, an appendix
+// of every grid point. Vector graphics through cairo's PDF surface.
 #pragma once
 
 #include <filesystem>
@@ -14,6 +16,7 @@
 #include "tools/lux/report/outputs.h"
 #include "tools/lux/report/pdf_document.h"
 #include "tools/lux/transport/calc.h"
+#include "tools/lux/transport/view.h"
 
 namespace lux {
 
@@ -33,21 +36,16 @@ struct ReportSection {
   ReportTable table;
 };
 
-// What a designer checks a surface against, when the scene states it.
-struct SurfaceLimits {
-  std::optional<double> min_avg_lux;  // maintained average illuminance at least
-  std::optional<double> min_u0;       // Emin/Eavg at least
-};
-
 // What the report is drawn from besides the model and the results. Each
 // optional part appears in the report when present.
 struct ReportContent {
   std::string date;  // as printed; see report_date()
   double maintenance_factor = 1.0;
-  std::vector<SurfaceLimits> limits;  // per surface, when stated
   std::vector<ReportSection> sections;
   std::vector<std::pair<std::string, std::string>> settings;  // more than the run's own
   Paper paper = Paper::A4;
+  bool point_tables = false;    // the appendix of every grid point
+  const Image* view = nullptr;  // the camera view, when rendered
 };
 
 // The date of a report, UTC: now, or SOURCE_DATE_EPOCH when that is set,

@@ -23,9 +23,16 @@ std::string lux_text(double v) { return number(v, "%.1f"); }
 std::string ratio_text(double v) { return number(v, "%.2f"); }
 std::string lumen_text(double v) { return number(v, "%.1f"); }
 std::string length_text(double v) { return number(v, "%.3g"); }
-std::string point_text(Vec3 p) {
-  return "(" + length_text(p.x) + ", " + length_text(p.y) + ", " + length_text(p.z) + ")";
+std::string point_text(Vec3 p, const OutputUnits& u) {
+  return "(" + length_text(u.length_of(p.x)) + ", " + length_text(u.length_of(p.y)) + ", " +
+         length_text(u.length_of(p.z)) + ")";
 }
+// The name of the illuminance unit in a sentence.
+std::string unit_words(const OutputUnits& u) {
+  if (u.relative) return "relative units (not lux)";
+  return u.footcandles ? "footcandles" : "lux";
+}
+
 std::string ugr_text(const std::optional<double>& ugr) {
   return ugr ? number(rounded_ugr(*ugr), "%.1f") : "-";
 }
@@ -59,7 +66,7 @@ std::string share_text(double lumen, const std::optional<double>& emitted) {
 
 }  // namespace
 
-std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneUnit& unit) {
+std::vector<ReportSection> glare_sections(const GlareReport& glare, const OutputUnits& units) {
   std::vector<ReportSection> sections;
   ReportSection ratings;
   ratings.heading = "Discomfort glare (UGR)";
@@ -80,12 +87,13 @@ std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneU
                           glare.results[glare.largest_index].observer + "\"."
                     : "No luminaire is in any observer's field of view: there is no glare to "
                       "rate.");
-  ratings.table.columns = {{"Observer", 0}, {"Eye " + unit.symbol, 0}, {"Looking", 0},
-                           {"View", 0},     {"Lb cd/m\u00b2", 1},      {"Luminaires", 1},
+  ratings.table.columns = {{"Observer", 0}, {"Eye " + units.length, 0}, {"Looking", 0},
+                           {"View", 0},     {"Lb cd/m\u00b2", 1},       {"Luminaires", 1},
                            {"UGR", 1}};
   for (const UgrResult& r : glare.results)
-    ratings.table.rows.push_back({r.observer, point_text(r.position), direction_text(r.direction),
-                                  r.view, number(r.background_luminance, "%.1f"),
+    ratings.table.rows.push_back({r.observer, point_text(r.position, units),
+                                  direction_text(r.direction), r.view,
+                                  number(r.background_luminance, "%.1f"),
                                   std::to_string(r.sources.size()), ugr_text(r.ugr)});
   sections.push_back(ratings);
 
@@ -116,16 +124,16 @@ std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneU
 }
 
 std::vector<ReportSection> cylindrical_sections(const std::vector<CylindricalResult>& areas,
-                                                const SceneUnit& unit) {
+                                                const OutputUnits& units) {
   if (areas.empty()) return {};
   ReportSection cylindrical;
   cylindrical.heading = "Cylindrical illuminance and modelling";
   cylindrical.notes.push_back(
       "Ez: the mean illuminance on a small vertical cylinder at eye height, how well faces are "
       "lit from all round; Eh the horizontal illuminance at the same points; Ez/Eh the "
-      "modelling ratio of their means. Maintained values in lux; interreflected part: " +
-      areas.front().interreflection + ".");
-  cylindrical.table.columns = {{"Area", 0},   {"Height " + unit.symbol, 1},
+      "modelling ratio of their means. Maintained values in " +
+      unit_words(units) + "; interreflected part: " + areas.front().interreflection + ".");
+  cylindrical.table.columns = {{"Area", 0},   {"Height " + units.length, 1},
                                {"Points", 1}, {"Ez avg", 1},
                                {"Ez min", 1}, {"Ez min/avg", 1},
                                {"Eh avg", 1}, {"Ez/Eh", 1}};
@@ -133,21 +141,22 @@ std::vector<ReportSection> cylindrical_sections(const std::vector<CylindricalRes
   semi.heading = "Semi-cylindrical illuminance";
   semi.notes.push_back(
       "Esc: the mean illuminance on a vertical half cylinder facing the given direction, as a "
-      "face turned that way sees the light. Maintained values in lux.");
-  semi.table.columns = {{"Area", 0},    {"Height " + unit.symbol, 1},
+      "face turned that way sees the light. Maintained values in " +
+      unit_words(units) + ".");
+  semi.table.columns = {{"Area", 0},    {"Height " + units.length, 1},
                         {"Facing", 0},  {"Esc avg", 1},
                         {"Esc min", 1}, {"Esc max", 1},
                         {"min/avg", 1}};
   for (const CylindricalResult& c : areas) {
-    const std::string height = number(c.height, "%.2f");
+    const std::string height = number(units.length_of(c.height), "%.2f");
+    const auto e = [&units](double lux) { return lux_text(units.illuminance_of(lux)); };
     cylindrical.table.rows.push_back(
-        {c.name, height, std::to_string(c.nu) + " x " + std::to_string(c.nv),
-         lux_text(c.ez_stats.avg), lux_text(c.ez_stats.min), ratio_text(c.ez_stats.u0),
-         lux_text(c.eh_stats.avg), ratio_text(c.modelling)});
+        {c.name, height, std::to_string(c.nu) + " x " + std::to_string(c.nv), e(c.ez_stats.avg),
+         e(c.ez_stats.min), ratio_text(c.ez_stats.u0), e(c.eh_stats.avg), ratio_text(c.modelling)});
     for (size_t k = 0; k < size_t(kFacings); ++k) {
       const Stats& s = c.esc_stats[k];
-      semi.table.rows.push_back({c.name, height, facing_text(k), lux_text(s.avg), lux_text(s.min),
-                                 lux_text(s.max), ratio_text(s.u0)});
+      semi.table.rows.push_back(
+          {c.name, height, facing_text(k), e(s.avg), e(s.min), e(s.max), ratio_text(s.u0)});
     }
   }
   return {cylindrical, semi};
@@ -171,9 +180,10 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
       "surfaces directly is partly absorbed there and partly reflected on; what is reflected "
       "away from every reflecting surface is lost, and what the iteration left unshot is "
       "neither.");
+  const OutputUnits& u = info.units;
   balance.notes.push_back(
-      std::to_string(s->patches.size()) + " patches of " + length_text(s->smallest) + " to " +
-      length_text(s->largest) + " " + scene.unit.symbol + " (estimated error " +
+      std::to_string(s->patches.size()) + " patches of " + length_text(u.length_of(s->smallest)) +
+      " to " + length_text(u.length_of(s->largest)) + " " + u.length + " (estimated error " +
       number(s->estimated_error, "%.2g") + " at an accuracy of " +
       number(scene.interreflection.accuracy, "%g") + "), " + std::to_string(s->sweeps) +
       " rounds to a residual of " + number(scene.interreflection.residual, "%g") +
@@ -202,8 +212,11 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
   ReportSection elements;
   elements.heading = "Light absorbed per reflecting element";
   const PhotonBalance* photons = info.photon_balance;
-  elements.table.columns = {
-      {"Element", 0}, {"Kind", 0}, {"Reflectance", 1}, {"Area m\u00b2", 1}, {"Absorbed lm", 1}};
+  elements.table.columns = {{"Element", 0},
+                            {"Kind", 0},
+                            {"Reflectance", 1},
+                            {std::string("Area ") + u.area_unit(), 1},
+                            {"Absorbed lm", 1}};
   if (photons != nullptr) {
     elements.notes.push_back("Beside each, what " + std::to_string(photons->photons) +
                              " traced photons left there: a second opinion.");
@@ -213,7 +226,7 @@ std::vector<ReportSection> flux_balance_sections(const Model& model, const RunIn
   for (size_t e = 0; e < s->elements.size() && e < b.absorbed.size(); ++e) {
     const ReflectingElement& el = s->elements[e];
     std::vector<std::string> cells{el.name, el.kind, ratio_text(el.reflectance),
-                                   number(el.area / scene.unit.area_factor(), "%.2f"),
+                                   number(u.area_of(el.area / scene.unit.area_factor()), "%.2f"),
                                    lumen_text(b.absorbed[e])};
     if (photons != nullptr) {
       const double p = e < photons->absorbed.size() ? photons->absorbed[e] : 0.0;
@@ -243,8 +256,8 @@ std::vector<ReportSection> report_sections(const Model& model, const RunInfo& in
   const auto append = [&sections](std::vector<ReportSection> more) {
     sections.insert(sections.end(), more.begin(), more.end());
   };
-  if (info.glare) append(glare_sections(*info.glare, model.scene().unit));
-  append(cylindrical_sections(info.cylindrical, model.scene().unit));
+  if (info.glare) append(glare_sections(*info.glare, info.units));
+  append(cylindrical_sections(info.cylindrical, info.units));
   append(flux_balance_sections(model, info));
   return sections;
 }
@@ -271,8 +284,9 @@ std::vector<std::pair<std::string, std::string>> report_settings(const Model& mo
     interreflection = "radiosity, accuracy " + number(scene.interreflection.accuracy, "%g") +
                       ", residual " + number(scene.interreflection.residual, "%g") + " (" +
                       std::to_string(s->patches.size()) + " patches of " +
-                      length_text(s->smallest) + " to " + length_text(s->largest) + " " +
-                      scene.unit.symbol + ", " + std::to_string(s->sweeps) + " rounds)";
+                      length_text(info.units.length_of(s->smallest)) + " to " +
+                      length_text(info.units.length_of(s->largest)) + " " + info.units.length +
+                      ", " + std::to_string(s->sweeps) + " rounds)";
   } else {
     interreflection = choices.direct_only ? "left out on request (--direct-only)"
                                           : "none: nothing in the scene reflects";

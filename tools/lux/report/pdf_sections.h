@@ -3,8 +3,9 @@
 // illuminance with modelling, the flux balance of the interreflection, and
 // the settings that produced the run. Each section is there only when the
 // run computed what it shows. Figures are printed to the digits the JSON
-// report's readers see (UGR to a tenth, lux to a tenth, ratios to a
-// hundredth, lumen to a tenth).
+// report's readers see (UGR to a tenth, illuminance to a tenth, ratios to
+// a hundredth, lumen to a tenth), lengths and illuminances in the run's
+// output units.
 #pragma once
 
 #include <string>
@@ -18,12 +19,12 @@ namespace lux {
 
 // The glare ratings: one row per observer and direction, the largest, where
 // the background came from, and the luminaires behind the largest rating.
-std::vector<ReportSection> glare_sections(const GlareReport& glare, const SceneUnit& unit);
+std::vector<ReportSection> glare_sections(const GlareReport& glare, const OutputUnits& units);
 
 // Cylindrical, horizontal and semi-cylindrical illuminance and the
 // modelling ratio, per area and eye height.
 std::vector<ReportSection> cylindrical_sections(const std::vector<CylindricalResult>& areas,
-                                                const SceneUnit& unit);
+                                                const OutputUnits& units);
 
 // Where the lights' flux went in the interreflection: emitted, reaching the
 // reflecting surfaces, absorbed per element, lost and left unshot, beside

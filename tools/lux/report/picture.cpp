@@ -270,6 +270,149 @@ void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r,
 
 }  // namespace
 
+void draw_area_on_plan(cairo_t* cr, const SurfaceResult& r, const ColourScale& scale,
+                       const std::function<PagePoint(Vec3)>& to_page, double raster_per_point) {
+  const int nu = r.grid.nu, nv = r.grid.nv;
+  const double W = nu * r.grid.du, H = nv * r.grid.dv;
+  const Vec3 eu = normalize(r.grid.u), ev = normalize(r.grid.v);
+  // The lattice's own coordinates (s along u, t along v, from its corner)
+  // on the page: an affine map, fixed by three corners.
+  const PagePoint p0 = to_page(r.grid.corner), pu = to_page(r.grid.corner + eu * W),
+                  pv = to_page(r.grid.corner + ev * H);
+  const auto page = [&](double s, double t) {
+    return PagePoint{p0[0] + (pu[0] - p0[0]) * s / W + (pv[0] - p0[0]) * t / H,
+                     p0[1] + (pu[1] - p0[1]) * s / W + (pv[1] - p0[1]) * t / H};
+  };
+  const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
+  const auto& outline = r.grid.outline;
+  const auto outline_path = [&] {
+    for (const auto& ring : outline) {
+      for (size_t q = 0; q < ring.size(); ++q) {
+        const PagePoint p = page(ring[q][0], ring[q][1]);
+        (q == 0 ? cairo_move_to : cairo_line_to)(cr, p[0], p[1]);
+      }
+      cairo_close_path(cr);
+    }
+  };
+  release_font_caches_at_exit();
+  cairo_save(cr);
+  cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  if (!outline.empty()) {
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    outline_path();
+    cairo_clip(cr);
+  }
+
+  // The colour field: an image whose pixel (x, y) is the lattice point
+  // (x W/iw, H − y H/ih), laid on the page by the same affine map.
+  {
+    const double along_u = std::hypot(pu[0] - p0[0], pu[1] - p0[1]);
+    const double along_v = std::hypot(pv[0] - p0[0], pv[1] - p0[1]);
+    const int iw = std::max(1, static_cast<int>(std::lround(along_u * raster_per_point)));
+    const int ih = std::max(1, static_cast<int>(std::lround(along_v * raster_per_point)));
+    const CairoSurface field{cairo_image_surface_create(CAIRO_FORMAT_RGB24, iw, ih)};
+    fill_colour_field(field.s, r, lux, scale);
+    cairo_save(cr);
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, (pu[0] - p0[0]) / iw, (pu[1] - p0[1]) / iw, -(pv[0] - p0[0]) / ih,
+                      -(pv[1] - p0[1]) / ih, pv[0], pv[1]);
+    cairo_transform(cr, &m);
+    cairo_rectangle(cr, 0, 0, iw, ih);
+    cairo_clip(cr);
+    cairo_set_source_surface(cr, field.s, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+
+  // Masked cells: grey.
+  cairo_set_source_rgb(cr, 0.72, 0.72, 0.72);
+  for (int j = 0; j < nv && r.grid.state.size() == r.lux.size(); ++j)
+    for (int i = 0; i < nu; ++i) {
+      if (r.grid.state[size_t(j) * size_t(nu) + size_t(i)] != PointState::Masked) continue;
+      const double s0 = i * r.grid.du, t0 = j * r.grid.dv;
+      const PagePoint corners[4] = {page(s0, t0), page(s0 + r.grid.du, t0),
+                                    page(s0 + r.grid.du, t0 + r.grid.dv), page(s0, t0 + r.grid.dv)};
+      cairo_move_to(cr, corners[0][0], corners[0][1]);
+      for (int c = 1; c < 4; ++c) cairo_line_to(cr, corners[c][0], corners[c][1]);
+      cairo_close_path(cr);
+    }
+  cairo_fill(cr);
+
+  // Iso-lux lines on a finer lattice of the colours' interpolation, each
+  // labelled once where it lies farthest inside the area and clear of the
+  // other labels.
+  const int k = std::clamp(240 / std::max(nu, nv), 1, 8);
+  const int fu = (nu - 1) * k + 1, fv = (nv - 1) * k + 1;
+  std::vector<double> fine(size_t(fu) * size_t(fv));
+  for (int j = 0; j < fv; ++j)
+    for (int i = 0; i < fu; ++i)
+      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
+  const auto at = [&](double x, double y) {  // fine lattice to the page
+    return page((x / k + 0.5) * r.grid.du, (y / k + 0.5) * r.grid.dv);
+  };
+  constexpr double kLabelSize = 6.5;
+  std::vector<std::array<double, 4>> placed;
+  cairo_set_line_width(cr, 0.6);
+  for (const double level : scale.levels) {
+    const auto segments = iso_segments(fine, fu, fv, level);
+    if (segments.empty()) continue;
+    cairo_set_source_rgba(cr, 0.1, 0.1, 0.1, 0.75);
+    for (const auto& g : segments) {
+      const PagePoint a = at(g.x0, g.y0), b = at(g.x1, g.y1);
+      cairo_move_to(cr, a[0], a[1]);
+      cairo_line_to(cr, b[0], b[1]);
+    }
+    cairo_stroke(cr);
+    const std::string s = label(level, scale.step);
+    cairo_set_font_size(cr, kLabelSize);
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, s.c_str(), &e);
+    const double half_w = e.x_advance / 2 + 1.5, half_h = kLabelSize * 0.7;
+    // Farthest from the lattice's edges first.
+    std::vector<std::pair<double, PagePoint>> spots;
+    for (const auto& g : segments) {
+      const double x = (g.x0 + g.x1) / 2, y = (g.y0 + g.y1) / 2;
+      // A polygon area's label stays inside its outline.
+      if (!outline.empty() &&
+          !inside(outline, (x / k + 0.5) * r.grid.du, (y / k + 0.5) * r.grid.dv))
+        continue;
+      const double room = std::min({x, double(fu - 1) - x, y, double(fv - 1) - y});
+      spots.push_back({room, at(x, y)});
+    }
+    std::stable_sort(spots.begin(), spots.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [room, p] : spots) {
+      const std::array<double, 4> box{p[0] - half_w, p[1] - half_h, p[0] + half_w, p[1] + half_h};
+      const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
+        return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
+      });
+      if (!clear) continue;
+      placed.push_back(box);
+      cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+      cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
+      cairo_fill(cr);
+      cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+      text(cr, p[0], box[3] - 1.5, s, kLabelSize, 0.5);
+      break;
+    }
+  }
+  cairo_restore(cr);
+
+  // The area's edge.
+  cairo_set_source_rgb(cr, 0.25, 0.25, 0.25);
+  cairo_set_line_width(cr, 0.5);
+  if (!outline.empty()) {
+    outline_path();
+  } else {
+    const PagePoint c[4] = {page(0, 0), page(W, 0), page(W, H), page(0, H)};
+    cairo_move_to(cr, c[0][0], c[0][1]);
+    for (int q = 1; q < 4; ++q) cairo_line_to(cr, c[q][0], c[q][1]);
+    cairo_close_path(cr);
+  }
+  cairo_stroke(cr);
+}
+
 MapExtent false_colour_extent(const Grid& grid, double size) {
   const MapLayout m = map_layout(grid, size);
   return {m.width, m.height, m.left, m.top, m.pw, m.ph};
@@ -510,7 +653,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     cairo_stroke(cr);
     text(cr, bx + bar_w + 8, y + 4, label(v, scale_of.step), 11);
   }
-  text(cr, bx, by - 8, units.footcandles ? "fc" : "lux", 11);
+  text(cr, bx, by - 8, units.relative ? "relative" : units.footcandles ? "fc" : "lux", 11);
   cairo_restore(cr);
 }
 

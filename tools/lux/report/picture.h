@@ -6,6 +6,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,17 @@ MapExtent false_colour_extent(const Grid& grid, double size);
 void draw_false_colour(cairo_t* cr, const SurfaceResult& result, const std::string& unit,
                        double size, double raster_scale = 1.0, const OutputUnits& units = {},
                        const std::string& note = "");
+
+// A point on a page, in the page's own units (x right, y down).
+using PagePoint = std::array<double, 2>;
+
+// Draws an area's colour field on a plan: where `to_page` (an affine map,
+// such as a view from above) puts the area's points, with `scale`'s
+// colours, its iso-lux lines labelled upright, masked cells grey and a
+// polygon area clipped to its outline; no frame, axes or colour scale.
+// `shown` holds values in the output units (see for_display).
+void draw_area_on_plan(cairo_t* cr, const SurfaceResult& shown, const ColourScale& scale,
+                       const std::function<PagePoint(Vec3)>& to_page, double raster_per_point);
 
 // A copy of `result` for drawing: values in the output units, masked points
 // filled from their neighbours.

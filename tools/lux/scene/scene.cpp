@@ -315,18 +315,23 @@ constexpr std::initializer_list<const char*> kOccluderKeys = {
     "name", "shape", "corner",       "u",          "v", "center", "normal", "radius",
     "min",  "max",   "transparency", "reflectance"};
 constexpr std::initializer_list<const char*> kSurfaceKeys = {
-    "name", "corner",      "u",       "v",     "spacing", "normal",
-    "role", "reflectance", "polygon", "holes", "margin",  "task_areas"};
-constexpr std::initializer_list<const char*> kRoomKeys = {"position", "size", "spacing", "faces"};
-constexpr std::initializer_list<const char*> kRoomFaceKeys = {"reflectance", "spacing"};
+    "name",        "corner",  "u",     "v",      "spacing",    "normal", "role",
+    "reflectance", "polygon", "holes", "margin", "task_areas", "targets"};
+constexpr std::initializer_list<const char*> kRoomKeys = {"position", "size", "spacing", "faces",
+                                                          "targets"};
+constexpr std::initializer_list<const char*> kRoomFaceKeys = {"reflectance", "spacing", "targets"};
 constexpr std::initializer_list<const char*> kInterreflectionKeys = {"accuracy", "patch_size",
                                                                      "residual"};
-constexpr std::initializer_list<const char*> kTaskKeys = {"name", "corner", "size", "surrounding",
-                                                          "background"};
-constexpr std::initializer_list<const char*> kObserverKeys = {"name", "position", "directions"};
-constexpr std::initializer_list<const char*> kCylindricalKeys = {"name",    "corner", "u",      "v",
-                                                                 "spacing", "margin", "heights"};
-constexpr std::initializer_list<const char*> kGlareKeys = {"default_observers", "eye_height"};
+constexpr std::initializer_list<const char*> kTaskKeys = {"name",        "corner",     "size",
+                                                          "surrounding", "background", "targets"};
+constexpr std::initializer_list<const char*> kObserverKeys = {"name", "position", "directions",
+                                                              "targets"};
+constexpr std::initializer_list<const char*> kCylindricalKeys = {
+    "name", "corner", "u", "v", "spacing", "margin", "heights", "targets"};
+constexpr std::initializer_list<const char*> kGlareKeys = {"default_observers", "eye_height",
+                                                           "targets"};
+constexpr std::initializer_list<const char*> kTargetKeys = {"task", "Em", "U0", "Ez", "UGR"};
+constexpr std::initializer_list<const char*> kRoomTargetKeys = {"task"};
 constexpr std::initializer_list<const char*> kMeshKeys = {
     "name", "file",        "position",  "rotation",    "scale",
     "unit", "reflectance", "materials", "transparency"};
@@ -338,6 +343,80 @@ constexpr std::initializer_list<const char*> kSceneKeys = {
     "lights",    "light_objects", "occluders", "surfaces",        "view",
     "meshes",    "points",        "room",      "interreflection", "maintenance_factor",
     "observers", "cylindrical",   "ugr"};
+
+// The names the built-in task table answers to, for messages.
+std::string task_names() {
+  std::string names;
+  for (const TaskEntry& t : task_table())
+    names += (names.empty() ? "" : ", ") + std::string(t.reference) + " " + t.name;
+  return names;
+}
+
+// Which of the target keys an area of `kind` may state.
+std::vector<std::string> target_keys(AreaKind kind) {
+  switch (kind) {
+    case AreaKind::Task:
+    case AreaKind::Wall:
+    case AreaKind::Ceiling:
+      return {"Em", "U0"};
+    case AreaKind::Cylindrical:
+      return {"Ez", "U0"};
+    case AreaKind::Observer:
+      return {"UGR"};
+  }
+  return {};
+}
+
+// The task of the built-in table a "targets" object names.
+const TaskEntry& named_task(Object& t) {
+  const std::string key = t.text("task");
+  const TaskEntry* task = find_task(key);
+  if (task == nullptr)
+    t.where().fail("unknown task " + in_quotes(key) + " (the built-in " + kTaskEdition +
+                   " tasks are " + task_names() + ")");
+  return *task;
+}
+
+// An area's "targets": a task of the built-in table, whose figures for an
+// area of `kind` it takes, and figures stated one by one, which take the
+// place of the task's.
+Targets targets(Object& o, AreaKind kind) {
+  if (!o.has("targets")) return {};
+  Object t(o.raw("targets"), o.where().in("\"targets\""), kTargetKeys);
+  Targets out;
+  if (t.has("task")) out = targets_of(named_task(t), kind);
+  const std::vector<std::string> keys = target_keys(kind);
+  std::string allowed;
+  for (const auto& a : keys) allowed += (allowed.empty() ? "" : ", ") + a;
+  for (const std::string key : {"Em", "U0", "Ez", "UGR"}) {
+    if (!t.has(key)) continue;
+    if (std::find(keys.begin(), keys.end(), key) == keys.end())
+      t.where().fail(in_quotes(key) + " is not a target here (" + allowed + ")");
+    const double v = t.number(key);
+    if (key == "U0" && !(v > 0 && v <= 1)) t.where().fail("\"U0\" must lie above 0 and at most 1");
+    if (key != "U0" && !(v > 0)) t.where().fail(in_quotes(key) + " must be greater than 0");
+    const Target given{v, "scene"};
+    if (key == "Em") out.em = given;
+    if (key == "U0") out.u0 = given;
+    if (key == "Ez") out.ez = given;
+    if (key == "UGR") out.ugr = given;
+  }
+  if (out.empty())
+    t.where().fail(t.has("task") ? "task " + in_quotes(out.task) + " gives no figure for this area"
+                                 : "states no target (\"task\" or " + allowed + ")");
+  t.finish();
+  return out;
+}
+
+// What part of a room a surface is for a task's figures: a calculation
+// surface is where the task is done; a reflecting one facing down is a
+// ceiling, one facing sideways a wall, one facing up a floor or table,
+// where a task is done.
+AreaKind surface_kind(const SurfaceDesc& s) {
+  constexpr double kHalfTurnCosine = 0.7071067811865476;  // cos 45°
+  if (s.role != SurfaceRole::Reflecting || s.normal.z > kHalfTurnCosine) return AreaKind::Task;
+  return s.normal.z < -kHalfTurnCosine ? AreaKind::Ceiling : AreaKind::Wall;
+}
 
 ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
                     size_t index) {
@@ -416,6 +495,7 @@ std::vector<LightDesc> light(const json& j, const Where& where, size_t index) {
   } else if (type != "point") {
     o.where().fail("unknown type " + in_quotes(type) + " (point or spot)");
   }
+  l.shape_given = o.has("shape");
   const std::string shape = o.text("shape", "point");
   if (shape == "point") {
     l.shape = Shape::Point;
@@ -529,6 +609,9 @@ TaskAreaDesc task_area(const json& j, const Where& where, size_t index, const Su
   t.size_v = size[1].get<double>();
   t.surrounding = non_negative(o, "surrounding", 0.5 / unit.metres);
   t.background = non_negative(o, "background", 3.0 / unit.metres);
+  t.targets = targets(o, AreaKind::Task);
+  t.surrounding_targets = surrounding_targets(t.targets);
+  t.background_targets = background_targets(t.surrounding_targets);
   o.finish();
   // The task must lie on its surface: in its plane and within its edges.
   const double tol = 1e-6 * std::max(length(s.u), length(s.v));
@@ -613,6 +696,7 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index, const Scene
         "\"reflectance\" needs \"role\": \"reflecting\" (a calculation surface lets all light "
         "through)");
   s.reflectance = reflectance(o);
+  s.targets = targets(o, surface_kind(s));
   if (o.has("task_areas")) {
     const json& tasks = o.raw("task_areas");
     if (!tasks.is_array()) o.where().fail("\"task_areas\" must be a list [ ... ]");
@@ -663,6 +747,14 @@ std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit
         o.where().fail("\"faces\": unknown face " + in_quotes(item.key()) +
                        " (ceiling, floor, north wall, south wall, east wall, west wall)");
   }
+  // A task for the whole room gives its walls and ceiling what the task
+  // asks of them.
+  const TaskEntry* room_task = nullptr;
+  if (o.has("targets")) {
+    Object t(o.raw("targets"), o.where().in("\"targets\""), kRoomTargetKeys);
+    room_task = &named_task(t);
+    t.finish();
+  }
   std::vector<SurfaceDesc> out;
   for (const Face& f : faces) {
     SurfaceDesc s;
@@ -675,10 +767,15 @@ std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit
     s.room_face = true;
     s.spacing = spacing;
     s.reflectance = f.reflectance;
+    const AreaKind kind = f.normal.z < 0   ? AreaKind::Ceiling
+                          : f.normal.z > 0 ? AreaKind::Task
+                                           : AreaKind::Wall;
+    if (room_task != nullptr && kind != AreaKind::Task) s.targets = targets_of(*room_task, kind);
     if (overrides.contains(f.name)) {
       Object face(overrides.at(f.name), o.where().in("face " + in_quotes(f.name)), kRoomFaceKeys);
       s.spacing = positive(face, "spacing", spacing);
       s.reflectance = reflectance(face, f.reflectance);
+      if (face.has("targets")) s.targets = targets(face, kind);
       face.finish();
     }
     check_grid_size(o, s);
@@ -720,6 +817,7 @@ ObserverDesc observer(const json& j, const Where& where, size_t index) {
       o.where().fail("\"directions\": a viewing direction must not be vertical");
     d.directions.push_back(normalize(h));
   }
+  d.targets = targets(o, AreaKind::Observer);
   o.finish();
   return d;
 }
@@ -738,6 +836,7 @@ CylindricalDesc cylindrical(const json& j, const Where& where, size_t index,
   c.margin = non_negative(o, "margin", 0.0);
   if (2 * c.margin >= std::min(length(c.u), length(c.v)))
     o.where().fail("\"margin\" leaves nothing of the area");
+  c.targets = targets(o, AreaKind::Cylindrical);
   if (!c.standard_spacing &&
       std::ceil(length(c.u) / c.spacing) * std::ceil(length(c.v) / c.spacing) > 1e6)
     o.where().fail("\"spacing\" gives more than a million points");
@@ -767,6 +866,7 @@ GlareDesc glare(const json& j, const Where& where, const SceneUnit& unit) {
   }
   g.eye_height = o.number("eye_height", 1.2 / unit.metres);
   if (!(g.eye_height > 0)) o.where().fail("\"eye_height\" must be greater than 0");
+  g.targets = targets(o, AreaKind::Observer);
   o.finish();
   return g;
 }
@@ -974,7 +1074,7 @@ Scene parse_scene(const std::string& text, const std::string& file,
   if (o.has("ugr")) {
     scene.glare = glare(o.raw("ugr"), where, scene.unit);
   } else if (!scene.observers.empty()) {
-    scene.glare = GlareDesc{false, 1.2 / scene.unit.metres};
+    scene.glare = GlareDesc{false, 1.2 / scene.unit.metres, {}};
   }
   o.finish();
   check_unique(observer_names, "observers", where);

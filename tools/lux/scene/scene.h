@@ -14,6 +14,7 @@
 #include "tools/lux/scene/mesh.h"
 #include "tools/lux/scene/points.h"
 #include "tools/lux/scene/polygon.h"
+#include "tools/lux/scene/tasks.h"
 #include "tools/lux/scene/vec.h"
 
 namespace lux {
@@ -53,6 +54,9 @@ struct LightDesc {
   std::string name;
   bool spot = false;
   Shape shape = Shape::Point;
+  // Whether the scene gave the shape; when it did not, a light following a
+  // photometric file takes the file's luminous opening.
+  bool shape_given = false;
   double width = 0, height = 0;  // rectangle, along the light's x and y
   double radius = 0;             // disc, sphere, cylinder
   double length = 0;             // cylinder, along its axis
@@ -114,6 +118,9 @@ struct TaskAreaDesc {
   double size_v = 0;       // along the surface's v
   double surrounding = 0;  // width of the immediate surrounding band
   double background = 0;   // width of the background band beyond it
+  // What the task area must reach, and what its surrounding and background
+  // must then reach by the standard's relation.
+  Targets targets, surrounding_targets, background_targets;
 };
 
 // What a surface of the scene file is. A calculation surface (a work
@@ -143,6 +150,7 @@ struct SurfaceDesc {
   // rectangle.
   std::vector<Ring> outline;
   std::vector<TaskAreaDesc> task_areas;
+  Targets targets;  // what the surface's grid must reach
 };
 
 // Defaults a lighting designer expects of a room's faces.
@@ -186,6 +194,7 @@ struct ObserverDesc {
   std::string name;
   Vec3 position{};
   std::vector<Vec3> directions;
+  Targets targets;  // the glare limit of its ratings; the "ugr" entry's when absent
 };
 
 // A horizontal area over which cylindrical and semi-cylindrical illuminance
@@ -197,6 +206,7 @@ struct CylindricalDesc {
   bool standard_spacing = false;
   double margin = 0;
   std::vector<double> heights;  // above the corner, scene units
+  Targets targets;              // Ēz and its uniformity, at every height
 };
 
 // The glare rating's settings: whether the customary observers at the
@@ -204,6 +214,7 @@ struct CylindricalDesc {
 struct GlareDesc {
   bool default_observers = true;
   double eye_height = 0;  // scene units
+  Targets targets;        // the glare limit of every rating without its own
 };
 
 struct ViewDesc {

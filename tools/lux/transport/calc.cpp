@@ -22,6 +22,9 @@ Grid grid_of(GridArea a) {
   g.nv = a.nv;
   g.du = length(a.u) / a.nu;
   g.dv = length(a.v) / a.nv;
+  g.corner = a.corner;
+  g.u = a.u;
+  g.v = a.v;
   g.normal = a.normal;
   g.points = std::move(a.points);
   g.state = std::move(a.state);
@@ -132,12 +135,14 @@ std::vector<SurfaceResult> calculate(const Model& model, const CalcOptions& opti
   const auto& point_lists = model.scene().point_lists;
   const auto& lights = model.lights();
   std::vector<SurfaceResult> results;
+  const MaskingSolids solids = masking_solids(model.scene());
   for (const auto& surface : model.scene().surfaces)
-    for (auto& area : surface_areas(model.scene(), surface)) {
+    for (auto& area : surface_areas(model.scene(), surface, solids)) {
       SurfaceResult r;
       r.name = area.name;
       r.surface = area.surface;
       r.role = area.role;
+      r.task = area.task;
       r.grid = grid_of(std::move(area));
       results.push_back(std::move(r));
     }

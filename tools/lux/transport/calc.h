@@ -18,7 +18,8 @@ namespace lux {
 // nv along v, each about `spacing` wide. Point (i, j) is points[j * nu + i].
 struct Grid {
   int nu = 0, nv = 0;
-  double du = 0, dv = 0;  // cell edges along u and v
+  double du = 0, dv = 0;    // cell edges along u and v
+  Vec3 corner{}, u{}, v{};  // the lattice's rectangle: a corner and two full edges
   Vec3 normal;
   std::vector<Vec3> points;
   std::vector<PointState> state;  // counted, masked, or outside the area
@@ -55,6 +56,7 @@ struct SurfaceResult {
   std::string name;
   std::string surface;  // the scene surface the area lies on
   std::string role;     // "surface", "task", "surrounding" or "background"
+  std::string task;     // the task area of a task, surrounding or background
   Grid grid;
   std::vector<double> lux;             // per point, total: direct + interreflected, maintained
   std::vector<double> lux_new;         // the same with new lights

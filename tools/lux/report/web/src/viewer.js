@@ -229,6 +229,28 @@ export class Viewer {
     this.orthographic.updateProjectionMatrix();
   }
 
+  // The distance from `target` along `from` at which every corner of the
+  // scene's box lies inside the perspective camera's field, with a margin:
+  // the room fills the view whatever its proportions.
+  fittingDistance(target, from) {
+    const up = new THREE.Vector3(0, 0, 1);
+    const right = new THREE.Vector3().crossVectors(up, from).normalize();
+    const upward = new THREE.Vector3().crossVectors(from, right);
+    const tanV = Math.tan(THREE.MathUtils.degToRad(this.perspective.fov) / 2);
+    const tanH = tanV * this.perspective.aspect;
+    let distance = 0;
+    for (let k = 0; k < 8; ++k) {
+      const corner = new THREE.Vector3(
+        k & 1 ? this.box.max.x : this.box.min.x,
+        k & 2 ? this.box.max.y : this.box.min.y,
+        k & 4 ? this.box.max.z : this.box.min.z,
+      ).sub(target);
+      const depth = corner.dot(from);
+      distance = Math.max(distance, depth + Math.abs(corner.dot(right)) / tanH, depth + Math.abs(corner.dot(upward)) / tanV);
+    }
+    return Math.max(distance * 1.08, this.extent * 1e-3);
+  }
+
   use(camera) {
     this.camera = camera;
     this.controls.object = camera;
@@ -250,12 +272,14 @@ export class Viewer {
     } else if (id === 'overview') {
       this.use(this.perspective);
       this.perspective.fov = 45;
-      const from = new THREE.Vector3(-0.55 * size.x, -1.1 * size.y, 0.9 * size.z + 0.35 * size.length());
-      const distance = (0.5 * this.extent) / Math.sin(THREE.MathUtils.degToRad(this.perspective.fov) / 2);
+      // From the south-west and above, the room's longer side across the
+      // screen: a corridor is seen along its length, not end on.
+      const along = size.x >= size.y;
+      const from = new THREE.Vector3(along ? -0.45 : -0.9, along ? -0.9 : -0.45, 0.75).normalize();
       // Aimed a little below the centre: the room sits higher in the view,
       // clear of the readout.
       const target = this.centre.clone().addScaledVector(new THREE.Vector3(0, 0, 1), -0.2 * size.z);
-      this.camera.position.copy(target).addScaledVector(from.normalize(), distance * 1.1);
+      this.camera.position.copy(target).addScaledVector(from, this.fittingDistance(target, from));
       this.controls.target.copy(target);
     } else if (id === 'view') {
       const v = this.data.view;
