@@ -330,4 +330,44 @@ TEST(LuxPage, OfficeReportFile) {
   fs::remove_all(out);
 }
 
+// A design with targets: the page's verdict table lists every requirement
+// of report.json, with its target, result, margin and verdict.
+TEST(LuxPage, VerdictsAreTheReports) {
+  if (lux::viewer_template().empty()) GTEST_SKIP() << "built without the viewer";
+  const fs::path out =
+      fs::temp_directory_path() / ("zel-lux-html-verdicts-" + std::to_string(::getpid()));
+  fs::remove_all(out);
+  const LuxOutcome r = run_lux({std::string(ZEL_SOURCE_DIR) + "/examples/corridor.json", "-q",
+                                "--no-pictures", "--html", "-o", out.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::ifstream in(out / "report.html");
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string open = "<script type=\"application/json\" id=\"zel-lux-data\">";
+  const size_t from = page.find(open) + open.size();
+  const ojson data = ojson::parse(page.substr(from, page.find("</script>", from) - from));
+  const ojson report = ojson::parse(std::ifstream(out / "report.json"));
+  const ojson& wanted = report["compliance"]["requirements"];
+  ASSERT_FALSE(wanted.empty());
+  ASSERT_EQ(data["verdicts"].size(), wanted.size());
+  for (size_t k = 0; k < wanted.size(); ++k) {
+    const ojson& v = data["verdicts"][k];
+    const ojson& w = wanted[k];
+    EXPECT_EQ(v["area"], w["area"]);
+    EXPECT_EQ(v["requirement"], w["quantity"]);
+    EXPECT_EQ(v["relation"], w["comparison"]);
+    EXPECT_EQ(v["unit"], w["unit"]);
+    EXPECT_EQ(v["pass"], w["pass"]);
+    EXPECT_NEAR(v["target"].get<double>(), w["target"].get<double>(), 1e-9);
+    if (w["value"].is_null()) {
+      EXPECT_TRUE(v["result"].is_null()) << v;
+    } else {
+      const double value = w["value"].get<double>();
+      EXPECT_NEAR(v["result"].get<double>(), value, 1e-5 * std::fabs(value) + 1e-12) << w;
+      EXPECT_NEAR(v["margin"].get<double>(), w["margin"].get<double>(),
+                  1e-5 * std::fabs(value) + 1e-12);
+    }
+  }
+  fs::remove_all(out);
+}
+
 }  // namespace

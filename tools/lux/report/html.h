@@ -12,6 +12,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,10 +29,13 @@ struct PageVerdict {
   std::string unit;         // of target, result and margin ("lx", "" for UGR)
   std::string relation;     // ">=" (at least the target) or "<=" (at most)
   double target = 0;
-  double result = 0;
+  std::optional<double> result;  // none: nothing to rate (no luminaire in the observer's view)
   bool pass = false;
   double margin = 0;  // how far the result lies on the passing side (negative: failing)
 };
+
+// The scene's requirements as the page's verdict table lists them.
+std::vector<PageVerdict> page_verdicts(const Verdict& verdict, const OutputUnits& units);
 
 // The rounding of the page's numbers: values to this many significant
 // digits (a twentieth of a percent at worst, well inside what a reader of

@@ -469,13 +469,21 @@ ojson verdicts_json(const std::vector<PageVerdict>& verdicts) {
                     {"unit", v.unit},
                     {"relation", v.relation},
                     {"target", significant(v.target, 6)},
-                    {"result", significant(v.result, 6)},
+                    {"result", v.result ? ojson(significant(*v.result, 6)) : ojson()},
                     {"pass", v.pass},
-                    {"margin", significant(v.margin, 6)}});
+                    {"margin", v.result ? ojson(significant(v.margin, 6)) : ojson()}});
   return list;
 }
 
 }  // namespace
+
+std::vector<PageVerdict> page_verdicts(const Verdict& verdict, const OutputUnits& units) {
+  std::vector<PageVerdict> list;
+  for (const Requirement& r : verdict.requirements)
+    list.push_back({r.quantity, r.area, r.illuminance ? units.illuminance : "",
+                    r.at_most ? "<=" : ">=", r.target, r.value, r.pass, r.margin});
+  return list;
+}
 
 ojson page_data(const Model& model, const std::vector<SurfaceResult>& results, const RunInfo& info,
                 const std::vector<PageVerdict>& verdicts) {
@@ -528,7 +536,9 @@ ojson page_data(const Model& model, const std::vector<SurfaceResult>& results, c
                     {"up", direction_json(scene.view->up)},
                     {"fov", scene.view->fov}};
   data["figures"] = figures_json(model, info);
-  if (!verdicts.empty()) data["verdicts"] = verdicts_json(verdicts);
+  // The run's own verdicts unless the caller lists others.
+  const auto listed = verdicts.empty() ? page_verdicts(info.verdict, u) : verdicts;
+  if (!listed.empty()) data["verdicts"] = verdicts_json(listed);
   return data;
 }
 

@@ -68,8 +68,8 @@ export class Panel {
           { onclick: () => this.selectByName(v.area), title: v.area },
           element('td', {}, `${v.requirement} \u00b7 ${v.area}`),
           element('td', { className: 'num' }, `${relation} ${formatValue(v.target)}${unit}`),
-          element('td', { className: 'num' }, `${formatValue(v.result)}${unit}`),
-          element('td', { className: 'num' }, signed(v.margin, v.unit)),
+          element('td', { className: 'num' }, v.result === null ? '-' : `${formatValue(v.result)}${unit}`),
+          element('td', { className: 'num' }, v.result === null ? '-' : signed(v.margin, v.unit)),
           element('td', { className: v.pass ? 'pass' : 'fail' }, v.pass ? 'pass' : 'fail'),
         ),
       );
