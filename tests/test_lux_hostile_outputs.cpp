@@ -106,6 +106,44 @@ TEST_F(LuxHostileOutputs, TheFolderHoldsOneRunWholeOrThePreviousUntouched) {
   EXPECT_TRUE(siblings_of_ours(dir_).empty());
 }
 
+// Only the folder's list of a run's files says what is ours. A folder that
+// has none holds nothing of ours, whatever its files are called: a
+// report.json beside a user's thesis and data is not taken for old results,
+// and the run is refused before anything in the folder changes.
+TEST_F(LuxHostileOutputs, AFolderWithoutOurListIsNeverEmptied) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> files;
+  };
+  const Case cases[] = {
+      {"a report beside a thesis and its data",
+       {{"report.json", "{}\n"}, {"thesis.pdf", "%PDF"}, {"data.csv", "1,2\n"}}},
+      {"a lone report.json", {{"report.json", "{}\n"}}},
+      {"a hidden file named like an old temporary", {{".notes.tmp12", "mine"}}},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const auto& [name, text] : c.files) std::ofstream(dir_ / name) << text;
+    lux::OutputSet set(dir_);
+    set.write_text("report.json", "{\"new\": 1}\n");
+    set.write_text("a.csv", "3\n");
+    std::string error;
+    try {
+      set.commit();
+    } catch (const lux::Error& e) {
+      error = e.what();
+    }
+    EXPECT_NE(error.find("no run of zel-lux wrote"), std::string::npos) << c.what << ": " << error;
+    EXPECT_EQ(snapshot(dir_), c.files) << c.what;
+  }
+  // An empty folder is the user's choice of an output folder: it is used.
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+  commit({{"report.json", "{}\n"}});
+  EXPECT_EQ(snapshot(dir_).count("report.json"), 1u);
+}
+
 // What killed runs left is removed by the next run: the fresh folders of
 // processes that no longer exist, and temporaries of the older naming.
 TEST_F(LuxHostileOutputs, LeftoversOfInterruptedRunsAreRemoved) {

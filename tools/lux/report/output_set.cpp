@@ -66,16 +66,11 @@ bool old_temporary(const std::string& name) {
          std::all_of(name.begin() + std::ptrdiff_t(at + 4), name.end(), ::isdigit);
 }
 
-// Whether an entry is one of our results from before runs kept a manifest:
-// the tables and pictures beside a report.
-bool result_like(const fs::directory_entry& e) {
-  static const std::set<std::string> kinds = {".csv", ".png", ".json", ".pdf", ".svg"};
-  std::error_code ec;
-  return e.is_regular_file(ec) && kinds.count(e.path().extension().string()) != 0;
-}
-
 // The first entry of an existing output folder that no run of ours wrote,
-// or "" when everything in it is ours to replace.
+// or "" when everything in it is ours to replace. Only the manifest says
+// what is ours: a folder without one holds nothing of ours, whatever its
+// files are called (a report.json beside a thesis.pdf proves nothing), and
+// a file we cannot account for is never deleted.
 std::string foreign_entry(const fs::path& dir) {
   std::set<std::string> listed;
   std::ifstream manifest(dir / kManifestName);
@@ -83,13 +78,13 @@ std::string foreign_entry(const fs::path& dir) {
   for (std::string line; std::getline(manifest, line);)
     if (!line.empty()) listed.insert(line.substr(0, line.find('/')));
   std::error_code ec;
-  const bool has_report = fs::is_regular_file(dir / "report.json", ec);
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     const std::string name = e.path().filename().string();
-    if (name == kManifestName || old_temporary(name) || listed.count(name) != 0) continue;
-    if (!has_manifest && has_report && result_like(e)) continue;
+    if (has_manifest && (name == kManifestName || old_temporary(name) || listed.count(name) != 0))
+      continue;
     return name;
   }
+  if (ec) throw Error(dir.string() + ": cannot list the output folder: " + ec.message());
   return "";
 }
 
