@@ -12,6 +12,7 @@
 #include <set>
 
 #include "tools/lux/report/outputs.h"
+#include "tools/lux/scene/input_file.h"
 
 namespace lux {
 
@@ -88,6 +89,15 @@ std::string foreign_entry(const fs::path& dir) {
   return "";
 }
 
+// Refuses an output folder that holds anything no run of ours wrote.
+void refuse_foreign(const fs::path& dir) {
+  const std::string foreign = foreign_entry(dir);
+  if (!foreign.empty())
+    throw Error(dir.string() + ": holds \"" + excerpt(foreign) +
+                "\", which no run of zel-lux wrote; the results replace the whole folder, "
+                "so choose another output folder (-o) or empty this one");
+}
+
 // Exchanges two paths in one step where the file system can; otherwise the
 // old one is moved aside first (and back, should the second rename fail).
 void swap_into_place(const fs::path& fresh, const fs::path& dir, const fs::path& aside) {
@@ -124,8 +134,12 @@ void discard_unfinished_outputs() {
 OutputSet::OutputSet(fs::path dir) : dir_(std::move(dir)) {
   // "out/" and "out" are one folder; its name must be its last component.
   if (!dir_.empty() && !dir_.has_filename()) dir_ = dir_.parent_path();
-  if (dir_.empty() || dir_.filename() == "." || dir_.filename() == "..")
-    dir_ = fs::absolute(dir_.empty() ? fs::path(".") : dir_).lexically_normal();
+  if (dir_.empty() || dir_.filename() == "." || dir_.filename() == "..") {
+    std::error_code ec;
+    const fs::path whole = fs::absolute(dir_.empty() ? fs::path(".") : dir_, ec);
+    if (ec) throw Error(dir_.string() + ": cannot find the output folder: " + ec.message());
+    dir_ = whole.lexically_normal();
+  }
   if (!dir_.has_filename()) dir_ = dir_.parent_path();
 }
 
@@ -199,6 +213,14 @@ void OutputSet::write_file(const std::string& name,
   }
 }
 
+void OutputSet::check_replaceable() const {
+  std::error_code ec;
+  if (!fs::exists(dir_, ec)) return;
+  if (!fs::is_directory(dir_, ec))
+    throw Error(dir_.string() + ": cannot make the output folder: a file of that name exists");
+  refuse_foreign(dir_);
+}
+
 void OutputSet::commit() {
   begin();
   std::string listing;
@@ -217,11 +239,7 @@ void OutputSet::commit() {
   } else {
     if (!fs::is_directory(dir_, ec))
       throw Error(dir_.string() + ": cannot replace the output folder: it is not a folder");
-    const std::string foreign = foreign_entry(dir_);
-    if (!foreign.empty())
-      throw Error(dir_.string() + ": holds \"" + foreign +
-                  "\", which no run of zel-lux wrote; the results replace the whole folder, "
-                  "so choose another output folder (-o) or empty this one");
+    refuse_foreign(dir_);
     swap_into_place(staging_, dir_, sibling(dir_, "old"));
     fs::remove_all(staging_, ec);  // now the previous results
   }
