@@ -17,12 +17,15 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <stdexcept>
 
 #include "tests/lux_fixture.h"
 #include "tests/lux_run.h"
 #include "tools/lux/metrics/cylindrical.h"
 #include "tools/lux/metrics/glare.h"
 #include "tools/lux/model/budget.h"
+#include "tools/lux/report/pdf_report.h"
+#include "tools/lux/report/pdf_sections.h"
 #include "tools/lux/report/picture.h"
 #include "tools/lux/transport/view.h"
 
@@ -257,6 +260,31 @@ TEST_F(LuxTest, CylindricalAreasAreReckonedWithinTwo) {
   expect_within_two(sizes);
 }
 
+// The glare ratings: each luminaire in the field of each viewing direction
+// kept with its figures for the report.
+TEST_F(LuxTest, GlareRatingsAreReckonedWithinTwo) {
+  skip_when_instrumented();
+  std::vector<Measured> sizes;
+  for (const int directions : {10, 20, 40}) {
+    json eye = {{"name", "eye"}, {"position", {-5, 0.3, 1.2}}, {"directions", json::array()}};
+    for (int k = 0; k < directions; ++k) eye["directions"].push_back({1, 0.001 * k, 0});
+    const json scene = {{"samples", 1},
+                        {"lights", {panel(60, 60)}},
+                        {"surfaces", {floor(1, 1)}},
+                        {"observers", {eye}}};
+    lux::Model& model = build(scene.dump());
+    const lux::WorkEstimate w = lux::estimate_work(*scene_, 0, false);
+    sizes.push_back({"3600 lights seen in " + std::to_string(directions) + " directions",
+                     stage_of(w, "the glare ratings").bytes, measured_peak([&] {
+                       const lux::GlareReport g = lux::calculate_glare(model, {1, false, true});
+                       if (g.results.size() != size_t(directions) ||
+                           g.results[0].sources.size() != 3600)
+                         throw std::runtime_error("not every light in the field");
+                     })});
+  }
+  expect_within_two(sizes);
+}
+
 // The camera view.
 TEST_F(LuxTest, TheViewIsReckonedWithinTwo) {
   skip_when_instrumented();
@@ -311,6 +339,38 @@ TEST(LuxBudget, AWholeRunWithItsReportsIsReckonedWithinTwo) {
                      })});
   }
   fs::remove_all(dir);
+  expect_within_two(sizes);
+}
+
+// The PDF report alone: its typefaces, the page being drawn and each
+// counted point's place in the point table; a page, once drawn, is written
+// out, so the table's pages do not add up in memory.
+TEST_F(LuxTest, ThePdfReportIsReckonedWithinTwo) {
+  skip_when_instrumented();
+  const fs::path file =
+      fs::temp_directory_path() / ("lux_budget_pdf_" + std::to_string(getpid()) + ".pdf");
+  std::vector<Measured> sizes;
+  for (const double spacing : {0.03, 0.02, 0.014}) {
+    const json scene = {{"samples", 1},
+                        {"lights", {{{"name", "l"}, {"position", {0.5, 0.5, 2}}}}},
+                        {"surfaces", {floor(2, spacing)}}};
+    lux::Model& model = build(scene.dump());
+    const auto results = lux::calculate(model, {1, false, true});
+    lux::RunSettings run, with_pdf;
+    run.pictures = with_pdf.pictures = false;
+    with_pdf.pdf = true;
+    const double reckoned = stage_of(lux::estimate_work(*scene_, with_pdf), "the outputs").bytes -
+                            stage_of(lux::estimate_work(*scene_, run), "the outputs").bytes;
+    lux::RunInfo info;
+    info.surface_files = {"floor"};
+    lux::ReportContent content;
+    content.date = "today";
+    content.settings = lux::report_settings(model, info, {true});
+    sizes.push_back(
+        {std::to_string(results[0].grid.points.size()) + " points in the PDF report", reckoned,
+         measured_peak([&] { lux::write_pdf_report(model, results, info, content, file); })});
+  }
+  fs::remove(file);
   expect_within_two(sizes);
 }
 
@@ -510,7 +570,7 @@ TEST(LuxBudget, DeclaredSizesBeyondTheBoundsAreRefusedWithTheFigure) {
                      {"spacing", 0.1},
                      {"heights", json::array()}}}}};
   for (int k = 1; k <= 1000; ++k) heights["cylindrical"][0]["heights"].push_back(0.002 * k);
-  const json array = {{"lights", {panel(300, 300)}}, {"surfaces", {floor(1, 1)}}};
+  const json array = {{"lights", {panel(100, 100)}}, {"surfaces", {floor(1, 1)}}};
   lux::RunSettings photons;
   photons.photons = 1 << 30;
   struct Run {
@@ -526,7 +586,7 @@ TEST(LuxBudget, DeclaredSizesBeyondTheBoundsAreRefusedWithTheFigure) {
        {"of memory", "1e+08 grid points", "\"spacing\""}},
       {"300 task areas with wide backgrounds", bands, {}, {"of memory", "1.2e+09 grid points"}},
       {"a thousand eye heights", heights, {}, {"the cylindrical areas", "\"heights\""}},
-      {"2^30 photons for 90,000 lights",
+      {"2^30 photons for 10,000 lights",
        array,
        photons,
        {"light samples", "the photons", "--photons"}},

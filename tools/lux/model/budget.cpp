@@ -175,7 +175,7 @@ WorkEstimate estimate_work(const Scene& scene, const RunSettings& run) {
     const double side = double(run.picture_size) + 240;
     outputs.bytes += side * side * 4 * 2;
   }
-  if (run.pdf) outputs.bytes += points * double(kPdfBytesPerPoint);
+  if (run.pdf) outputs.bytes += double(kPdfBytes) + points * double(kPdfBytesPerPoint);
 
   // Cylindrical illuminance.
   StageCost cylindrical{"the cylindrical areas", 0, 0,

@@ -73,12 +73,15 @@ constexpr uint64_t kHostMeshBytes = 6000000;
 constexpr uint64_t kBytesPerMergedTriangle = 400;
 // A point of a cylindrical area at one height: its figures and state.
 constexpr uint64_t kBytesPerCylindricalPoint = 120;
-// One luminaire's part in one glare rating, as the report keeps it.
-constexpr uint64_t kBytesPerGlareSource = 160;
+// One luminaire's part in one glare rating, as the report keeps it: its
+// figures and name, and the slack of the growing list of them.
+constexpr uint64_t kBytesPerGlareSource = 120;
 // A pixel of the camera view: three channels and a flag, and its PNG.
 constexpr uint64_t kBytesPerPixel = 3 * 8 + 1 + 4 + 4;
-// The PDF report per grid point: its row of the point table as drawn text.
-constexpr uint64_t kPdfBytesPerPoint = 400;
+// The PDF report: its typefaces and the page being drawn (each page is
+// written out once drawn), and per grid point its place in the point table.
+constexpr uint64_t kPdfBytes = 12000000;
+constexpr uint64_t kPdfBytesPerPoint = 40;
 // Calls of a light's shader to integrate its flux once (bands × azimuths);
 // a light scaled to a flux is integrated before and after.
 constexpr double kFluxIntegralCalls = 720.0 * 360.0;
