@@ -494,6 +494,44 @@ TEST_F(LuxTest, TheEstimateCountsWhatTheStagesLayOut) {
   }
 }
 
+// The glare background's room estimate measures the flux of each kind of
+// light once, for all its copies (a 300 x 300 array with a glare rating
+// traced photons for each of 90,000 lights, for minutes), and the estimate
+// reckons one measurement per kind. Each copy measured on its own would
+// give its own Monte Carlo figure.
+TEST_F(LuxTest, GlareMeasuresTheFluxOfEachKindOfLightOnce) {
+  json unrated = panel(6, 5);  // in candela: its flux is known only by measuring it
+  unrated["shader"] = {{"intensity", 1000}, {"cosine_distribution", true}};
+  const json scene = {
+      {"samples", 1},
+      {"lights", {unrated}},
+      {"surfaces",
+       {{{"name", "floor"},
+         {"corner", {0, 0, 0}},
+         {"u", {4, 0, 0}},
+         {"v", {0, 4, 0}},
+         {"spacing", 1},
+         {"role", "reflecting"},
+         {"reflectance", 0.3}}}},
+      {"observers",
+       {{{"name", "eye"}, {"position", {-3, 0.3, 1.2}}, {"directions", {{1, 0, 0}}}}}}};
+  lux::Model& model = build(scene.dump());
+  ASSERT_EQ(model.lights().size(), 30u);
+  const double first = lux::measure_flux(model, 0, lux::kGlareFluxPhotons, {1, false}).measured;
+  const double second = lux::measure_flux(model, 1, lux::kGlareFluxPhotons, {1, false}).measured;
+  ASSERT_NE(first, second) << "copies measured on their own differ";
+  const lux::GlareReport glare = lux::calculate_glare(model, {1, false, true});
+  EXPECT_EQ(glare.background_source, "room estimate");
+  EXPECT_NEAR(glare.room_flux, 30 * first, 1e-12 * 30 * first);
+
+  lux::RunSettings run;
+  run.samples = 1;
+  run.direct_only = true;
+  run.pictures = false;
+  const lux::WorkEstimate w = lux::estimate_work(*scene_, run);
+  EXPECT_EQ(stage_of(w, "the glare ratings").calls, 1.0 * 30 + lux::kGlareFluxPhotons);
+}
+
 // Declared sizes beyond the bounds are refused before anything of that
 // size is made, with the figure and what to change: a 1000 × 1000 array
 // (it ended in bad_alloc), a mesh too large for the memory allowed, a

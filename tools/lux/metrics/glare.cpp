@@ -5,6 +5,8 @@
 #include <limits>
 #include <map>
 
+#include "tools/lux/model/budget.h"
+
 namespace lux {
 
 namespace {
@@ -13,7 +15,6 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kDegrees = 180.0 / kPi;
 constexpr double kTableHeightRatio = 1.9;  // H/R at the top of Guth's table
 constexpr double kTableSideRatio = 3.0;    // Y/R at its side
-constexpr int kFluxPhotons = 1 << 14;      // per light, for the room estimate
 
 // The observer's frame: ahead along the view, up the vertical, and the side
 // to the right.
@@ -267,7 +268,7 @@ GlareReport calculate_glare(const Model& model, const CalcOptions& options,
         const auto known = flux_of_kind.find(kind);
         const double flux = !kind.empty() && known != flux_of_kind.end()
                                 ? known->second
-                                : measure_flux(model, l, kFluxPhotons, {1, false}).measured;
+                                : measure_flux(model, l, kGlareFluxPhotons, {1, false}).measured;
         if (!kind.empty()) flux_of_kind[kind] = flux;
         report.room_flux += flux;
       }

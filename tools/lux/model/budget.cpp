@@ -196,7 +196,7 @@ WorkEstimate estimate_work(const Scene& scene, const RunSettings& run) {
     glare.calls = directions * samples_per_point;
     // Without the interreflection, the background comes from the room
     // estimate, which needs the flux of every light that states none.
-    if (!interreflection) glare.calls += kGlareFluxPhotons * unscaled_kinds;
+    if (!interreflection) glare.calls += double(kGlareFluxPhotons) * unscaled_kinds;
   }
 
   // The camera view.

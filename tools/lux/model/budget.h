@@ -85,9 +85,10 @@ constexpr uint64_t kPdfBytesPerPoint = 40;
 // Calls of a light's shader to integrate its flux once (bands × azimuths);
 // a light scaled to a flux is integrated before and after.
 constexpr double kFluxIntegralCalls = 720.0 * 360.0;
-// Photons per light of the room estimate of the glare rating's background,
-// for lights that state no flux.
-constexpr double kGlareFluxPhotons = 16384;
+// Photons per kind of light of the room estimate of the glare rating's
+// background, for lights that state no flux: the flux is measured once for
+// all copies of a kind.
+constexpr int kGlareFluxPhotons = 1 << 14;
 // With no fixed count the points follow the accuracy asked for and are not
 // known in advance; the estimate then takes a typical count.
 constexpr int kTypicalAdaptiveSamples = 64;
