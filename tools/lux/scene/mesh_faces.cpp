@@ -209,7 +209,7 @@ class PlaneIndex {
  public:
   PlaneIndex(const std::vector<MeshFace>& faces, const std::vector<size_t>& members, Vec3 e1,
              Vec3 e2)
-      : faces_(faces), e1_(e1), e2_(e2) {
+      : e1_(e1), e2_(e2) {
     double area = 0;
     std::vector<Box> boxes;
     for (size_t i : members) {
@@ -260,7 +260,6 @@ class PlaneIndex {
     return b;
   }
   long long cell_index(double x) const { return static_cast<long long>(std::floor(x / cell_)); }
-  const std::vector<MeshFace>& faces_;
   Vec3 e1_, e2_;
   double cell_ = 0;
   std::map<std::pair<long long, long long>, std::vector<size_t>> cells_;
