@@ -7,7 +7,7 @@
 #              and wine to run its programs
 set -euo pipefail
 packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          nlohmann-json3-dev libcli11-dev libcairo2-dev libembree-dev libtinyobjloader-dev
+          nlohmann-json3-dev libcli11-dev libcairo2-dev libembree-dev
           fonts-dejavu-core poppler-utils valgrind python3 chromium)
 for arg in "$@"; do
   case "$arg" in

@@ -137,7 +137,7 @@ schema = {
         "task_areas": {"type": "array", "items": {"$ref": "#/$defs/task_area"}},
         "targets": {"$ref": "#/$defs/area_targets"},
     }, ["name", "spacing"]), anyOf=[{"required": ["corner", "u", "v"]}, {"required": ["polygon"]}]),
-    "maintenance_factor": {"type": "number", "exclusiveMinimum": 0, "maximum": 1},
+    "maintenance_factor": {"type": "number", "minimum": 0.01, "maximum": 1},
     "room": obj("a rectangular room: six inward-facing reflecting faces", {
         "position": vec3, "size": vec3, "spacing": positive,
         "faces": obj("per-face settings by name", {
@@ -166,18 +166,20 @@ schema = {
         "size": {"type": "array", "items": positive, "minItems": 2, "maxItems": 2},
         "surrounding": non_negative, "background": non_negative,
         "targets": {"$ref": "#/$defs/area_targets"},
-    }),
+    }, ["name", "corner", "size"]),
     "observer": obj("a viewer position for the glare rating", {
         "name": name, "position": vec3,
         "directions": {"type": "array", "items": vec3, "minItems": 1},
         "targets": {"$ref": "#/$defs/glare_targets"},
-    }, ["position", "directions"]),
+    }, ["name", "position", "directions"]),
+    "horizontal": {"type": "array", "prefixItems": [{"type": "number"}, {"type": "number"}, {"enum": [0]}],
+                   "minItems": 3, "maxItems": 3, "description": "[x, y, 0]: a horizontal edge"},
     "cylindrical": obj("an area for cylindrical illuminance and modelling", {
-        "name": name, "corner": vec3, "u": vec3, "v": vec3,
+        "name": name, "corner": vec3, "u": {"$ref": "#/$defs/horizontal"}, "v": {"$ref": "#/$defs/horizontal"},
         "spacing": {"$ref": "#/$defs/spacing"}, "margin": non_negative,
         "heights": {"type": "array", "items": positive, "minItems": 1},
         "targets": {"$ref": "#/$defs/cylindrical_targets"},
-    }),
+    }, ["name", "corner", "u", "v", "spacing"]),
     "ugr": obj("the glare rating", {
         "default_observers": {"type": "boolean"}, "eye_height": positive,
         "targets": {"$ref": "#/$defs/glare_targets"},

@@ -1,6 +1,6 @@
 // A small JSON Schema validator for the keywords the scene file's schema
 // uses (type, properties, required, additionalProperties, minProperties,
-// items, minItems, maxItems, minLength, enum, minimum, maximum, exclusiveMinimum,
+// items, prefixItems, minItems, maxItems, minLength, enum, minimum, maximum, exclusiveMinimum,
 // exclusiveMaximum, anyOf, $ref into $defs). A keyword it does not know is
 // reported as a fault of the schema, so the schema cannot silently check
 // less than it appears to.
@@ -70,6 +70,7 @@ class SchemaValidator {
                                                 "additionalProperties",
                                                 "minProperties",
                                                 "items",
+                                                "prefixItems",
                                                 "minItems",
                                                 "maxItems",
                                                 "minLength",
@@ -116,8 +117,13 @@ class SchemaValidator {
         faults.push_back(path + ": fewer than " + schema["minItems"].dump() + " items");
       if (schema.contains("maxItems") && value.size() > schema["maxItems"].get<size_t>())
         faults.push_back(path + ": more than " + schema["maxItems"].dump() + " items");
+      // prefixItems checks the first items each by its own schema, items
+      // the rest.
+      const size_t first = schema.contains("prefixItems") ? schema["prefixItems"].size() : 0;
+      for (size_t i = 0; i < value.size() && i < first; ++i)
+        check(schema["prefixItems"][i], value[i], path + "[" + std::to_string(i) + "]", faults);
       if (schema.contains("items"))
-        for (size_t i = 0; i < value.size(); ++i)
+        for (size_t i = first; i < value.size(); ++i)
           check(schema["items"], value[i], path + "[" + std::to_string(i) + "]", faults);
     }
     if (value.is_object()) {

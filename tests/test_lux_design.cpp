@@ -455,9 +455,9 @@ TEST(LuxDesignScene, BadInputNamesElementAndField) {
   };
   const Case cases[] = {
       {"scene factor above 1", with([](json& s) { s["maintenance_factor"] = 1.2; }),
-       "test.json: \"maintenance_factor\" must lie above 0 and at most 1"},
+       "test.json: \"maintenance_factor\" must lie between 0.01 and 1"},
       {"light factor 0", with([](json& s) { s["lights"][0]["maintenance_factor"] = 0; }),
-       "test.json: light \"lamp\": \"maintenance_factor\" must lie above 0 and at most 1"},
+       "test.json: light \"lamp\": \"maintenance_factor\" must lie between 0.01 and 1"},
       {"observer in a cabinet", with([](json& s) {
          s["occluders"] = {
              {{"name", "cabinet"}, {"shape", "box"}, {"min", {0, 0, 0}}, {"max", {1, 1, 2}}}};

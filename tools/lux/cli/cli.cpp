@@ -48,6 +48,7 @@ struct Options {
   std::string plugin;
   std::string declarations;
   double max_memory = 0;       // GB; 0: half the machine's memory
+  bool confine = false;        // data files only from the scene's folder and below
   bool light_columns = false;  // a column per light in the tables, whatever their number
   std::string units = "lux";
   bool strict = false;        // a design that fails a requirement exits with status 1
@@ -64,7 +65,9 @@ void load_declarations(const std::string& path) {
 }
 
 std::unique_ptr<refhost::Plugin> load_plugin(const std::string& path) {
-  if (!fs::exists(path)) throw Error(path + ": cannot load the plug-in: no such file");
+  std::error_code ec;
+  if (!fs::exists(path, ec))
+    throw Error(path + ": cannot load the plug-in: " + (ec ? ec.message() : "no such file"));
   try {
     return std::make_unique<refhost::Plugin>(path);
   } catch (const std::exception& e) {
@@ -108,17 +111,32 @@ std::string maintenance_note(const Model& model) {
 int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) {
   if (o.html) require_viewer();
   load_declarations(o.declarations.empty() ? refhost::default_declaration_path() : o.declarations);
-  const Scene scene = load_scene(o.scene);
+  const uint64_t max_bytes =
+      o.max_memory > 0 ? memory_bound_of(o.max_memory) : default_memory_bound();
+  const Scene scene = load_scene(o.scene, {o.confine, max_bytes});
   if (o.view && !scene.view) throw Error(o.scene + ": --view needs a \"view\" in the scene file");
   const bool light_columns =
       keeps_light_columns(scene.lights.size() + scene.object_lights.size(), o.light_columns);
+  RunSettings run;
+  run.samples = o.samples;
+  run.view = o.view;
+  run.light_columns = light_columns;
+  run.photons = o.photons;
+  run.pictures = !o.no_pictures;
+  run.picture_size = o.picture_size;
+  run.pdf = o.pdf;
+  run.direct_only = o.direct_only;
   try {
-    check_work(
-        estimate_work(scene, o.samples, o.view, light_columns),
-        o.max_memory > 0 ? static_cast<uint64_t>(o.max_memory * 1e9) : default_memory_bound());
+    check_work(estimate_work(scene, run), max_bytes);
   } catch (const Error& e) {
     throw Error(scene.file + ": " + e.what());
   }
+  // A folder the results may not replace is refused now, not after the work.
+  const fs::path dir = !o.output.empty()           ? fs::path(o.output)
+                       : o.scene == kStandardInput ? fs::path("out") / "stdin"
+                                                   : fs::path("out") / fs::path(o.scene).stem();
+  OutputSet files(dir);
+  files.check_replaceable();
   auto plugin = load_plugin(o.plugin.empty() ? refhost::default_plugin_path() : o.plugin);
 
   Model model(*plugin, scene);
@@ -186,10 +204,6 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
     }
   }
 
-  const fs::path dir = !o.output.empty()           ? fs::path(o.output)
-                       : o.scene == kStandardInput ? fs::path("out") / "stdin"
-                                                   : fs::path("out") / fs::path(o.scene).stem();
-  OutputSet files(dir);
   std::set<std::string> taken{"report", "view"};
   for (const auto& r : results) {
     std::string base = slug(r.name);
@@ -343,6 +357,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
                "exit with status 1 when the design fails a requirement of its targets");
   app.add_flag("--point-tables", o.point_tables,
                "an appendix of every grid point's illuminance in the PDF report");
+  app.add_flag("--confine", o.confine,
+               "read data files (meshes, material libraries, point lists, profiles) only from "
+               "the scene's folder and below");
   app.add_flag("--light-columns", o.light_columns,
                "a column per light in the tables even beyond " + std::to_string(kMaxLightColumns) +
                    " lights (memory: points × lights)");

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
+
+#include "tools/lux/model/budget.h"
 
 namespace lux {
 
@@ -12,7 +15,6 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kDegrees = 180.0 / kPi;
 constexpr double kTableHeightRatio = 1.9;  // H/R at the top of Guth's table
 constexpr double kTableSideRatio = 3.0;    // Y/R at its side
-constexpr int kFluxPhotons = 1 << 14;      // per light, for the room estimate
 
 // The observer's frame: ahead along the view, up the vertical, and the side
 // to the right.
@@ -41,6 +43,65 @@ double solid_projected_area(const SolidDesc& s, Vec3 d) {
     }
   }
   return 0;
+}
+
+// Twice the signed area of a ring of a polygon surface.
+double ring_area(const Ring& ring) {
+  double sum = 0;
+  for (size_t i = 0; i < ring.size(); ++i) {
+    const auto& a = ring[i];
+    const auto& b = ring[(i + 1) % ring.size()];
+    sum += a[0] * b[1] - b[0] * a[1];
+  }
+  return 0.5 * sum;
+}
+
+// The area of a surface in square scene units: its rectangle, or its
+// polygon less the holes.
+double surface_area(const SurfaceDesc& s) {
+  if (s.outline.empty()) return length(cross(s.u, s.v));
+  double area = std::fabs(ring_area(s.outline[0]));
+  for (size_t h = 1; h < s.outline.size(); ++h) area -= std::fabs(ring_area(s.outline[h]));
+  return std::max(area, 0.0);
+}
+
+// The area a solid reflects with, square scene units: a sheet (rectangle,
+// disc) from both of its sides, a body from its outside.
+double solid_surface_area(const SolidDesc& s) {
+  switch (s.kind) {
+    case SolidDesc::Rectangle:
+      return 2 * length(cross(s.u, s.v));
+    case SolidDesc::Disc:
+      return 2 * kPi * s.radius * s.radius;
+    case SolidDesc::Sphere:
+      return 4 * kPi * s.radius * s.radius;
+    case SolidDesc::Box: {
+      const Vec3 e = s.max - s.min;
+      return 2 * (e.x * e.y + e.y * e.z + e.z * e.x);
+    }
+  }
+  return 0;
+}
+
+// What reflects in the scene: the area of its reflecting surfaces,
+// occluders and meshes, and that area times each one's reflectance.
+// Calculation surfaces let light through and reflect nothing.
+std::pair<double, double> reflecting_area(const Scene& scene) {
+  double area = 0, weighted = 0;
+  const auto add = [&](double a, double rho) {
+    area += a;
+    weighted += a * rho;
+  };
+  for (const auto& s : scene.surfaces)
+    if (s.role == SurfaceRole::Reflecting) add(surface_area(s), s.reflectance);
+  for (const auto& o : scene.occluders) add(solid_surface_area(o.solid), o.reflectance);
+  for (const auto& m : scene.meshes)
+    for (size_t t = 0; t < m.mesh.triangles.size(); ++t) {
+      const auto& f = m.mesh.triangles[t];
+      const auto& v = m.mesh.vertices;
+      add(0.5 * length(cross(v[f[1]] - v[f[0]], v[f[2]] - v[f[0]])), m.mesh.reflectance[t]);
+    }
+  return {area, weighted};
 }
 
 }  // namespace
@@ -186,23 +247,38 @@ GlareReport calculate_glare(const Model& model, const CalcOptions& options,
   if (field) {
     report.background_source = "interreflection";
   } else {
-    // Without the room's interreflected light, the room-average estimate.
+    // Without the room's interreflected light, the room-average estimate:
+    // the light ends on the surface of the box the scene spans, whose part
+    // that no reflecting element covers lets it out (reflects nothing).
     report.background_source = "room estimate";
-    double area = 0, weighted = 0;
-    for (const auto& s : scene.surfaces) {
-      const double a = length(cross(s.u, s.v));
-      area += a;
-      weighted += a * s.reflectance;
-    }
-    report.room_reflectance = area > 0 ? weighted / area : 0;
-    for (size_t l = 0; l < lights.size(); ++l)
-      report.room_flux += lights[l].stated_flux
-                              ? *lights[l].stated_flux
-                              : measure_flux(model, l, kFluxPhotons, {1, false}).measured;
+    const auto [area, weighted] = reflecting_area(scene);
     const Vec3 e = room.max - room.min;
-    const double room_area =
-        2 * (e.x * e.y + e.y * e.z + e.z * e.x) * scene.unit.metres * scene.unit.metres;
-    background_lux = room_interreflected_lux(report.room_flux, room_area, report.room_reflectance);
+    const double box_area = 2 * (e.x * e.y + e.y * e.z + e.z * e.x);
+    const double total = std::max(box_area, area);
+    report.room_reflectance = total > 0 ? weighted / total : 0;
+    if (report.room_reflectance > 0) {
+      // Lights of one kind emit one flux: measured once per kind.
+      std::map<std::string, double> flux_of_kind;
+      for (size_t l = 0; l < lights.size(); ++l) {
+        if (lights[l].stated_flux) {
+          report.room_flux += *lights[l].stated_flux;
+          continue;
+        }
+        const std::string& kind = lights[l].kind;
+        const auto known = flux_of_kind.find(kind);
+        const double flux = !kind.empty() && known != flux_of_kind.end()
+                                ? known->second
+                                : measure_flux(model, l, kGlareFluxPhotons, {1, false}).measured;
+        if (!kind.empty()) flux_of_kind[kind] = flux;
+        report.room_flux += flux;
+      }
+    } else {
+      report.note =
+          "no rating: nothing in the scene reflects (calculation surfaces let light through), "
+          "so the background is dark";
+    }
+    background_lux = room_interreflected_lux(
+        report.room_flux, total * scene.unit.metres * scene.unit.metres, report.room_reflectance);
   }
 
   std::vector<std::pair<ObserverDesc, std::string>> observers;

@@ -67,7 +67,10 @@ struct GlareReport {
   // "interreflection" when the room's interreflected light gave L_b;
   // "room estimate" for the room-average estimate used without it.
   std::string background_source;
-  double room_reflectance = 0;      // area-weighted, for the room estimate
+  // Area-weighted over the reflecting surfaces, occluders and meshes and
+  // the open rest of the box the scene spans, for the room estimate.
+  double room_reflectance = 0;
+  std::string note;                 // why there is no rating, when there is none
   double room_flux = 0;             // lumen of the new lights, for the room estimate
   double maintenance_factor = 1.0;  // the rating is of new luminaires
 };

@@ -471,6 +471,7 @@ void Model::add_light(const LightDesc& desc) {
           ? with_opening(desc, light.luminaire->opening, scene_.unit, light.opening_note)
           : desc;
   if (!light.opening_note.empty()) light.notes.push_back(light.opening_note);
+  light.kind = light_kind(d);
   light.samples = d.samples > 0 ? d.samples : scene_.samples;
   light.maintenance_factor = d.maintenance_factor.value_or(scene_.maintenance_factor);
   light.accuracy = scene_.accuracy;
@@ -539,7 +540,7 @@ void Model::add_light(const LightDesc& desc) {
   read_light_statement(light, d.shader, profiles_);
   use_file_photometry(light, d, scene_, light_tag);
   init_light(light);
-  scale_to_flux(light, d, scene_, light_tag);
+  scale_to_flux(light, d, scene_, light_tag, &flux_of_kind_);
   set_power(light, d.shader);
   lights_.push_back(std::move(light));
 }
@@ -571,7 +572,13 @@ void Model::add_reflecting_surface(const SurfaceDesc& d) {
         triangles.insert(triangles.end(), {first, first + k, first + k + 1});
     }
     const std::string name = "surface::" + d.name;
-    const miTag object = refhost::add_mesh(name, std::move(vertices), std::move(triangles));
+    miTag object = 0;
+    try {
+      object = refhost::add_mesh(name, std::move(vertices), std::move(triangles));
+    } catch (const std::exception& e) {
+      throw Error(scene_.file + ": surface " + in_quotes(d.name) +
+                  ": its polygon cannot be traced as a reflecting surface (" + e.what() + ")");
+    }
     surface_instances_.push_back(
         refhost::add_instance(name + "::inst", object, refhost::identity()));
     return;
@@ -593,8 +600,13 @@ void Model::add_mesh(const MeshDesc& d) {
   std::vector<uint32_t> triangles;
   triangles.reserve(d.mesh.triangles.size() * 3);
   for (const auto& t : d.mesh.triangles) triangles.insert(triangles.end(), t.begin(), t.end());
-  const miTag object =
-      refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
+  miTag object = 0;
+  try {
+    object = refhost::add_mesh(d.name, std::move(vertices), std::move(triangles), d.transparency);
+  } catch (const std::exception& e) {
+    throw Error(scene_.file + ": mesh " + in_quotes(d.name) + ": cannot be traced (" + e.what() +
+                ")");
+  }
   mesh_instances_.push_back(refhost::add_instance(d.name + "::inst", object, refhost::identity()));
   meshes_.push_back(refhost::object_geometry(object)->mesh);
 }

@@ -5,6 +5,7 @@
 // against the shaders' declarations.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,9 +30,19 @@ struct Emitter {
   SolidDesc solid;                // object lights: the source object's shape
 };
 
+// The flux a kind of light emits before and after its scaling to a stated
+// flux, by Light::kind.
+struct FluxOfKind {
+  double before = 0, after = 0;
+};
+using FluxMeasurements = std::map<std::string, FluxOfKind>;
+
 struct Light {
   std::string name;
   std::string shape;  // "rectangle", "object", ... for reports
+  // Lights of one kind emit the same light in their own frames (copies of
+  // an array); empty for a light whose emission depends on where it stands.
+  std::string kind;
   refhost::SceneLight scene;
   int samples = 0;                  // fixed emitter points per receiver; 0: by `accuracy`
   double accuracy = 1e-3;           // relative error aimed at per receiver
@@ -106,6 +117,7 @@ class Model {
   std::vector<std::pair<std::string, LuminaireData>> profile_luminaires_;  // name, data
   std::vector<std::shared_ptr<const refhost::TriangleMesh>> meshes_;
   std::vector<miTag> mesh_instances_;
+  FluxMeasurements flux_of_kind_;
 };
 
 // A light as the scene would describe it with the luminous opening of its

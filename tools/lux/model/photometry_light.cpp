@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "refhost/profiles.h"
 #include "tools/lux/model/photometry.h"
@@ -73,6 +74,10 @@ double profile_peak(const ProfileDesc& p) {
   for (float v : t->candela) peak = std::max(peak, v);
   return double(peak) * refhost::profile_settings(tag).multiplier;
 }
+
+// How closely a light scaled to a flux must then emit it: far above the
+// rounding of its single-precision fields, far below any error that matters.
+constexpr double kFluxScalingTolerance = 1e-3;
 
 void set_energy(miTag light_tag, double energy) {
   refhost::LightRecord* rec = refhost::light_record(light_tag);
@@ -261,11 +266,15 @@ double emitted_flux(Light& light, const PhotometryEntry& entry, const Scene& sce
   return total / scene.unit.area_factor();
 }
 
-void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scene,
-                   miTag light_tag) {
+void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scene, miTag light_tag,
+                   FluxMeasurements* measured) {
   if (!entry.flux) return;
   const double target = *entry.flux;
-  const double before = emitted_flux(light, entry, scene);
+  // A light of a kind already measured emits what the first one did.
+  const auto known = measured != nullptr && !light.kind.empty() ? measured->find(light.kind)
+                                                                : FluxMeasurements::iterator{};
+  const bool cached = measured != nullptr && !light.kind.empty() && known != measured->end();
+  const double before = cached ? known->second.before : emitted_flux(light, entry, scene);
   if (!(before > 0) || !std::isfinite(before))
     throw Error(scene.file + ": " + entry.kind + " \"" + light.name + "\": \"flux\" " +
                 format("%g", target) +
@@ -274,27 +283,42 @@ void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scen
   const double k = target / before;
   refhost::ShaderInstance& shader = *light.shader;
   const ProfileDesc* profile = followed_profile(entry, scene);
+  // The shader's fields are single precision: a factor that takes one
+  // beyond it would make the light infinite or dark (1e300 lm read as 0 lx)
+  // while the notes claimed the flux.
+  const auto fitting = [&](const char* field, double value) {
+    const auto f = static_cast<float>(value);
+    if (!(std::fabs(value) <= double(std::numeric_limits<float>::max())) || (value != 0 && f == 0))
+      throw Error(scene.file + ": " + entry.kind + " \"" + light.name + "\": \"flux\" " +
+                  format("%g", target) + " lm would need \"" + field + "\" " + format("%g", value) +
+                  ", beyond the single precision the light's fields hold");
+    return f;
+  };
   std::string how;
   if (profile == nullptr) {
-    shader.set_float("intensity", static_cast<float>(float_field(shader, "intensity", 1) * k));
+    shader.set_float("intensity", fitting("intensity", float_field(shader, "intensity", 1) * k));
     how = "intensity";
   } else if (relative_mode(shader, profile)) {
-    shader.set_float("relative_intensity",
-                     static_cast<float>(float_field(shader, "relative_intensity", 1) * k));
+    shader.set_float(
+        "relative_intensity",
+        fitting("relative_intensity", float_field(shader, "relative_intensity", 1) * k));
     if (const refhost::LightRecord* rec = refhost::light_record(light_tag))
-      set_energy(light_tag, double(std::max({rec->energy.r, rec->energy.g, rec->energy.b})) * k);
+      set_energy(
+          light_tag,
+          double(fitting("energy",
+                         double(std::max({rec->energy.r, rec->energy.g, rec->energy.b})) * k)));
     std::erase_if(light.caveats,
                   [](const std::string& c) { return c.rfind(kRelativeCaveat, 0) == 0; });
     light.relative = false;
     how = "relative_intensity";
   } else if (int_field(shader, "override_profile_intensity") != 0) {
     shader.set_float("profile_intensity",
-                     static_cast<float>(float_field(shader, "profile_intensity", 0) * k));
+                     fitting("profile_intensity", float_field(shader, "profile_intensity", 0) * k));
     how = "profile_intensity";
   } else {
     shader.set_int("override_profile_intensity", 1);
     shader.set_int("profile_intensity_unit", 0);
-    shader.set_float("profile_intensity", static_cast<float>(profile_peak(*profile) * k));
+    shader.set_float("profile_intensity", fitting("profile_intensity", profile_peak(*profile) * k));
     how = "profile_intensity";
   }
   // Set-up reads the light's energy and the profile's reference once.
@@ -302,7 +326,13 @@ void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scen
   refhost::ThreadContext thread(0, 1);
   miState state = refhost::make_state(&shader, &thread, miRAY_LIGHT, light.scene.instance);
   shader.init(&state);
-  const double after = emitted_flux(light, entry, scene);
+  const double after = cached ? known->second.after : emitted_flux(light, entry, scene);
+  if (measured != nullptr && !light.kind.empty()) (*measured)[light.kind] = {before, after};
+  // What the light emits once scaled is measured, not assumed.
+  if (!(std::fabs(after - target) <= kFluxScalingTolerance * target))
+    throw Error(scene.file + ": " + entry.kind + " \"" + light.name + "\": scaled by " +
+                format("%g", k) + " through \"" + how + "\", the light emits " +
+                format("%g", after) + " lm, not the " + format("%g", target) + " lm asked");
   light.stated_flux = target;
   light.photometry["flux"] = {{"asked_lm", target},
                               {"before_lm", before},

@@ -59,10 +59,14 @@ inline double emitted_flux(Light& light, const LightDesc& desc, const Scene& sce
 // After the light's init: scales the light so that it emits `entry.flux`
 // lumen and records the factor. Throws Error naming the light when it emits
 // nothing.
-void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scene, miTag light_tag);
-inline void scale_to_flux(Light& light, const LightDesc& desc, const Scene& scene,
-                          miTag light_tag) {
-  scale_to_flux(light, photometry_entry(desc), scene, light_tag);
+// `measured`, when given, keeps the flux each kind of light emits before
+// and after its scaling (by Light::kind): the copies of an array are
+// integrated once, not once each.
+void scale_to_flux(Light& light, const PhotometryEntry& entry, const Scene& scene, miTag light_tag,
+                   FluxMeasurements* measured = nullptr);
+inline void scale_to_flux(Light& light, const LightDesc& desc, const Scene& scene, miTag light_tag,
+                          FluxMeasurements* measured = nullptr) {
+  scale_to_flux(light, photometry_entry(desc), scene, light_tag, measured);
 }
 
 }  // namespace lux

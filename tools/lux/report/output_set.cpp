@@ -12,6 +12,7 @@
 #include <set>
 
 #include "tools/lux/report/outputs.h"
+#include "tools/lux/scene/input_file.h"
 
 namespace lux {
 
@@ -66,16 +67,11 @@ bool old_temporary(const std::string& name) {
          std::all_of(name.begin() + std::ptrdiff_t(at + 4), name.end(), ::isdigit);
 }
 
-// Whether an entry is one of our results from before runs kept a manifest:
-// the tables and pictures beside a report.
-bool result_like(const fs::directory_entry& e) {
-  static const std::set<std::string> kinds = {".csv", ".png", ".json", ".pdf", ".svg"};
-  std::error_code ec;
-  return e.is_regular_file(ec) && kinds.count(e.path().extension().string()) != 0;
-}
-
 // The first entry of an existing output folder that no run of ours wrote,
-// or "" when everything in it is ours to replace.
+// or "" when everything in it is ours to replace. Only the manifest says
+// what is ours: a folder without one holds nothing of ours, whatever its
+// files are called (a report.json beside a thesis.pdf proves nothing), and
+// a file we cannot account for is never deleted.
 std::string foreign_entry(const fs::path& dir) {
   std::set<std::string> listed;
   std::ifstream manifest(dir / kManifestName);
@@ -83,14 +79,23 @@ std::string foreign_entry(const fs::path& dir) {
   for (std::string line; std::getline(manifest, line);)
     if (!line.empty()) listed.insert(line.substr(0, line.find('/')));
   std::error_code ec;
-  const bool has_report = fs::is_regular_file(dir / "report.json", ec);
   for (const auto& e : fs::directory_iterator(dir, ec)) {
     const std::string name = e.path().filename().string();
-    if (name == kManifestName || old_temporary(name) || listed.count(name) != 0) continue;
-    if (!has_manifest && has_report && result_like(e)) continue;
+    if (has_manifest && (name == kManifestName || old_temporary(name) || listed.count(name) != 0))
+      continue;
     return name;
   }
+  if (ec) throw Error(dir.string() + ": cannot list the output folder: " + ec.message());
   return "";
+}
+
+// Refuses an output folder that holds anything no run of ours wrote.
+void refuse_foreign(const fs::path& dir) {
+  const std::string foreign = foreign_entry(dir);
+  if (!foreign.empty())
+    throw Error(dir.string() + ": holds \"" + excerpt(foreign) +
+                "\", which no run of zel-lux wrote; the results replace the whole folder, "
+                "so choose another output folder (-o) or empty this one");
 }
 
 // Exchanges two paths in one step where the file system can; otherwise the
@@ -129,8 +134,12 @@ void discard_unfinished_outputs() {
 OutputSet::OutputSet(fs::path dir) : dir_(std::move(dir)) {
   // "out/" and "out" are one folder; its name must be its last component.
   if (!dir_.empty() && !dir_.has_filename()) dir_ = dir_.parent_path();
-  if (dir_.empty() || dir_.filename() == "." || dir_.filename() == "..")
-    dir_ = fs::absolute(dir_.empty() ? fs::path(".") : dir_).lexically_normal();
+  if (dir_.empty() || dir_.filename() == "." || dir_.filename() == "..") {
+    std::error_code ec;
+    const fs::path whole = fs::absolute(dir_.empty() ? fs::path(".") : dir_, ec);
+    if (ec) throw Error(dir_.string() + ": cannot find the output folder: " + ec.message());
+    dir_ = whole.lexically_normal();
+  }
   if (!dir_.has_filename()) dir_ = dir_.parent_path();
 }
 
@@ -204,6 +213,14 @@ void OutputSet::write_file(const std::string& name,
   }
 }
 
+void OutputSet::check_replaceable() const {
+  std::error_code ec;
+  if (!fs::exists(dir_, ec)) return;
+  if (!fs::is_directory(dir_, ec))
+    throw Error(dir_.string() + ": cannot make the output folder: a file of that name exists");
+  refuse_foreign(dir_);
+}
+
 void OutputSet::commit() {
   begin();
   std::string listing;
@@ -222,11 +239,7 @@ void OutputSet::commit() {
   } else {
     if (!fs::is_directory(dir_, ec))
       throw Error(dir_.string() + ": cannot replace the output folder: it is not a folder");
-    const std::string foreign = foreign_entry(dir_);
-    if (!foreign.empty())
-      throw Error(dir_.string() + ": holds \"" + foreign +
-                  "\", which no run of zel-lux wrote; the results replace the whole folder, "
-                  "so choose another output folder (-o) or empty this one");
+    refuse_foreign(dir_);
     swap_into_place(staging_, dir_, sibling(dir_, "old"));
     fs::remove_all(staging_, ec);  // now the previous results
   }

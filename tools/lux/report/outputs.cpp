@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 std::string slug(const std::string& name) {
   std::string s;
   for (const char ch : name) {
+    if (s.size() >= kLongestSlug) break;
     const auto c = static_cast<unsigned char>(ch);
-    if (std::isalnum(c) != 0) {
+    if (c < 0x80 && std::isalnum(c) != 0) {
       s += static_cast<char>(std::tolower(c));
     } else if (!s.empty() && s.back() != '-') {
       s += '-';
@@ -31,8 +32,11 @@ std::string slug(const std::string& name) {
 
 namespace {
 
+// A field as RFC 4180 has it: quoted, its quotes doubled, when it holds a
+// separator, a quote or a line break (a CR alone ends a row for many
+// readers).
 std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
   std::string q = "\"";
   for (char c : text) q += c == '"' ? std::string("\"\"") : std::string(1, c);
   return q + "\"";
@@ -167,6 +171,7 @@ ojson glare_json(const GlareReport& g, const OutputUnits& u) {
     j["room_reflectance"] = g.room_reflectance;
     j["room_flux_lm"] = g.room_flux;
   }
+  if (!g.note.empty()) j["note"] = g.note;
   j["largest"] = g.largest ? ojson(rounded_ugr(*g.largest)) : ojson();
   j["largest_at"] = g.largest ? ojson(g.results[g.largest_index].observer) : ojson();
   ojson list = ojson::array();
@@ -484,6 +489,7 @@ void print_glare(std::ostream& out, const GlareReport& g) {
                           g.results[g.largest_index].observer + ")"
                     : std::string("-"))
       << "; new luminaires; background from the " << g.background_source << "\n";
+  if (!g.note.empty()) out << g.note << "\n";
 }
 
 }  // namespace

@@ -46,6 +46,9 @@ class OutputSet {
   void write_file(const std::string& name,
                   const std::function<void(const std::filesystem::path&)>& write);
   void commit();
+  // Throws Error now when the output folder could not be replaced at
+  // commit: a file of its name, or a folder holding what no run wrote.
+  void check_replaceable() const;
   const std::filesystem::path& dir() const { return dir_; }
   // Final paths of the files, in the order they were reserved.
   std::vector<std::filesystem::path> files() const;
@@ -66,8 +69,12 @@ inline constexpr const char* kManifestName = ".zel-lux-files";
 // from a thread that handles a termination signal.
 void discard_unfinished_outputs();
 
-// A file-name-safe form of a name: lower case letters, digits and '-'.
+// A file-name-safe form of a name: lower case letters, digits and '-', at
+// most kLongestSlug of them, so that a long name still makes a file name
+// every file system takes (with its suffix and a number to tell apart names
+// that begin alike).
 std::string slug(const std::string& name);
+constexpr size_t kLongestSlug = 100;
 
 // The grid as CSV: i, j, x, y, z, the total E, its direct and
 // interreflected parts, then each light's direct share, then MF, the

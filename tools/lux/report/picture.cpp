@@ -72,8 +72,10 @@ std::string length_label(double v, const std::string& unit) {
 // Value of the lattice at fractional lattice coordinates, bilinear, clamped
 // at the border.
 double sample(const std::vector<double>& values, int nu, int nv, double x, double y) {
-  x = std::clamp(x, 0.0, double(nu - 1));
-  y = std::clamp(y, 0.0, double(nv - 1));
+  // A coordinate that is not a number (a cell of no size) reads the first
+  // point rather than far outside the lattice.
+  x = std::clamp(std::isnan(x) ? 0.0 : x, 0.0, double(nu - 1));
+  y = std::clamp(std::isnan(y) ? 0.0 : y, 0.0, double(nv - 1));
   const int i = std::min(static_cast<int>(x), std::max(nu - 2, 0));
   const int j = std::min(static_cast<int>(y), std::max(nv - 2, 0));
   const double fx = nu > 1 ? x - i : 0, fy = nv > 1 ? y - j : 0;
@@ -229,9 +231,19 @@ struct MapLayout {
   double width = 0, height = 0;
 };
 
+// The proportions a grid is drawn with: its extent along u and v, or, when a
+// cell has no size or an infinite one (a degenerate area), its cell counts,
+// so that every length on the drawing stays finite.
+std::pair<double, double> drawn_extent(const Grid& grid) {
+  const double width = grid.nu * grid.du, height = grid.nv * grid.dv;
+  const double ratio = width / height;
+  if (width > 0 && height > 0 && std::isfinite(ratio) && ratio > 0) return {width, height};
+  return {double(grid.nu), double(grid.nv)};
+}
+
 MapLayout map_layout(const Grid& grid, double size) {
   MapLayout m;
-  const double width = grid.nu * grid.du, height = grid.nv * grid.dv;
+  const auto [width, height] = drawn_extent(grid);
   // Plot area: the longer side `size` wide, the shorter at least 60.
   const double scale = size / std::max(width, height);
   m.pw = std::max(60.0, std::round(width * scale));
@@ -250,21 +262,34 @@ void fill_colour_field(cairo_surface_t* image, const SurfaceResult& r,
   const auto& outline = r.grid.outline;
   const int nu = r.grid.nu, nv = r.grid.nv;
   const int pw = cairo_image_surface_get_width(image), ph = cairo_image_surface_get_height(image);
-  const double sx = pw / (nu * r.grid.du), sy = ph / (nv * r.grid.dv);
+  // Image pixels per lattice cell along u and v.
+  const double cx = double(pw) / nu, cy = double(ph) / nv;
   cairo_surface_flush(image);
   unsigned char* data = cairo_image_surface_get_data(image);
   const int stride = cairo_image_surface_get_stride(image);
-  for (int py = 0; py < ph; ++py)
+  // Rows bottom up, so that the outline's crossings are found row by row.
+  RowScanner rows(outline);
+  for (int py = ph - 1; py >= 0; --py) {
+    const double y = (ph - py - 0.5) / cy;  // in cells
+    const std::vector<double>* crossings =
+        outline.empty() ? nullptr : &rows.crossings(y * r.grid.dv);
+    size_t below = 0;  // crossings at or left of the pixel
     for (int px = 0; px < pw; ++px) {
-      const double s = (px + 0.5) / sx, t = (ph - py - 0.5) / sy;
-      const double e = sample(lux, nu, nv, s / r.grid.du - 0.5, t / r.grid.dv - 0.5);
-      const bool off = !outline.empty() && !inside(outline, s, t);
+      const double x = (px + 0.5) / cx;
+      const double e = sample(lux, nu, nv, x - 0.5, y - 0.5);
+      bool off = false;
+      if (crossings != nullptr) {
+        const double s = x * r.grid.du;
+        while (below < crossings->size() && (*crossings)[below] <= s) ++below;
+        off = (crossings->size() - below) % 2 == 0;
+      }
       const auto c =
           off ? std::array<double, 3>{1, 1, 1} : ramp((e - scale.lo) / (scale.hi - scale.lo));
       auto* pixel = reinterpret_cast<uint32_t*>(data + py * stride) + px;
       *pixel = uint32_t(std::lround(c[0] * 255)) << 16 | uint32_t(std::lround(c[1] * 255)) << 8 |
                uint32_t(std::lround(c[2] * 255));
     }
+  }
   cairo_surface_mark_dirty(image);
 }
 
@@ -422,12 +447,17 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
                        double raster_scale, const OutputUnits& units, const std::string& note) {
   const int nu = r.grid.nu, nv = r.grid.nv;
   const std::vector<double> lux = filled_outside(nu, nv, r.grid.inside, r.lux);
-  const auto& outline = r.grid.outline;
   const double width = nu * r.grid.du, height = nv * r.grid.dv;
   const MapLayout m = map_layout(r.grid, size);
   const double left = m.left, top = m.top, bar_gap = m.bar_gap, bar_w = m.bar_w;
   const double pw = m.pw, ph = m.ph, bar_h = m.bar_h;
-  const double sx = pw / width, sy = ph / height;
+  // Picture units per lattice cell, and per length of the surface for the
+  // outline; a grid whose cells have no finite size draws no outline.
+  const double cw = pw / nu, ch = ph / nv;
+  const double sx = cw / r.grid.du, sy = ch / r.grid.dv;
+  const bool to_scale = std::isfinite(sx) && std::isfinite(sy) && sx > 0 && sy > 0;
+  const std::vector<Ring> no_outline;
+  const auto& outline = to_scale ? r.grid.outline : no_outline;
   const ColourScale scale_of = nice_scale(r.stats.min, r.stats.max);
   const auto t_of = [&](double e) { return (e - scale_of.lo) / (scale_of.hi - scale_of.lo); };
 
@@ -456,11 +486,11 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
   }
 
   // Lattice coordinates to picture coordinates.
-  const auto X = [&](double i) { return left + (i + 0.5) * r.grid.du * sx; };
-  const auto Y = [&](double j) { return top + ph - (j + 0.5) * r.grid.dv * sy; };
+  const auto X = [&](double i) { return left + (i + 0.5) * cw; };
+  const auto Y = [&](double j) { return top + ph - (j + 0.5) * ch; };
 
   // Grid points, when the cells are large enough to show them.
-  if (r.grid.du * sx >= 14 && r.grid.dv * sy >= 14) {
+  if (cw >= 14 && ch >= 14) {
     cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {
@@ -486,10 +516,10 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
   const auto on_the_figures = [&](const std::array<double, 4>& box) {
     for (const double bx : {box[0], box[2]})
       for (const double by : {box[1], box[3]}) {
-        const double s = (bx - left) / sx, t = (top + ph - by) / sy;
-        if (!outline.empty() && !inside(outline, s, t)) return false;
-        const int i = std::clamp(static_cast<int>(s / r.grid.du), 0, nu - 1);
-        const int j = std::clamp(static_cast<int>(t / r.grid.dv), 0, nv - 1);
+        const double x = (bx - left) / cw, y = (top + ph - by) / ch;  // in cells
+        if (!outline.empty() && !inside(outline, x * r.grid.du, y * r.grid.dv)) return false;
+        const int i = std::clamp(static_cast<int>(x), 0, nu - 1);
+        const int j = std::clamp(static_cast<int>(y), 0, nv - 1);
         const size_t p = size_t(j) * size_t(nu) + size_t(i);
         if (p < r.grid.state.size() && r.grid.state[p] == PointState::Masked) return false;
       }
@@ -530,7 +560,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     // A place's room: its distance from the picture's edges and from the
     // neighbouring levels (the step over the gradient there, in pixels).
     std::vector<std::pair<double, std::array<double, 4>>> spots;
-    const double px_u = r.grid.du * sx, px_v = r.grid.dv * sy;  // pixels per lattice step
+    const double px_u = cw, px_v = ch;  // pixels per lattice step
     for (const auto& g : segments) {
       const double x = (g.x0 + g.x1) / (2.0 * k), y = (g.y0 + g.y1) / (2.0 * k);
       const double mx = X(x), my = Y(y);
@@ -579,11 +609,10 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
     for (int i = 0; i < nu; ++i) {
       const PointState st = r.grid.state[size_t(j) * size_t(nu) + size_t(i)];
       if (st == PointState::Counted) continue;
-      const double x0 = left + i * r.grid.du * sx, y1 = top + ph - j * r.grid.dv * sy;
-      const double cw = r.grid.du * sx, ch = r.grid.dv * sy;
+      const double x0 = left + i * cw, y1 = top + ph - j * ch;
       // A polygon area's outside is already white, and a rectangle left in
       // the path would be stroked with the next hatching as a cell border.
-      if (st == PointState::Outside && !r.grid.outline.empty()) continue;
+      if (st == PointState::Outside && !outline.empty()) continue;
       cairo_rectangle(cr, x0, y1 - ch, cw, ch);
       if (st == PointState::Outside) {
         cairo_set_source_rgb(cr, 1, 1, 1);

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,12 +38,27 @@ double luminous_reflectance(double r, double g, double b);
 // A point of the file placed in the scene.
 Vec3 place(const MeshPlacement& placement, Vec3 p);
 
-// Reads an OBJ file and the material libraries it names. `overrides` gives
-// the reflectance of materials by name, `fallback` that of faces without a
-// material. Throws Error naming the file and the line at fault; a file
-// without faces is refused.
+// What reading a mesh may do. `confine_to` (when not empty): its material
+// libraries must lie in that folder or below. `farthest`: no placed vertex
+// may lie farther from the origin on any axis. `reckon`, when given, is told
+// the file's vertices and (reckoned) triangles before any of them is made,
+// and throws to refuse a mesh too large for the memory allowed.
+struct MeshLimits {
+  std::filesystem::path confine_to;
+  double farthest = HUGE_VAL;
+  std::function<void(uint64_t vertices, uint64_t triangles)> reckon;
+};
+
+// Reads an OBJ file and the material libraries it names (each once, however
+// often it is named; an absolute name as it stands, a relative one beside
+// the file). `overrides` gives the reflectance of materials by name,
+// `fallback` that of faces without a material. Numbers are plain decimals;
+// a byte-order mark before the first line is passed over. Throws Error
+// naming the file and the line at fault, quoting no more of the file than
+// a few characters; a file without faces is refused.
 MeshData load_obj(const std::filesystem::path& file, const MeshPlacement& placement,
-                  const std::map<std::string, double>& overrides, double fallback);
+                  const std::map<std::string, double>& overrides, double fallback,
+                  const MeshLimits& limits = {});
 
 }  // namespace lux
 

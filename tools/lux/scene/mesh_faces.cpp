@@ -138,9 +138,15 @@ std::vector<MeshFace> mesh_faces(const MeshData& mesh) {
       by_edge[{std::min(a, b), std::max(a, b)}].push_back(t);
     }
   }
+  // An edge of a double-sided sheet has four users, two per side: each
+  // joins the first earlier one in its plane.
   for (const auto& [edge, users] : by_edge)
     for (size_t i = 1; i < users.size(); ++i)
-      if (same_plane(planes[users[0]], planes[users[i]], size)) sets.join(users[0], users[i]);
+      for (size_t j = 0; j < i; ++j)
+        if (same_plane(planes[users[j]], planes[users[i]], size)) {
+          sets.join(users[j], users[i]);
+          break;
+        }
 
   std::map<size_t, std::vector<size_t>> groups;
   for (size_t t = 0; t < tri.size(); ++t)
@@ -193,6 +199,80 @@ bool covers(const MeshFace& outer, const MeshFace& inner, double eps) {
   return true;
 }
 
+// Faces of one plane and facing, found by the point each face of the other
+// facing would have to cover: a uniform grid over the plane whose cells are
+// about the faces' mean size, each face listed in the cells its bounding box
+// overlaps (a face far larger than the cells is kept aside and tried
+// everywhere). A double-sided sheet of n small faces then costs about n
+// look-ups instead of n² comparisons.
+class PlaneIndex {
+ public:
+  PlaneIndex(const std::vector<MeshFace>& faces, const std::vector<size_t>& members, Vec3 e1,
+             Vec3 e2)
+      : e1_(e1), e2_(e2) {
+    double area = 0;
+    std::vector<Box> boxes;
+    for (size_t i : members) {
+      boxes.push_back(box_of(faces[i]));
+      area += (boxes.back().hi[0] - boxes.back().lo[0]) * (boxes.back().hi[1] - boxes.back().lo[1]);
+    }
+    cell_ = std::sqrt(area / double(std::max<size_t>(members.size(), 1)));
+    if (!(cell_ > 0) || !std::isfinite(cell_)) {
+      big_ = members;  // faces without extent: few comparisons can match
+      return;
+    }
+    for (size_t k = 0; k < members.size(); ++k) {
+      const Box& b = boxes[k];
+      const double cells = (std::floor(b.hi[0] / cell_) - std::floor(b.lo[0] / cell_) + 1) *
+                           (std::floor(b.hi[1] / cell_) - std::floor(b.lo[1] / cell_) + 1);
+      if (!(cells <= kMostCellsPerFace)) {
+        big_.push_back(members[k]);
+        continue;
+      }
+      for (auto i = cell_index(b.lo[0]); i <= cell_index(b.hi[0]); ++i)
+        for (auto j = cell_index(b.lo[1]); j <= cell_index(b.hi[1]); ++j)
+          cells_[{i, j}].push_back(members[k]);
+    }
+  }
+  // The faces whose cell holds the point `p` of the plane, and the large
+  // ones, into `out`.
+  void near(Vec3 p, std::vector<size_t>& out) const {
+    out = big_;
+    if (!(cell_ > 0) || !std::isfinite(cell_)) return;
+    const auto it = cells_.find({cell_index(dot(p, e1_)), cell_index(dot(p, e2_))});
+    if (it != cells_.end()) out.insert(out.end(), it->second.begin(), it->second.end());
+  }
+
+ private:
+  static constexpr double kMostCellsPerFace = 4096;
+  struct Box {
+    double lo[2], hi[2];
+  };
+  Box box_of(const MeshFace& f) const {
+    Box b{{HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL}};
+    for (const Vec3& p : f.polygon) {
+      const double c[2] = {dot(p, e1_), dot(p, e2_)};
+      for (int k = 0; k < 2; ++k) {
+        b.lo[k] = std::min(b.lo[k], c[k]);
+        b.hi[k] = std::max(b.hi[k], c[k]);
+      }
+    }
+    return b;
+  }
+  long long cell_index(double x) const { return static_cast<long long>(std::floor(x / cell_)); }
+  Vec3 e1_, e2_;
+  double cell_ = 0;
+  std::map<std::pair<long long, long long>, std::vector<size_t>> cells_;
+  std::vector<size_t> big_;
+};
+
+// A point inside a convex face: the mean of its corners.
+Vec3 inner_point(const MeshFace& f) {
+  Vec3 sum{};
+  for (const Vec3& p : f.polygon) sum = sum + p;
+  return sum * (1.0 / double(f.polygon.size()));
+}
+
 }  // namespace
 
 std::vector<bool> hidden_faces(const std::vector<MeshFace>& faces) {
@@ -217,15 +297,31 @@ std::vector<bool> hidden_faces(const std::vector<MeshFace>& faces) {
   };
   for (size_t i = 0; i < faces.size(); ++i) by_plane[key(faces[i])].push_back(i);
   const double eps = 1e-9 * size * size;
+  std::vector<size_t> near;
   for (const auto& [plane, members] : by_plane) {
     std::vector<size_t> one, other;
     for (size_t i : members)
       (dot(faces[i].normal, faces[members[0]].normal) > 0 ? one : other).push_back(i);
-    for (size_t a : one)
-      for (size_t b : other) {
-        if (covers(faces[b], faces[a], eps)) hidden[a] = true;
-        if (covers(faces[a], faces[b], eps)) hidden[b] = true;
+    if (one.empty() || other.empty()) continue;
+    // Axes in the plane.
+    const Vec3 n = faces[members[0]].normal;
+    const Vec3 helper = std::fabs(n.x) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+    const Vec3 e1 = normalize(cross(n, helper)), e2 = cross(n, e1);
+    // A face is hidden by one of the other facing that covers it, and so
+    // covers its inner point.
+    const auto hide = [&](const std::vector<size_t>& inner, const std::vector<size_t>& outer) {
+      const PlaneIndex index(faces, outer, e1, e2);
+      for (size_t a : inner) {
+        index.near(inner_point(faces[a]), near);
+        for (size_t b : near)
+          if (covers(faces[b], faces[a], eps)) {
+            hidden[a] = true;
+            break;
+          }
       }
+    };
+    hide(one, other);
+    hide(other, one);
   }
   return hidden;
 }

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/lux/scene/polygon_sweep.h"
+
 namespace lux {
 
 namespace {
@@ -64,6 +66,117 @@ Vec3 newell(const std::vector<Vec3>& ring) {
 }
 
 void refuse(const std::string& why) { throw std::invalid_argument(why); }
+
+// Levels of corners closer than this fraction of the polygon's size are one
+// line of the sweep.
+constexpr double kSweepLevel = 1e-12;
+
+// Refuses rings whose edges cross or touch (but for neighbours in one ring
+// at their shared corner), a hole outside the outline and a hole inside
+// another: one sweep over the rings' levels (polygon_sweep.h). Edges that
+// meet are next to each other in the sweep's order just below where they
+// first meet, so each edge is tested only against its neighbours whenever
+// they change, and level edges against the edges that reach their line:
+// n log n for n corners, where testing every pair costs n².
+void check_rings(const std::vector<Ring>& rings, double size) {
+  const double eps = 1e-12 * size * size;
+  const SweepPlan plan = plan_sweep(rings, kSweepLevel * size);
+  const auto& edges = plan.edges;
+  const auto ends = [&](size_t ring, size_t from) {
+    const Ring& r = rings[ring];
+    return std::pair<const Point2&, const Point2&>{r[from], r[(from + 1) % r.size()]};
+  };
+  const auto neighbours = [&](size_t ra, size_t ia, size_t rb, size_t ib) {
+    const size_t n = rings[ra].size();
+    return ra == rb && (ib == (ia + 1) % n || ia == (ib + 1) % n);
+  };
+  const auto test = [&](size_t ra, size_t ia, size_t rb, size_t ib) {
+    if ((ra == rb && ia == ib) || neighbours(ra, ia, rb, ib)) return;
+    const auto [p1, p2] = ends(ra, ia);
+    const auto [q1, q2] = ends(rb, ib);
+    if (segments_meet(p1, p2, q1, q2, eps))
+      refuse(ra == 0 && rb == 0 ? "the outline crosses itself"
+                                : "edges of the outline or its holes cross or touch");
+  };
+  const auto test_edges = [&](size_t a, size_t b) {
+    if (a != ActiveEdges::npos && b != ActiveEdges::npos)
+      test(edges[a].ring, edges[a].from, edges[b].ring, edges[b].from);
+  };
+  ActiveEdges active(plan);
+  // Level edges on line k against each other and against the edges that
+  // reach the line from the strip now current.
+  const auto test_level = [&](size_t k) {
+    auto level = plan.level[k];
+    std::sort(level.begin(), level.end(),
+              [](const LevelEdge& a, const LevelEdge& b) { return a.s0 < b.s0; });
+    const double reach_s = 1e-9 * size;
+    for (size_t i = 0; i < level.size(); ++i) {
+      const LevelEdge& l = level[i];
+      for (size_t j = i + 1; j < level.size() && level[j].s0 <= l.s1 + reach_s; ++j)
+        test(l.ring, l.from, level[j].ring, level[j].from);
+      for (size_t e = active.first_from(plan.lines[k], l.s0 - reach_s);
+           e != ActiveEdges::npos && edges[e].s_at(plan.lines[k]) <= l.s1 + reach_s;
+           e = active.after(e))
+        test(l.ring, l.from, edges[e].ring, edges[e].from);
+    }
+  };
+  // Each hole's lowest line, where its place among the other rings is read.
+  std::vector<std::vector<size_t>> holes_at(plan.lines.size());
+  for (size_t h = 1; h < rings.size(); ++h) {
+    double low = rings[h][0][1];
+    for (const auto& p : rings[h]) low = std::min(low, p[1]);
+    const auto at = std::upper_bound(plan.lines.begin(), plan.lines.end(), low);
+    holes_at[at == plan.lines.begin() ? 0 : size_t(at - plan.lines.begin()) - 1].push_back(h);
+  }
+  std::vector<bool> placed(rings.size(), false);
+  for (size_t k = 0; k < plan.starts.size(); ++k) {
+    if (k > 0) {
+      test_level(k);
+      for (size_t e : plan.ends[k - 1]) {
+        const size_t before = active.before(e), after = active.after(e);
+        active.remove(e);
+        test_edges(before, after);
+      }
+    }
+    active.enter(k);
+    for (size_t e : plan.starts[k]) {
+      active.add(e);
+      test_edges(e, active.before(e));
+      test_edges(e, active.after(e));
+    }
+    test_level(k);
+    // A hole's lowest corner lies just right of the first edge of another
+    // ring before the hole's own edges: the area lies there when that edge
+    // bounds the area on its right, else it lies outside the outline or in
+    // that edge's hole.
+    for (size_t h : holes_at[k]) {
+      size_t first = ActiveEdges::npos;
+      for (size_t e : plan.starts[k])
+        if (edges[e].ring == h) first = e;
+      if (first == ActiveEdges::npos) continue;
+      size_t left = active.before(first);
+      while (left != ActiveEdges::npos && edges[left].ring == h) left = active.before(left);
+      placed[h] = true;
+      if (left == ActiveEdges::npos || (edges[left].ring == 0 && !edges[left].bounds_left))
+        refuse("hole " + std::to_string(h) + " lies outside the outline");
+      if (!edges[left].bounds_left)
+        refuse("hole " + std::to_string(h) + " lies inside hole " +
+               std::to_string(edges[left].ring));
+    }
+  }
+  if (!plan.lines.empty()) test_level(plan.lines.size() - 1);
+  // A hole with no height has no edge in the sweep: its first corner is
+  // tested against the other rings one by one.
+  for (size_t h = 1; h < rings.size(); ++h) {
+    if (placed[h]) continue;
+    const Point2& p = rings[h][0];
+    if (!inside_ring(rings[0], p[0], p[1]))
+      refuse("hole " + std::to_string(h) + " lies outside the outline");
+    for (size_t k = 1; k < rings.size(); ++k)
+      if (k != h && inside_ring(rings[k], p[0], p[1]))
+        refuse("hole " + std::to_string(h) + " lies inside hole " + std::to_string(k));
+  }
+}
 
 }  // namespace
 
@@ -125,32 +238,37 @@ PolygonArea polygon_area(const std::vector<Vec3>& outline,
   a.u = u * (hi[0] - lo[0]);
   a.v = v * (hi[1] - lo[1]);
 
-  // No edge may meet another except its neighbours in the same ring at
-  // their shared corner.
-  const double eps = 1e-12 * size * size;
   for (size_t r = 0; r < a.rings.size(); ++r)
-    for (size_t i = 0; i < a.rings[r].size(); ++i) {
-      const size_t ni = a.rings[r].size();
-      const Point2 &p1 = a.rings[r][i], &p2 = a.rings[r][(i + 1) % ni];
-      if (p1 == p2) refuse("two corners in a row are the same point");
-      for (size_t q = r; q < a.rings.size(); ++q)
-        for (size_t j = q == r ? i + 1 : 0; j < a.rings[q].size(); ++j) {
-          const size_t nj = a.rings[q].size();
-          if (q == r && (j == i + 1 || (i == 0 && j == ni - 1))) continue;
-          if (segments_meet(p1, p2, a.rings[q][j], a.rings[q][(j + 1) % nj], eps))
-            refuse(q == r && r == 0 ? "the outline crosses itself"
-                                    : "edges of the outline or its holes cross or touch");
-        }
-    }
-  for (size_t h = 1; h < a.rings.size(); ++h) {
-    const Point2& p = a.rings[h][0];
-    if (!inside_ring(a.rings[0], p[0], p[1]))
-      refuse("hole " + std::to_string(h) + " lies outside the outline");
-    for (size_t k = 1; k < a.rings.size(); ++k)
-      if (k != h && inside_ring(a.rings[k], p[0], p[1]))
-        refuse("hole " + std::to_string(h) + " lies inside hole " + std::to_string(k));
-  }
+    for (size_t i = 0; i < a.rings[r].size(); ++i)
+      if (a.rings[r][i] == a.rings[r][(i + 1) % a.rings[r].size()])
+        refuse("two corners in a row are the same point");
+  check_rings(a.rings, size);
   return a;
+}
+
+RowScanner::RowScanner(const std::vector<Ring>& rings) {
+  for (const Ring& ring : rings)
+    for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++)
+      if (ring[i][1] != ring[j][1]) edges_.push_back({ring[i], ring[j]});
+  std::sort(edges_.begin(), edges_.end(), [](const auto& x, const auto& y) {
+    return std::min(x[0][1], x[1][1]) < std::min(y[0][1], y[1][1]);
+  });
+}
+
+const std::vector<double>& RowScanner::crossings(double t) {
+  // The same crossing rule as inside(): an edge crosses the line when one
+  // end lies above it and the other not.
+  for (; next_ < edges_.size() && std::min(edges_[next_][0][1], edges_[next_][1][1]) <= t; ++next_)
+    active_.push_back(next_);
+  std::erase_if(active_, [&](size_t e) { return std::max(edges_[e][0][1], edges_[e][1][1]) <= t; });
+  at_.clear();
+  for (size_t e : active_) {
+    const auto& a = edges_[e][0];
+    const auto& b = edges_[e][1];
+    at_.push_back((b[0] - a[0]) * (t - a[1]) / (b[1] - a[1]) + a[0]);
+  }
+  std::sort(at_.begin(), at_.end());
+  return at_;
 }
 
 std::vector<double> filled_outside(int nu, int nv, const std::vector<unsigned char>& inside,

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "tools/lux/scene/polygon.h"
+#include "tools/lux/scene/polygon_sweep.h"
 
 namespace lux {
 
@@ -13,24 +14,10 @@ namespace {
 // one line: corners meant to be level may differ by rounding.
 constexpr double kSameLevel = 1e-9;
 
-// An edge that is not level, from its lower end to its upper one.
-struct Edge {
-  std::array<double, 2> low, high;
-  double s_at(double t) const {
-    const double f = (t - low[1]) / (high[1] - low[1]);
-    return low[0] + (high[0] - low[0]) * std::clamp(f, 0.0, 1.0);
-  }
-};
-
-// A piece being grown strip by strip: between two edges, from t0 up.
-struct Open {
-  size_t left, right;
-  double t0;
-};
-
 // The trapezoid between two edges from t0 to t1, corners counter-clockwise,
 // a corner shared by both edges given once.
-Ring trapezoid(const Edge& left, const Edge& right, double t0, double t1, double tolerance) {
+Ring trapezoid(const SweepEdge& left, const SweepEdge& right, double t0, double t1,
+               double tolerance) {
   const Ring corners{
       {left.s_at(t0), t0}, {right.s_at(t0), t0}, {right.s_at(t1), t1}, {left.s_at(t1), t1}};
   Ring out;
@@ -46,50 +33,69 @@ Ring trapezoid(const Edge& left, const Edge& right, double t0, double t1, double
 }  // namespace
 
 std::vector<Ring> convex_pieces(const std::vector<Ring>& rings) {
-  std::vector<Edge> edges;
-  std::vector<double> levels;
   double size = 0;
   for (const Ring& ring : rings)
     for (const auto& p : ring) size = std::max({size, std::fabs(p[0]), std::fabs(p[1])});
   const double tolerance = kSameLevel * std::max(size, 1e-30);
-  for (const Ring& ring : rings)
-    for (size_t i = 0; i < ring.size(); ++i) {
-      const auto& a = ring[i];
-      const auto& b = ring[(i + 1) % ring.size()];
-      levels.push_back(a[1]);
-      if (std::fabs(a[1] - b[1]) <= tolerance) continue;
-      edges.push_back(a[1] < b[1] ? Edge{a, b} : Edge{b, a});
-    }
-  std::sort(levels.begin(), levels.end());
-  std::vector<double> lines;
-  for (double t : levels)
-    if (lines.empty() || t - lines.back() > tolerance) lines.push_back(t);
+  const SweepPlan plan = plan_sweep(rings, tolerance);
+  const auto& edges = plan.edges;
 
+  // Across each strip the area lies between an edge that bounds it on the
+  // left and the next edge. A piece grows strip by strip between the same
+  // two edges, and ends where either ends or another comes between them;
+  // only the edges beside those that start or end at a line can change
+  // their piece there.
+  struct Open {
+    size_t right = ActiveEdges::npos;
+    double t0 = 0;
+  };
+  std::vector<Open> open(edges.size());  // by the left edge
   std::vector<Ring> pieces;
-  std::vector<Open> open;
-  for (size_t k = 0; k + 1 < lines.size(); ++k) {
-    const double t0 = lines[k], t1 = lines[k + 1], mid = 0.5 * (t0 + t1);
-    // The edges that span this strip, left to right: by the crossing rule
-    // the inside lies between the first and second, third and fourth, ...
-    std::vector<size_t> across;
-    for (size_t e = 0; e < edges.size(); ++e)
-      if (edges[e].low[1] < mid && edges[e].high[1] > mid) across.push_back(e);
-    std::sort(across.begin(), across.end(),
-              [&](size_t a, size_t b) { return edges[a].s_at(mid) < edges[b].s_at(mid); });
-    std::vector<Open> next;
-    for (size_t i = 0; i + 1 < across.size(); i += 2) {
-      const size_t l = across[i], r = across[i + 1];
-      const auto same = std::find_if(open.begin(), open.end(),
-                                     [&](const Open& o) { return o.left == l && o.right == r; });
-      next.push_back({l, r, same != open.end() ? same->t0 : t0});
-      if (same != open.end()) open.erase(same);
+  // Pieces that end at one line, by the place of their left edge, so that
+  // they come out left to right.
+  std::vector<std::pair<double, Ring>> ended;
+  const auto close = [&](size_t left, double t1, double s_order) {
+    Open& o = open[left];
+    if (o.right == ActiveEdges::npos) return;
+    ended.push_back({s_order, trapezoid(edges[left], edges[o.right], o.t0, t1, tolerance)});
+    o.right = ActiveEdges::npos;
+  };
+  const auto flush = [&] {
+    std::stable_sort(ended.begin(), ended.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& e : ended) pieces.push_back(std::move(e.second));
+    ended.clear();
+  };
+  ActiveEdges active(plan);
+  std::vector<size_t> touched;
+  for (size_t k = 0; k < plan.starts.size(); ++k) {
+    const double line = plan.lines[k];
+    const double below = k > 0 ? plan.middle(k - 1) : line;
+    touched.clear();
+    if (k > 0)
+      for (size_t e : plan.ends[k - 1]) {
+        for (size_t n : {active.before(e), active.after(e)})
+          if (n != ActiveEdges::npos) touched.push_back(n);
+        if (edges[e].bounds_left) close(e, line, edges[e].s_at(below));
+        active.remove(e);
+      }
+    active.enter(k);
+    for (size_t e : plan.starts[k]) {
+      active.add(e);
+      touched.push_back(e);
+      if (const size_t b = active.before(e); b != ActiveEdges::npos) touched.push_back(b);
     }
-    for (const Open& o : open)
-      pieces.push_back(trapezoid(edges[o.left], edges[o.right], o.t0, t0, tolerance));
-    open = std::move(next);
+    for (size_t e : touched) {
+      if (!active.active(e) || !edges[e].bounds_left) continue;
+      const size_t right = active.after(e);
+      if (open[e].right == right) continue;
+      close(e, line, edges[e].s_at(below));
+      if (right != ActiveEdges::npos && !edges[right].bounds_left) open[e] = {right, line};
+    }
+    flush();
   }
-  for (const Open& o : open)
-    pieces.push_back(trapezoid(edges[o.left], edges[o.right], o.t0, lines.back(), tolerance));
+  for (size_t e : active.in_order()) close(e, plan.lines.back(), 0);
+  flush();
   return pieces;
 }
 

@@ -23,15 +23,29 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// Where in the scene file a value sits, for messages.
+// What reading one scene knows besides the text: its unit's bounds on
+// geometry, where its data files may lie, and the memory what it has read so
+// far is reckoned to take.
+struct Context {
+  std::filesystem::path dir;  // the scene's folder, which anchors relative paths
+  ReadOptions options;
+  double farthest = kFarthestMetres;  // scene units
+  double smallest = kSmallestMetres;  // scene units
+  std::string unit = "m";             // its symbol, for messages
+  uint64_t bytes = 0;                 // reckoned memory of what is read
+};
+
+// Where in the scene file a value sits, for messages, and the reading's
+// context.
 struct Where {
   const std::string& file;
   std::string what;  // e.g. light "panel-1"
+  Context* context = nullptr;
   [[noreturn]] void fail(const std::string& text) const {
     throw Error(file + ": " + (what.empty() ? "" : what + ": ") + text);
   }
   Where in(const std::string& inner) const {
-    return {file, what.empty() ? inner : what + ": " + inner};
+    return {file, what.empty() ? inner : what + ": " + inner, context};
   }
 };
 
@@ -57,6 +71,7 @@ class Object {
   bool has(const std::string& key) const { return j_.contains(key); }
 
   const json& raw(const std::string& key) {
+    if (!has(key)) where_.fail("missing " + in_quotes(key));
     used_.insert(key);
     return j_.at(key);
   }
@@ -140,14 +155,79 @@ double positive(Object& o, const std::string& key, std::optional<double> fallbac
   return v;
 }
 
+std::string number_text(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+const Context& context_of(const Object& o) { return *o.where().context; }
+
+// Refuses a place farther from the origin than the host's single precision
+// can place lighting; `what` names the value in the message.
+void check_reach(const Object& o, const std::string& what, Vec3 p) {
+  const Context& c = context_of(o);
+  if (!(reach(p) <= c.farthest))
+    o.where().fail(what + " lies more than " + number_text(c.farthest) + " " + c.unit +
+                   " (100 km) from the origin, beyond what the host's single precision places "
+                   "to a centimetre: move the scene's origin near what it lights");
+}
+
+// A position of the scene, within reach of the origin.
+Vec3 point(Object& o, const std::string& key, std::optional<Vec3> fallback = {}) {
+  const Vec3 p = o.vec3(key, fallback);
+  check_reach(o, in_quotes(key), p);
+  return p;
+}
+
+// A length of an element: greater than 0 and no larger than the scene's reach.
+double extent(Object& o, const std::string& key, std::optional<double> fallback = {}) {
+  const double v = positive(o, key, fallback);
+  if (!(v <= context_of(o).farthest))
+    o.where().fail(in_quotes(key) + " " + number_text(v) + " is larger than the " +
+                   number_text(context_of(o).farthest) + " " + context_of(o).unit +
+                   " (100 km) a scene may span");
+  return v;
+}
+
+// The least length single precision resolves at `at`: a micrometre, or a
+// millionth of the distance from the origin.
+double finest_at(const Context& c, Vec3 at) {
+  return std::max(c.smallest, kFinestRelativeLength * reach(at));
+}
+
+// Refuses a length (a grid's cells, an area's side) that the host's single
+// precision cannot tell from nothing where it lies.
+void check_resolved(const Object& o, const std::string& what, double length, Vec3 at) {
+  const Context& c = context_of(o);
+  const double least = finest_at(c, at);
+  if (!(length >= least))
+    o.where().fail(what + " " + number_text(length) + " is below the " + number_text(least) + " " +
+                   c.unit +
+                   " single precision resolves there (a micrometre, or a millionth of the "
+                   "distance from the origin)");
+}
+
+// Adds what an item read costs to the reading's reckoning and refuses the
+// scene once it passes the bound, before the item is made.
+void charge(const Where& where, double bytes, const std::string& what) {
+  Context& c = *where.context;
+  const double total = double(c.bytes) + bytes;
+  if (total > double(c.options.max_bytes))
+    where.fail(what + " would take about " + gigabytes(total) +
+               " of memory to read, more than the " + gigabytes(double(c.options.max_bytes)) +
+               " allowed: " + "make it smaller or allow more with --max-memory");
+  c.bytes = static_cast<uint64_t>(total);
+}
+
 int count(Object& o, const std::string& key, int fallback, int most) {
   return o.integer(key, fallback, 1, most);
 }
 
 Vec3 direction(Object& o, const std::string& key, std::optional<Vec3> fallback = {}) {
-  const Vec3 v = o.vec3(key, fallback);
-  if (length(v) == 0) o.where().fail(in_quotes(key) + " must not be the zero vector");
-  return normalize(v);
+  const Vec3 v = direction_of(o.vec3(key, fallback));
+  if (!(reach(v) > 0)) o.where().fail(in_quotes(key) + " must not be the zero vector");
+  return v;
 }
 
 ShaderFields shader_fields(Object& o, const std::string& key) {
@@ -159,18 +239,32 @@ ShaderFields shader_fields(Object& o, const std::string& key) {
   return s;
 }
 
+bool has_control_character(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](char ch) {
+    const auto c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7f;
+  });
+}
+
 // How messages call the index-th element of a list: by its name when it has
-// one, else by its place.
+// one that can be shown, else by its place.
 std::string label(const std::string& kind, const json& j, size_t index) {
   if (j.is_object() && j.contains("name") && j.at("name").is_string() &&
-      !j.at("name").get<std::string>().empty())
+      !j.at("name").get<std::string>().empty() &&
+      !has_control_character(j.at("name").get<std::string>()))
     return kind + " " + in_quotes(j.at("name").get<std::string>());
   return kind + " " + std::to_string(index + 1);
 }
 
+// A name heads table columns, names output files and appears in reports: a
+// line break, tab or NUL in it would break a CSV row or a summary line.
 std::string name_of(Object& o) {
   const std::string n = o.text("name");
   if (n.empty()) o.where().fail("\"name\" is empty");
+  if (has_control_character(n))
+    o.where().fail(
+        "\"name\" holds a control character (a line break, tab or NUL); names head table "
+        "columns and name files");
   return n;
 }
 
@@ -186,23 +280,26 @@ SolidDesc solid(Object& o, const std::string& shape) {
   SolidDesc s;
   if (shape == "rectangle") {
     s.kind = SolidDesc::Rectangle;
-    s.corner = o.vec3("corner");
+    s.corner = point(o, "corner");
     s.u = o.vec3("u");
     s.v = o.vec3("v");
+    check_reach(o, "the far corner", s.corner + s.u + s.v);
+    check_reach(o, "the corner at \"u\"", s.corner + s.u);
+    check_reach(o, "the corner at \"v\"", s.corner + s.v);
     if (length(cross(s.u, s.v)) == 0) o.where().fail("\"u\" and \"v\" span no area");
   } else if (shape == "disc") {
     s.kind = SolidDesc::Disc;
-    s.center = o.vec3("center");
+    s.center = point(o, "center");
     s.normal = direction(o, "normal", Vec3{0, 0, 1});
-    s.radius = positive(o, "radius");
+    s.radius = extent(o, "radius");
   } else if (shape == "sphere") {
     s.kind = SolidDesc::Sphere;
-    s.center = o.vec3("center");
-    s.radius = positive(o, "radius");
+    s.center = point(o, "center");
+    s.radius = extent(o, "radius");
   } else if (shape == "box") {
     s.kind = SolidDesc::Box;
-    s.min = o.vec3("min");
-    s.max = o.vec3("max");
+    s.min = point(o, "min");
+    s.max = point(o, "max");
     if (!(s.min.x < s.max.x && s.min.y < s.max.y && s.min.z < s.max.z))
       o.where().fail("\"min\" must be below \"max\" on every axis");
   } else {
@@ -250,9 +347,10 @@ double opening_reflectance(Object& o) {
 // end of the maintenance cycle, above 0 and at most 1.
 double maintenance_factor(Object& o) {
   const double mf = o.number("maintenance_factor");
-  if (!(mf > 0 && mf <= 1))
-    o.where().fail("\"maintenance_factor\" must lie above 0 and at most 1, not " +
-                   std::to_string(mf));
+  if (!(mf >= kLeastMaintenanceFactor && mf <= 1))
+    o.where().fail("\"maintenance_factor\" must lie between 0.01 and 1, not " + number_text(mf) +
+                   " (the fraction of the new light still given at the end of the maintenance "
+                   "cycle)");
   return mf;
 }
 
@@ -264,7 +362,7 @@ void spacing(Object& o, double& value, bool& standard) {
     standard = true;
     return;
   }
-  value = positive(o, "spacing");
+  value = extent(o, "spacing");
 }
 
 double non_negative(Object& o, const std::string& key, double fallback) {
@@ -418,14 +516,25 @@ AreaKind surface_kind(const SurfaceDesc& s) {
   return s.normal.z < -kHalfTurnCosine ? AreaKind::Ceiling : AreaKind::Wall;
 }
 
-ProfileDesc profile(const json& j, const Where& where, const std::filesystem::path& dir,
-                    size_t index) {
+// A data file an element names, relative to the scene's folder unless
+// absolute; with --confine it must lie in that folder or below.
+std::filesystem::path file_of(Object& o) {
+  const std::string file = o.text("file");
+  if (file.empty()) o.where().fail("\"file\" is empty");
+  const Context& c = context_of(o);
+  const std::filesystem::path path =
+      std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : c.dir / file;
+  if (c.options.confine && !lies_within(path, c.dir))
+    o.where().fail("\"file\" " + in_quotes(file) + " lies outside the scene's folder, where " +
+                   "--confine keeps data files");
+  return path;
+}
+
+ProfileDesc profile(const json& j, const Where& where, size_t index) {
   Object named(j, where.in(label("profile", j, index)), kProfileKeys);
   ProfileDesc p;
   p.name = name_of(named);
-  const std::string file = named.text("file");
-  if (file.empty()) named.where().fail("\"file\" is empty");
-  p.file = std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : dir / file;
+  p.file = file_of(named);
   if (named.has("format")) {
     const json& f = named.raw("format");
     if (f == "ies" || f == 1) {
@@ -474,7 +583,16 @@ std::vector<LightDesc> light_array(const LightDesc& entry, const json& j, const 
     offset = {of[0].get<double>(), of[1].get<double>(), 0};
   }
   o.finish();
+  // The array's far corners lie within reach, and its lights are reckoned
+  // before they are made.
+  const Vec3 last{(columns - 1) * sx, (rows - 1) * sy, 0};
+  for (const Vec3 corner :
+       {entry.position + last, entry.position + last + offset, entry.position + offset})
+    check_reach(o, "the array's far corner", corner);
+  charge(o.where(), double(rows) * double(columns) * double(light_read_bytes(entry)),
+         "the array of " + std::to_string(rows) + " x " + std::to_string(columns) + " lights");
   std::vector<LightDesc> out;
+  out.reserve(size_t(rows) * size_t(columns));
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < columns; ++c) {
       LightDesc l = entry;
@@ -508,18 +626,20 @@ std::vector<LightDesc> light(const json& j, const Where& where, size_t index) {
       o.where().fail("\"size\" must be [width, height], both greater than 0");
     l.width = size[0].get<double>();
     l.height = size[1].get<double>();
+    if (!(std::max(l.width, l.height) <= context_of(o).farthest))
+      o.where().fail("\"size\" is larger than the 100 km a scene may span");
   } else if (shape == "disc" || shape == "sphere") {
     l.shape = shape == "disc" ? Shape::Disc : Shape::Sphere;
-    l.radius = positive(o, "radius");
+    l.radius = extent(o, "radius");
   } else if (shape == "cylinder") {
     l.shape = Shape::Cylinder;
-    l.radius = positive(o, "radius");
-    l.length = positive(o, "length");
+    l.radius = extent(o, "radius");
+    l.length = extent(o, "length");
   } else {
     o.where().fail("unknown shape " + in_quotes(shape) +
                    " (point, rectangle, disc, sphere or cylinder)");
   }
-  l.position = o.vec3("position");
+  l.position = point(o, "position");
   l.aim = direction(o, "aim", Vec3{0, 0, -1});
   l.spin = o.number("spin", 0.0);
   l.decay = o.number("decay", 2.0);
@@ -540,6 +660,7 @@ std::vector<LightDesc> light(const json& j, const Where& where, size_t index) {
   if (o.has("array")) {
     out = light_array(l, o.raw("array"), o.where());
   } else {
+    charge(o.where(), double(light_read_bytes(l)), "the light");
     out.push_back(l);
   }
   o.finish();
@@ -580,7 +701,8 @@ constexpr double kMostGridPoints = 4e6;
 constexpr double kRoomGridSpacingMetres = 0.5;
 
 void check_grid_size(Object& o, const SurfaceDesc& s) {
-  if (s.standard_spacing) return;  // the standard's rule gives few points
+  if (!s.standard_spacing) check_resolved(o, "\"spacing\"", s.spacing, s.corner);
+  if (s.standard_spacing) return;  // the budget reckons the standard's points
   const double cells = std::ceil((length(s.u) - 2 * s.margin) / s.spacing) *
                        std::ceil((length(s.v) - 2 * s.margin) / s.spacing);
   if (cells > kMostGridPoints) o.where().fail("\"spacing\" gives more than 4 million grid points");
@@ -599,7 +721,7 @@ TaskAreaDesc task_area(const json& j, const Where& where, size_t index, const Su
   Object o(j, where.in(label("task area", j, index)), kTaskKeys);
   TaskAreaDesc t;
   t.name = name_of(o);
-  t.corner = o.vec3("corner");
+  t.corner = point(o, "corner");
   if (!o.has("size")) o.where().fail("missing \"size\" [along u, along v]");
   const json& size = o.raw("size");
   if (!size.is_array() || size.size() != 2 || !size[0].is_number() || !size[1].is_number() ||
@@ -607,11 +729,17 @@ TaskAreaDesc task_area(const json& j, const Where& where, size_t index, const Su
     o.where().fail("\"size\" must be [along u, along v], both greater than 0");
   t.size_u = size[0].get<double>();
   t.size_v = size[1].get<double>();
+  check_resolved(o, "\"size\" along u", t.size_u, t.corner);
+  check_resolved(o, "\"size\" along v", t.size_v, t.corner);
   t.surrounding = non_negative(o, "surrounding", 0.5 / unit.metres);
   t.background = non_negative(o, "background", 3.0 / unit.metres);
   t.targets = targets(o, AreaKind::Task);
   t.surrounding_targets = surrounding_targets(t.targets);
   t.background_targets = background_targets(t.surrounding_targets);
+  if (!(std::max(t.surrounding, t.background) <= context_of(o).farthest))
+    o.where().fail(
+        "\"surrounding\" and \"background\" must be narrower than the 100 km a scene "
+        "may span");
   o.finish();
   // The task must lie on its surface: in its plane and within its edges.
   const double tol = 1e-6 * std::max(length(s.u), length(s.v));
@@ -626,15 +754,23 @@ TaskAreaDesc task_area(const json& j, const Where& where, size_t index, const Su
   return t;
 }
 
-// A list of corners [[x, y, z], ...].
+// A list of corners [[x, y, z], ...], each within reach of the origin.
 std::vector<Vec3> corners(const json& v, const Where& where, const std::string& what) {
   if (!v.is_array()) where.fail(what + " must be a list of corners [[x, y, z], ...]");
+  charge(where, double(v.size()) * double(kPolygonBytesPerCorner), what);
   std::vector<Vec3> out;
+  out.reserve(v.size());
+  const double farthest = where.context->farthest;
   for (const auto& c : v) {
     if (!c.is_array() || c.size() != 3 || !c[0].is_number() || !c[1].is_number() ||
         !c[2].is_number())
       where.fail(what + " must be a list of corners [[x, y, z], ...]");
     out.push_back({c[0].get<double>(), c[1].get<double>(), c[2].get<double>()});
+    if (!(reach(out.back()) <= farthest))
+      where.fail(what + ": corner " + std::to_string(out.size()) + " lies more than " +
+                 number_text(farthest) + " " + where.context->unit +
+                 " (100 km) from the origin, beyond what the host's single precision places "
+                 "to a centimetre");
   }
   return out;
 }
@@ -669,12 +805,17 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index, const Scene
     polygon(o, s);
   } else {
     if (o.has("holes")) o.where().fail("\"holes\" belong to a \"polygon\"");
-    s.corner = o.vec3("corner");
+    s.corner = point(o, "corner");
     s.u = o.vec3("u");
     s.v = o.vec3("v");
+    check_reach(o, "the far corner", s.corner + s.u + s.v);
+    check_reach(o, "the corner at \"u\"", s.corner + s.u);
+    check_reach(o, "the corner at \"v\"", s.corner + s.v);
   }
   const Vec3 plane_normal = cross(s.u, s.v);
   if (length(plane_normal) == 0) o.where().fail("\"u\" and \"v\" span no area");
+  check_resolved(o, "the side along \"u\"", length(s.u), s.corner);
+  check_resolved(o, "the side along \"v\"", length(s.v), s.corner);
   spacing(o, s.spacing, s.standard_spacing);
   s.margin = non_negative(o, "margin", 0.0);
   if (2 * s.margin >= std::min(length(s.u), length(s.v)))
@@ -697,6 +838,10 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index, const Scene
         "through)");
   s.reflectance = reflectance(o);
   s.targets = targets(o, surface_kind(s));
+  // A reflecting polygon is traced and cut into patches as its convex
+  // pieces; one too thin to leave any has nothing to reflect with.
+  if (s.role == SurfaceRole::Reflecting && !s.outline.empty() && convex_pieces(s.outline).empty())
+    o.where().fail("the polygon is too thin to reflect: cut into convex pieces it leaves none");
   if (o.has("task_areas")) {
     const json& tasks = o.raw("task_areas");
     if (!tasks.is_array()) o.where().fail("\"task_areas\" must be a list [ ... ]");
@@ -715,14 +860,15 @@ SurfaceDesc surface(const json& j, const Where& where, size_t index, const Scene
 // is +y, east +x), each a reflecting surface with a grid.
 std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit& unit) {
   Object o(j, where.in("room"), kRoomKeys);
-  const Vec3 p = o.vec3("position", Vec3{0, 0, 0});
+  const Vec3 p = point(o, "position", Vec3{0, 0, 0});
   if (!o.has("size")) o.where().fail("missing \"size\" [x, y, z]");
   const Vec3 size = o.vec3("size");
   if (!(size.x > 0 && size.y > 0 && size.z > 0))
-    o.where().fail("\"size\" must be [x, y, z], each greater than 0 (got [" +
-                   std::to_string(size.x) + ", " + std::to_string(size.y) + ", " +
-                   std::to_string(size.z) + "])");
-  const double spacing = positive(o, "spacing", kRoomGridSpacingMetres / unit.metres);
+    o.where().fail("\"size\" must be [x, y, z], each greater than 0 (got [" + number_text(size.x) +
+                   ", " + number_text(size.y) + ", " + number_text(size.z) + "])");
+  check_reach(o, "the room's far corner", p + size);
+  for (const double side : {size.x, size.y, size.z}) check_resolved(o, "\"size\"", side, p);
+  const double spacing = extent(o, "spacing", kRoomGridSpacingMetres / unit.metres);
   const Vec3 X{size.x, 0, 0}, Y{0, size.y, 0}, Z{0, 0, size.z};
   struct Face {
     const char* name;
@@ -773,7 +919,7 @@ std::vector<SurfaceDesc> room(const json& j, const Where& where, const SceneUnit
     if (room_task != nullptr && kind != AreaKind::Task) s.targets = targets_of(*room_task, kind);
     if (overrides.contains(f.name)) {
       Object face(overrides.at(f.name), o.where().in("face " + in_quotes(f.name)), kRoomFaceKeys);
-      s.spacing = positive(face, "spacing", spacing);
+      s.spacing = extent(face, "spacing", spacing);
       s.reflectance = reflectance(face, f.reflectance);
       if (face.has("targets")) s.targets = targets(face, kind);
       face.finish();
@@ -803,7 +949,7 @@ ObserverDesc observer(const json& j, const Where& where, size_t index) {
   Object o(j, where.in(label("observer", j, index)), kObserverKeys);
   ObserverDesc d;
   d.name = name_of(o);
-  d.position = o.vec3("position");
+  d.position = point(o, "position");
   if (!o.has("directions")) o.where().fail("missing \"directions\" [[x, y, z], ...]");
   const json& dirs = o.raw("directions");
   if (!dirs.is_array() || dirs.empty())
@@ -812,10 +958,9 @@ ObserverDesc observer(const json& j, const Where& where, size_t index) {
     if (!v.is_array() || v.size() != 3 || !v[0].is_number() || !v[1].is_number() ||
         !v[2].is_number())
       o.where().fail("\"directions\" must be a list of directions [[x, y, z], ...]");
-    const Vec3 h{v[0].get<double>(), v[1].get<double>(), 0};
-    if (!(length(h) > 0))
-      o.where().fail("\"directions\": a viewing direction must not be vertical");
-    d.directions.push_back(normalize(h));
+    const Vec3 h = direction_of({v[0].get<double>(), v[1].get<double>(), 0});
+    if (!(reach(h) > 0)) o.where().fail("\"directions\": a viewing direction must not be vertical");
+    d.directions.push_back(h);
   }
   d.targets = targets(o, AreaKind::Observer);
   o.finish();
@@ -827,12 +972,18 @@ CylindricalDesc cylindrical(const json& j, const Where& where, size_t index,
   Object o(j, where.in(label("cylindrical area", j, index)), kCylindricalKeys);
   CylindricalDesc c;
   c.name = name_of(o);
-  c.corner = o.vec3("corner");
+  c.corner = point(o, "corner");
   c.u = o.vec3("u");
   c.v = o.vec3("v");
   if (c.u.z != 0 || c.v.z != 0) o.where().fail("\"u\" and \"v\" must be horizontal");
+  check_reach(o, "the far corner", c.corner + c.u + c.v);
+  check_reach(o, "the corner at \"u\"", c.corner + c.u);
+  check_reach(o, "the corner at \"v\"", c.corner + c.v);
   if (length(cross(c.u, c.v)) == 0) o.where().fail("\"u\" and \"v\" span no area");
+  check_resolved(o, "the side along \"u\"", length(c.u), c.corner);
+  check_resolved(o, "the side along \"v\"", length(c.v), c.corner);
   spacing(o, c.spacing, c.standard_spacing);
+  if (!c.standard_spacing) check_resolved(o, "\"spacing\"", c.spacing, c.corner);
   c.margin = non_negative(o, "margin", 0.0);
   if (2 * c.margin >= std::min(length(c.u), length(c.v)))
     o.where().fail("\"margin\" leaves nothing of the area");
@@ -847,6 +998,7 @@ CylindricalDesc cylindrical(const json& j, const Where& where, size_t index,
     for (const json& x : h) {
       if (!x.is_number() || !(x.get<double>() > 0))
         o.where().fail("\"heights\" must be heights greater than 0");
+      check_reach(o, "\"heights\": the eye", c.corner + Vec3{0, 0, x.get<double>()});
       c.heights.push_back(x.get<double>());
     }
   } else {
@@ -864,26 +1016,18 @@ GlareDesc glare(const json& j, const Where& where, const SceneUnit& unit) {
     if (!d.is_boolean()) o.where().fail("\"default_observers\" must be true or false");
     g.default_observers = d.get<bool>();
   }
-  g.eye_height = o.number("eye_height", 1.2 / unit.metres);
-  if (!(g.eye_height > 0)) o.where().fail("\"eye_height\" must be greater than 0");
+  g.eye_height = extent(o, "eye_height", 1.2 / unit.metres);
   g.targets = targets(o, AreaKind::Observer);
   o.finish();
   return g;
 }
 
-std::filesystem::path file_of(Object& o, const std::filesystem::path& dir) {
-  const std::string file = o.text("file");
-  if (file.empty()) o.where().fail("\"file\" is empty");
-  return std::filesystem::path(file).is_absolute() ? std::filesystem::path(file) : dir / file;
-}
-
-MeshDesc mesh(const json& j, const Where& where, const std::filesystem::path& dir,
-              const SceneUnit& scene_unit, size_t index) {
+MeshDesc mesh(const json& j, const Where& where, const SceneUnit& scene_unit, size_t index) {
   Object o(j, where.in(label("mesh", j, index)), kMeshKeys);
   MeshDesc m;
   m.name = name_of(o);
-  m.file = file_of(o, dir);
-  m.placement.position = o.vec3("position", Vec3{});
+  m.file = file_of(o);
+  m.placement.position = point(o, "position", Vec3{});
   m.placement.rotation = o.vec3("rotation", Vec3{});
   m.placement.scale = positive(o, "scale", 1.0);
   const std::string unit = o.text("unit", scene_unit.name);
@@ -904,23 +1048,36 @@ MeshDesc mesh(const json& j, const Where& where, const std::filesystem::path& di
   }
   m.transparency = transparency(o);
   o.finish();
+  const Context& c = context_of(o);
+  MeshLimits limits;
+  if (c.options.confine) limits.confine_to = c.dir;
+  limits.farthest = c.farthest;
+  limits.reckon = [&o](uint64_t vertices, uint64_t triangles) {
+    charge(o.where(),
+           double(kMeshReadBuffer) + double(vertices) * double(kMeshBytesPerVertex) +
+               double(triangles) * double(kMeshBytesPerTriangle),
+           "the mesh of " + std::to_string(triangles) + " triangles");
+  };
   try {
-    m.mesh = load_obj(m.file, m.placement, overrides, fallback);
+    m.mesh = load_obj(m.file, m.placement, overrides, fallback, limits);
   } catch (const Error& e) {
     o.where().fail(e.what());
   }
   return m;
 }
 
-PointListDesc point_list(const json& j, const Where& where, const std::filesystem::path& dir,
-                         size_t index) {
+PointListDesc point_list(const json& j, const Where& where, size_t index) {
   Object o(j, where.in(label("point list", j, index)), kPointListKeys);
   PointListDesc p;
   p.name = name_of(o);
-  p.file = file_of(o, dir);
+  p.file = file_of(o);
   o.finish();
   try {
-    p.points = read_points(p.file);
+    const std::string text = read_input_file(p.file, "the point list");
+    charge(o.where(),
+           double(std::count(text.begin(), text.end(), '\n') + 1) * double(kBytesPerListedPoint),
+           "the point list");
+    p.points = parse_points(text, p.file.string(), context_of(o).farthest);
   } catch (const Error& e) {
     o.where().fail(e.what());
   }
@@ -930,8 +1087,8 @@ PointListDesc point_list(const json& j, const Where& where, const std::filesyste
 ViewDesc view(const json& j, const Where& where) {
   Object o(j, where.in("view"), kViewKeys);
   ViewDesc v;
-  v.position = o.vec3("position");
-  v.look_at = o.vec3("look_at");
+  v.position = point(o, "position");
+  v.look_at = point(o, "look_at");
   if (length(v.look_at - v.position) == 0) o.where().fail("\"look_at\" equals \"position\"");
   v.up = direction(o, "up", Vec3{0, 0, 1});
   if (length(cross(v.up, v.look_at - v.position)) == 0)
@@ -988,7 +1145,7 @@ std::optional<SceneUnit> scene_unit_named(const std::string& name) {
 }
 
 Scene parse_scene(const std::string& text, const std::string& file,
-                  const std::filesystem::path& dir) {
+                  const std::filesystem::path& dir, const ReadOptions& options) {
   check_scene_syntax(text, file);
   json top;
   try {
@@ -1003,7 +1160,10 @@ Scene parse_scene(const std::string& text, const std::string& file,
   Scene scene;
   scene.file = file;
   scene.dir = dir;
-  const Where where{scene.file, ""};
+  Context context;
+  context.dir = dir;
+  context.options = options;
+  const Where where{scene.file, "", &context};
   Object o(top, where, kSceneKeys);
   scene.title = o.text("title", "");
   const std::string unit = o.text("scene_unit", "metre");
@@ -1012,6 +1172,9 @@ Scene parse_scene(const std::string& text, const std::string& file,
     where.fail("unknown \"scene_unit\" " + in_quotes(unit) +
                " (metre, decimetre, centimetre, millimetre, foot or inch)");
   scene.unit = *u;
+  context.farthest = kFarthestMetres / scene.unit.metres;
+  context.smallest = kSmallestMetres / scene.unit.metres;
+  context.unit = scene.unit.symbol;
   if (o.has("samples")) scene.samples = count(o, "samples", 1, 1 << 20);
   scene.accuracy = o.number("accuracy", kDefaultAccuracy);
   if (!(scene.accuracy >= kFinestAccuracy && scene.accuracy <= kCoarsestAccuracy))
@@ -1032,7 +1195,7 @@ Scene parse_scene(const std::string& text, const std::string& file,
     for (size_t i = 0; i < items.size(); ++i) {
       const std::string k = key;
       if (k == "profiles") {
-        scene.profiles.push_back(profile(items[i], where, dir, i));
+        scene.profiles.push_back(profile(items[i], where, i));
         profile_names.push_back(scene.profiles.back().name);
       } else if (k == "lights") {
         for (auto& l : light(items[i], where, i)) {
@@ -1046,10 +1209,10 @@ Scene parse_scene(const std::string& text, const std::string& file,
         scene.occluders.push_back(occluder(items[i], where, i));
         element_names.push_back(scene.occluders.back().name);
       } else if (k == "meshes") {
-        scene.meshes.push_back(mesh(items[i], where, dir, scene.unit, i));
+        scene.meshes.push_back(mesh(items[i], where, scene.unit, i));
         element_names.push_back(scene.meshes.back().name);
       } else if (k == "points") {
-        scene.point_lists.push_back(point_list(items[i], where, dir, i));
+        scene.point_lists.push_back(point_list(items[i], where, i));
         surface_names.push_back(scene.point_lists.back().name);
       } else {
         scene.surfaces.push_back(surface(items[i], where, i, scene.unit));
@@ -1096,12 +1259,44 @@ Scene parse_scene(const std::string& text, const std::string& file,
   return scene;
 }
 
-Scene load_scene(const std::filesystem::path& path) {
-  if (path == kStandardInput)
+Scene load_scene(const std::filesystem::path& path, const ReadOptions& options) {
+  if (path == kStandardInput) {
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    if (ec)
+      throw Error("standard input: the current folder, which anchors the scene's files, is gone: " +
+                  ec.message());
     return parse_scene(read_bounded(std::cin, "standard input", "the scene"), "standard input",
-                       std::filesystem::current_path());
+                       here, options);
+  }
   const std::string file = path.string();
-  return parse_scene(read_input_file(path, "the scene file"), file, path.parent_path());
+  return parse_scene(read_input_file(path, "the scene file"), file, path.parent_path(), options);
+}
+
+uint64_t light_read_bytes(const LightDesc& light) {
+  // Each shader field: its key, its value and its place in the ordered
+  // object, copied into every light of an array.
+  constexpr uint64_t kBytesPerShaderField = 200;
+  // The list of lights grows by doubling while the scene is read: at its
+  // peak a light's description is there about one and a half times.
+  return sizeof(LightDesc) * 3 / 2 + light.name.size() + 32 +
+         light.shader.fields.size() * kBytesPerShaderField;
+}
+
+std::string light_kind(const LightDesc& l) {
+  // A spot whose intensity is stated as the illuminance at its focus finds
+  // that distance by probing the scene from where it hangs: it is a kind of
+  // its own.
+  const auto& f = l.shader.fields;
+  if (f.contains("intensity_unit") && f.at("intensity_unit") == 3) return "";
+  char numbers[512];
+  const Vec3 spot = l.spot_direction.value_or(Vec3{});
+  std::snprintf(numbers, sizeof numbers,
+                "%d %d %a %a %a %a %a %a %a %a %a %a %a %a %a %a %d %d %a %a", l.spot ? 1 : 0,
+                static_cast<int>(l.shape), l.width, l.height, l.radius, l.length, l.aim.x, l.aim.y,
+                l.aim.z, l.spin, l.decay, spot.x, spot.y, spot.z, l.cone_angle, l.flux.value_or(-1),
+                l.spot_direction ? 1 : 0, l.samples, l.maintenance_factor.value_or(-1), 0.0);
+  return std::string(numbers) + " " + f.dump();
 }
 
 bool inside_or_on(const SolidDesc& s, Vec3 p, double tol) {

@@ -4,6 +4,7 @@
 // against the shaders' declarations when the scene is built (model.h).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -263,11 +264,54 @@ struct Scene {
 // cabinet does. Rectangles and discs are sheets and enclose nothing.
 bool inside_or_on(const SolidDesc& solid, Vec3 point, double tolerance);
 
+// How far a scene may reach and how fine its grids may be. The host holds
+// positions in single precision: beyond 100 km from the origin its steps
+// exceed a centimetre, and a length below a millionth of its distance from
+// the origin (or below a micrometre anywhere) is lost in them. Both are far
+// beyond any building.
+constexpr double kFarthestMetres = 1e5;
+constexpr double kSmallestMetres = 1e-6;
+constexpr double kFinestRelativeLength = 1e-6;
+
+// What a maintenance factor may be: a fraction of the new light, but not so
+// small a one that the new values it implies (maintained / factor) leave
+// the range of numbers.
+constexpr double kLeastMaintenanceFactor = 0.01;
+
+// How a scene is read. `confine`: data files (meshes and their material
+// libraries, point lists, profiles) must lie in the scene's folder or below
+// it, so that a scene from elsewhere cannot make the calculator read, or
+// quote, files it has no business with. `max_bytes`: the memory what is read
+// (lights of arrays, meshes, point lists, polygons) may take; beyond it the
+// scene is refused with the figure before it is read further.
+struct ReadOptions {
+  bool confine = false;
+  uint64_t max_bytes = UINT64_MAX;
+};
+
+// Memory of what a scene holds once read, reckoned per item before the items
+// are made: a point of a point list, a corner of a polygon, a vertex and a
+// triangle of a mesh (the reader's arrays and what they are placed in), and
+// a light with its shader fields (reckoned per copy of an array).
+constexpr uint64_t kBytesPerListedPoint = 240;
+constexpr uint64_t kPolygonBytesPerCorner = 400;
+constexpr uint64_t kMeshBytesPerVertex = 24;
+constexpr uint64_t kMeshBytesPerTriangle = 20;
+constexpr uint64_t kMeshReadBuffer = 2000000;  // the blocks a mesh file is read in
+uint64_t light_read_bytes(const LightDesc& light);
+
+// What makes a light of its kind: everything but its name and position.
+// Lights of one kind (the copies of an array) emit the same light in their
+// own frame, so that what depends only on that (the flux a light emits) is
+// worked out once per kind. Empty for a light whose emission depends on
+// where it stands (a spot stated by the illuminance at its focus).
+std::string light_kind(const LightDesc& light);
+
 // Reads a scene file; throws Error naming the file and the line or field.
-Scene load_scene(const std::filesystem::path& path);
+Scene load_scene(const std::filesystem::path& path, const ReadOptions& options = {});
 // Reads scene text; `file` names it in messages, `dir` anchors relative paths.
 Scene parse_scene(const std::string& text, const std::string& file,
-                  const std::filesystem::path& dir);
+                  const std::filesystem::path& dir, const ReadOptions& options = {});
 
 // Scene units by name ("metre", "cm", ...); nullopt for an unknown name.
 std::optional<SceneUnit> scene_unit_named(const std::string& name);

@@ -44,6 +44,9 @@ class Scanner {
 
   // Walks the whole text; returns at the first thing that is not JSON.
   void run() {
+    // A byte-order mark before the text is not part of it (the JSON reader
+    // passes over it too).
+    if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) at_ = 3;
     std::vector<Frame> stack;
     while (skip_space()) {
       const char c = text_[at_];

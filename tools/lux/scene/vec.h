@@ -2,6 +2,7 @@
 // grids, camera rays), in double precision; the host's records take floats.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/shader_api.h"
@@ -27,6 +28,18 @@ inline Vec3 normalize(Vec3 a) {
   const double l = length(a);
   return l > 0 ? a * (1.0 / l) : a;
 }
+
+// A unit vector along `a`, however large or small its components (squaring
+// them, as normalize does, overflows beyond 1e154 and underflows below
+// 1e-154); the zero vector when `a` has no direction.
+inline Vec3 direction_of(Vec3 a) {
+  const double m = std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z)});
+  if (!(m > 0) || !std::isfinite(m)) return {};
+  return normalize(Vec3{a.x / m, a.y / m, a.z / m});
+}
+
+// The largest magnitude among a point's coordinates.
+inline double reach(Vec3 a) { return std::max({std::fabs(a.x), std::fabs(a.y), std::fabs(a.z)}); }
 
 inline miVector to_mi(Vec3 a) {
   return {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z)};
