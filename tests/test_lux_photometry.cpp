@@ -495,6 +495,15 @@ TEST(ProfileSummary, InconsistentFilesAreReported) {
   EXPECT_TRUE(flux_named) << testing::PrintToString(s.problems);
   EXPECT_TRUE(negative_named) << testing::PrintToString(s.problems);
 
+  // A lit table at one angle spans no solid angle: 0 lm, and said.
+  const fs::path flat = fs::path(::testing::TempDir()) / "flat.ies";
+  std::ofstream(flat) << "IESNA:LM-63-2002\nTILT=NONE\n1 -1 1 1 1 1 2 0 0 0\n1 1 50\n30\n0\n100\n";
+  const lux::ProfileSummary flat_summary = lux::summarise(lux::read_photometric_file(flat, 1));
+  EXPECT_EQ(flat_summary.flux, 0.0);
+  ASSERT_EQ(flat_summary.problems.size(), 1u) << testing::PrintToString(flat_summary.problems);
+  EXPECT_NE(flat_summary.problems[0].find("no solid angle"), std::string::npos)
+      << flat_summary.problems[0];
+
   // A consistent shared file: the stated and integrated flux agree, and the
   // relative IES file's efficiency is its light output ratio.
   const fs::path dir = shared_profiles();
@@ -536,6 +545,47 @@ TEST(ProfileCommand, ReportsGoodFilesAndNamesRefusedOnes) {
   EXPECT_EQ(j[0]["fields"]["TEST"], "cosine");
   EXPECT_TRUE(fs::exists(j[0]["polar"].get<std::string>()));
   EXPECT_TRUE(j[1].contains("error"));
+}
+
+// Diagrams and data sheets take their names from their inputs: two inputs
+// of one name (two folders' good.ies) get a file each, and a link already
+// standing at a diagram's name is replaced, not written through.
+TEST(ProfileCommand, OutputsNeverReplaceEachOtherOrWriteThroughLinks) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "profile_names";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  fs::create_directories(dir / "out");
+  const std::string table =
+      "IESNA:LM-63-2002\nTILT=NONE\n1 1000 1 4 1 1 2 0 0 0\n1 1 50\n"
+      "0 30 60 90\n0\n";
+  std::ofstream(dir / "a" / "good.ies") << table << "318.3 275.7 159.2 0\n";
+  std::ofstream(dir / "b" / "good.ies") << table << "100 100 100 100\n";
+  const fs::path victim = dir / "victim.txt";
+  std::ofstream(victim) << "keep me";
+  fs::create_symlink(victim, dir / "out" / "good.ies.svg");
+  const std::string a = (dir / "a" / "good.ies").string(), b = (dir / "b" / "good.ies").string(),
+                    out_dir = (dir / "out").string();
+  const char* argv[] = {"zel-lux", "profile", a.c_str(), b.c_str(), "--json",
+                        "--polar", "svg",     "--pdf",   "-o",      out_dir.c_str()};
+  std::ostringstream out, err;
+  ASSERT_EQ(lux::run(10, argv, out, err), 0) << err.str();
+  const auto j = nlohmann::json::parse(out.str());
+  ASSERT_EQ(j.size(), 2u);
+  EXPECT_NE(j[0]["polar"], j[1]["polar"]);
+  EXPECT_NE(j[0]["datasheet"], j[1]["datasheet"]);
+  for (const auto& f : j) {
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f["polar"].get<std::string>())))
+        << f["polar"];
+    EXPECT_TRUE(fs::is_regular_file(f["datasheet"].get<std::string>())) << f["datasheet"];
+  }
+  std::ifstream in(victim);
+  const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "keep me");
+  size_t leftovers = 0;
+  for (const auto& e : fs::directory_iterator(dir / "out"))
+    leftovers += e.path().filename().string().find(".partial-") != std::string::npos;
+  EXPECT_EQ(leftovers, 0u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -382,6 +384,36 @@ fs::path polar_path(const fs::path& dir, const fs::path& file, const std::string
   return dir / (file.filename().string() + "." + ext);
 }
 
+// `wanted`, or, when an earlier input of the same run already took that
+// name (two folders' 1.ies), the name with -2, -3, ... before its last
+// extension, so that no diagram or sheet of this run replaces another.
+fs::path unused_name(const fs::path& wanted, std::set<fs::path>& taken) {
+  fs::path name = wanted;
+  for (int k = 2; !taken.insert(name).second; ++k)
+    name = wanted.parent_path() /
+           (wanted.stem().string() + "-" + std::to_string(k) + wanted.extension().string());
+  return name;
+}
+
+// Writes `target` by `write` into a temporary file beside it and renames
+// that over it: a link already at `target` is replaced, never written
+// through to the file it points at, and a failed write leaves what was
+// there.
+template <class Write>
+void write_replacing(const fs::path& target, Write&& write) {
+  std::random_device entropy;
+  const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".partial-" +
+                                                std::to_string(entropy()));
+  try {
+    write(temp);
+    fs::rename(temp, target);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    throw;
+  }
+}
+
 }  // namespace
 
 int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -416,6 +448,7 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
 
   json all = json::array();
   bool refused = false;
+  std::set<fs::path> taken;
   for (const std::string& name : o.files) {
     const fs::path path(name);
     const int format = o.format.empty() ? format_of(path) : o.format == "eulumdat" ? 2 : 1;
@@ -426,17 +459,21 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
       std::string polar_unit;
       if (!o.polar.empty()) {
         fs::create_directories(o.output);
-        const fs::path p = polar_path(o.output, path, o.polar);
-        write_polar(d.polar.curves, path.filename().string(), p, *polar_format_named(o.polar),
-                    kPolarSize);
+        const fs::path p = unused_name(polar_path(o.output, path, o.polar), taken);
+        write_replacing(p, [&](const fs::path& to) {
+          write_polar(d.polar.curves, path.filename().string(), to, *polar_format_named(o.polar),
+                      kPolarSize);
+        });
         polar = p.string();
         polar_unit = d.polar.unit_note;
       }
       std::optional<std::string> sheet;
       if (o.pdf) {
         fs::create_directories(o.output);
-        const fs::path p = fs::path(o.output) / (path.filename().string() + ".datasheet.pdf");
-        write_datasheet_pdf(d, p, *paper_named(o.paper));
+        const fs::path p =
+            unused_name(fs::path(o.output) / (path.filename().string() + ".datasheet.pdf"), taken);
+        write_replacing(
+            p, [&](const fs::path& to) { write_datasheet_pdf(d, to, *paper_named(o.paper)); });
         sheet = p.string();
       }
       json written;

@@ -649,6 +649,15 @@ ProfileSummary summarise(const PhotometricFile& f) {
 
   char text[256];
   if (!(s.peak_cd > 0)) s.problems.push_back("the table is dark: every intensity is 0");
+  // Lit but flat: angles that enclose no solid angle (a single γ) give any
+  // intensity no flux, which a sum of 0 lm would hide.
+  if (s.peak_cd > 0 && !(table_flux > 0)) {
+    std::snprintf(text, sizeof text,
+                  "the table is lit (%.1f cd) but its angles span no solid angle "
+                  "(gamma %g to %g degrees), so it emits no flux",
+                  s.peak_cd, double(t.vertical.front()), double(t.vertical.back()));
+    s.problems.push_back(text);
+  }
   if (s.stated_deviation && std::fabs(*s.stated_deviation) > kFluxTolerance) {
     std::snprintf(text, sizeof text,
                   "the file states %.1f lm (%s) but its table integrates to %.1f lm (%+.1f%%)",
