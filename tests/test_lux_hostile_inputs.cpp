@@ -551,7 +551,7 @@ TEST_F(HostileFiles, ForeignFilesAreNotQuoted) {
   };
   for (const Case& c : cases) {
     json scene = base_scene();
-    scene[c.key] = {c.entry};
+    scene[c.key] = json::array({c.entry});
     const std::string message = refusal([&] { read(scene); });
     ASSERT_FALSE(message.empty()) << c.what;
     EXPECT_EQ(message.find("password"), std::string::npos) << c.what << ": " << message;
@@ -596,7 +596,7 @@ TEST_F(HostileFiles, ConfineKeepsDataFilesInTheScenesFolder) {
   };
   for (const Case& c : cases) {
     json scene = base_scene();
-    scene[c.key] = {c.entry};
+    scene[c.key] = json::array({c.entry});
     expect_refused(refusal([&] { read(scene, {true}); }), c.what, {c.says, "--confine"});
     // Without --confine the same files are read (profiles only when built).
     if (std::string(c.key) != "profiles") {
