@@ -107,15 +107,13 @@ class LuxPdf : public LuxTest {
   }
   // Runs the scene with --pdf and `extra` arguments into `name`.
   fs::path report(const std::string& name, std::vector<std::string> extra = {}) {
+    return run_pdf(dir_ / "room.json", name, std::move(extra));
+  }
+  // Runs `scene` with --pdf and `extra` arguments into `name`.
+  fs::path run_pdf(const fs::path& scene, const std::string& name, std::vector<std::string> extra) {
     const fs::path out = dir_ / name;
-    std::vector<std::string> args{(dir_ / "room.json").string(),
-                                  "-o",
-                                  out.string(),
-                                  "-q",
-                                  "-j",
-                                  "2",
-                                  "--no-pictures",
-                                  "--pdf"};
+    std::vector<std::string> args{scene.string(), "-o", out.string(),    "-q",
+                                  "-j",           "2",  "--no-pictures", "--pdf"};
     args.insert(args.end(), extra.begin(), extra.end());
     const LuxOutcome r = run_lux(args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -663,19 +661,7 @@ class LuxPdfDesign : public LuxPdf {
   fs::path design(const std::string& name, std::vector<std::string> extra = {},
                   const std::string& scene = kPlanScene) {
     std::ofstream(dir_ / "design.json") << scene;
-    const fs::path out = dir_ / name;
-    std::vector<std::string> args{(dir_ / "design.json").string(),
-                                  "-o",
-                                  out.string(),
-                                  "-q",
-                                  "-j",
-                                  "2",
-                                  "--no-pictures",
-                                  "--pdf"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    const LuxOutcome r = run_lux(args);
-    EXPECT_EQ(r.status, 0) << r.err;
-    return out;
+    return run_pdf(dir_ / "design.json", name, std::move(extra));
   }
 };
 

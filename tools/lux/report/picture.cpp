@@ -86,6 +86,27 @@ double sample(const std::vector<double>& values, int nu, int nv, double x, doubl
          (at(i, j + 1) * (1 - fx) + at(i + 1, j + 1) * fx) * fy;
 }
 
+// The lattice refined k-fold (k up to 8, about 240 cells along the longer
+// side) by the colours' own interpolation: iso-lines traced on it agree
+// with the colours they separate.
+struct FineLattice {
+  int k = 1, nu = 0, nv = 0;
+  std::vector<double> values;
+};
+
+FineLattice fine_lattice(const std::vector<double>& lux, int nu, int nv) {
+  FineLattice f;
+  f.k = std::clamp(240 / std::max(nu, nv), 1, 8);
+  f.nu = (nu - 1) * f.k + 1;
+  f.nv = (nv - 1) * f.k + 1;
+  f.values.resize(size_t(f.nu) * size_t(f.nv));
+  for (int j = 0; j < f.nv; ++j)
+    for (int i = 0; i < f.nu; ++i)
+      f.values[size_t(j) * size_t(f.nu) + size_t(i)] =
+          sample(lux, nu, nv, double(i) / f.k, double(j) / f.k);
+  return f;
+}
+
 void text(cairo_t* cr, double x, double y, const std::string& s, double size, double align = 0.0) {
   cairo_set_font_size(cr, size);
   cairo_text_extents_t e;
@@ -367,12 +388,9 @@ void draw_area_on_plan(cairo_t* cr, const SurfaceResult& r, const ColourScale& s
   // Iso-lux lines on a finer lattice of the colours' interpolation, each
   // labelled once where it lies farthest inside the area and clear of the
   // other labels.
-  const int k = std::clamp(240 / std::max(nu, nv), 1, 8);
-  const int fu = (nu - 1) * k + 1, fv = (nv - 1) * k + 1;
-  std::vector<double> fine(size_t(fu) * size_t(fv));
-  for (int j = 0; j < fv; ++j)
-    for (int i = 0; i < fu; ++i)
-      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
+  const FineLattice f = fine_lattice(lux, nu, nv);
+  const int k = f.k, fu = f.nu, fv = f.nv;
+  const std::vector<double>& fine = f.values;
   const auto at = [&](double x, double y) {  // fine lattice to the page
     return page((x / k + 0.5) * r.grid.du, (y / k + 0.5) * r.grid.dv);
   };
@@ -503,12 +521,9 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
   // Iso-lux lines, traced on a finer lattice of the same interpolation as
   // the colours so that lines and colours agree, each labelled once where
   // it runs farthest from the edges and clear of the other labels.
-  const int k = std::clamp(240 / std::max(nu, nv), 1, 8);
-  const int fu = (nu - 1) * k + 1, fv = (nv - 1) * k + 1;
-  std::vector<double> fine(size_t(fu) * size_t(fv));
-  for (int j = 0; j < fv; ++j)
-    for (int i = 0; i < fu; ++i)
-      fine[size_t(j) * size_t(fu) + size_t(i)] = sample(lux, nu, nv, double(i) / k, double(j) / k);
+  const FineLattice f = fine_lattice(lux, nu, nv);
+  const int k = f.k, fu = f.nu, fv = f.nv;
+  const std::vector<double>& fine = f.values;
   std::vector<std::array<double, 4>> placed;  // label boxes: x0, y0, x1, y1
   // A label box lies wholly on the figures: inside a polygon area's outline
   // (which clips the lines and would cut the label) and off masked cells
