@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/lux/cli/cli.h"
+#include "tools/lux/scene/scene.h"
 
 struct LuxOutcome {
   int status;
@@ -21,4 +22,16 @@ inline LuxOutcome run_lux(std::vector<std::string> args) {
   std::ostringstream out, err;
   const int status = lux::run(static_cast<int>(argv.size()), argv.data(), out, err);
   return {status, out.str(), err.str()};
+}
+
+// The message of the refusal (lux::Error) that `f` throws, or "" when it
+// throws none.
+template <typename F>
+std::string refusal(F&& f) {
+  try {
+    f();
+  } catch (const lux::Error& e) {
+    return e.what();
+  }
+  return "";
 }

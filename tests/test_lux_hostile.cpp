@@ -11,22 +11,13 @@
 
 #include "refhost/profiles.h"
 #include "tests/lux_fixture.h"
+#include "tests/lux_run.h"
 #include "tools/lux/scene/input_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using zeltest::LuxTest;
-
-template <typename F>
-std::string refusal(F&& f) {
-  try {
-    f();
-  } catch (const lux::Error& e) {
-    return e.what();
-  }
-  return "";
-}
 
 struct Refused {
   const char* what;

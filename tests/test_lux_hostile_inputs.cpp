@@ -23,16 +23,6 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 using zeltest::LuxTest;
 
-template <typename F>
-std::string refusal(F&& f) {
-  try {
-    f();
-  } catch (const lux::Error& e) {
-    return e.what();
-  }
-  return "";
-}
-
 void expect_refused(const std::string& message, const char* what,
                     const std::vector<std::string>& named) {
   ASSERT_FALSE(message.empty()) << what << ": accepted";

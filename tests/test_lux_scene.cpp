@@ -7,22 +7,12 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/lux_fixture.h"
+#include "tests/lux_run.h"
 
 namespace {
 
 using json = nlohmann::json;
 using zeltest::LuxTest;
-
-// The message of the Error that `f` throws, or "" when it throws none.
-template <typename F>
-std::string refusal(F&& f) {
-  try {
-    f();
-  } catch (const lux::Error& e) {
-    return e.what();
-  }
-  return "";
-}
 
 struct Refused {
   const char* what;
