@@ -161,19 +161,26 @@ struct DirectSettings {
   int threads = 1;
 };
 
-// Where a light sits, how far its emitter reaches from there, the most it
-// gives at a distance (illuminance × distance², with a margin), about how
-// much it emits, and the plane of a flat emitter, which lights nothing
-// behind it. Sampled once per light at points around it.
+// Where a light sits, how far its emitter reaches from there, its
+// intensity in a fixed set of directions (illuminance × distance², sampled
+// once at points around it), about how much it emits, and the plane of a
+// flat emitter, which lights nothing behind it.
 struct LightReach {
   Vec3 center;
   double reach = 0;
-  double peak = 0;
+  double peak = 0;  // the most in any direction, with a margin
   double flux = 0;  // lux × square units
   bool flat = false;
   Vec3 front;  // of a flat emitter
+  std::vector<double>
+      intensity;  // per sampled direction (one set for all lights), lux × square units
 };
 std::vector<LightReach> light_reaches(const Model& model, double extent, int threads);
+// The most the light's intensity can be (lux × square units, with a
+// margin) in any direction within `half_angle` radians of the unit vector
+// `axis`: what the sampled directions near that cone hold, so that a
+// narrow beam counts only towards what it can reach.
+double intensity_towards(const LightReach& b, Vec3 axis, double half_angle);
 
 struct DirectPieces {
   std::vector<std::vector<DirectValue>> of_root;
@@ -181,18 +188,26 @@ struct DirectPieces {
 };
 
 // The direct light on the pieces of every root, light by light: a piece is
-// cut where its light changes across it by more than the bound or where it
-// is large beside its distance to the light; lights that cannot reach a
-// piece (behind it, or it behind their emitting face) or whose bound is
-// below the skip are passed by.
+// sampled at a random point of each of its quarters (stratified, seeded by
+// where it is, so that straight shadow edges do not fall the same way on
+// every piece along them) and cut where its light changes across it by more
+// than the bound, where it is large beside its distance to the light, where
+// its samples disagree by more than the light's fall-off explains (a shadow's
+// edge), and where the light's intensity towards it could bring far more
+// than its samples found (a narrow beam between them). Pieces partly hidden
+// (`hidden`: the paths hiding_pieces cut each root into) are followed down to
+// their open parts. Lights that cannot reach a piece (behind it, or it
+// behind their emitting face) or whose bound towards it is below the skip are
+// passed by.
 DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,
                               const std::vector<Patch>& roots, const Hiding& hiding,
+                              const std::vector<std::vector<uint64_t>>& hidden,
                               const std::vector<LightReach>& reach, const DirectSettings& settings,
                               Progress* progress);
 
-// The paths of the pieces each root is cut into for what hides it: a piece
-// partly open is cut down to the smallest size, so that the edges of
-// furniture and openings are followed.
+// The paths of the pieces each root is cut into for what hides it, in
+// preorder: a piece partly open is cut down to the smallest size, so that
+// the edges of furniture and openings are followed.
 std::vector<std::vector<uint64_t>> hiding_pieces(const RadiositySolution& s,
                                                  const std::vector<Patch>& roots,
                                                  const Hiding& hiding, double smallest,

@@ -448,7 +448,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   DirectPieces direct;
   {
     Progress progress("direct light on surfaces", roots.size(), options.progress);
-    direct = direct_on_pieces(model, s, roots, hiding, reach, direct_settings, &progress);
+    direct = direct_on_pieces(model, s, roots, hiding, paths, reach, direct_settings, &progress);
   }
   for (size_t r = 0; r < roots.size(); ++r)
     for (const DirectValue& v : direct.of_root[r]) paths[r].push_back(v.path);
