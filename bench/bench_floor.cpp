@@ -1,7 +1,8 @@
 // Whole floors with interreflections at the default settings: the solution
 // (direct light on the surfaces, links, iteration) and the illuminance at
 // every grid point, on two threads and one. Reports the balance (light
-// made or lost, as a fraction of what reaches the surfaces), the patches,
+// made or lost, as a fraction of what reaches the surfaces; the share of
+// the lights' flux that reaches them directly), the patches,
 // the links, the resolution reached, the estimated error and each stage's
 // time.
 //  - an office floor of 36 m × 24 m × 3 m: 96 panels of 3400 lm on a 3 m
@@ -210,7 +211,9 @@ const Built& built(const fs::path& file) {
   return *b;
 }
 
-void run(benchmark::State& state, const fs::path& file) {
+// `emitted`: the lights' maintained flux (lm), all of which reaches the
+// surfaces of a closed room directly.
+void run(benchmark::State& state, const fs::path& file, double emitted) {
   const Built& b = built(file);
   const int threads = static_cast<int>(state.range(0));
   lux::RadiositySolution last;
@@ -226,6 +229,7 @@ void run(benchmark::State& state, const fs::path& file) {
   state.counters["imbalance"] =
       (f.direct - absorbed - f.reflected_lost - f.unshot) / std::max(f.direct, 1e-300);
   state.counters["lost_share"] = f.reflected_lost / std::max(f.direct, 1e-300);
+  state.counters["direct_share"] = f.direct / emitted;
   state.counters["patches"] = double(last.patches.size());
   state.counters["links"] = double(last.links);
   state.counters["smallest_m"] = last.smallest;
@@ -237,7 +241,7 @@ void run(benchmark::State& state, const fs::path& file) {
   state.counters["solve_s"] = last.solve_seconds;
 }
 
-void BM_OfficeFloor(benchmark::State& state) { run(state, office_floor()); }
+void BM_OfficeFloor(benchmark::State& state) { run(state, office_floor(), 96 * 3400 * 0.8); }
 BENCHMARK(BM_OfficeFloor)
     ->Arg(2)
     ->Arg(1)
@@ -246,7 +250,7 @@ BENCHMARK(BM_OfficeFloor)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-void BM_Warehouse(benchmark::State& state) { run(state, warehouse()); }
+void BM_Warehouse(benchmark::State& state) { run(state, warehouse(), 200 * 20000 * 0.8); }
 BENCHMARK(BM_Warehouse)
     ->Arg(2)
     ->Arg(1)

@@ -39,13 +39,14 @@ constexpr double kBoundAccuracy = 1e-2;
 // sphere, sqrt(4π / n), so that a cone takes every sample that may hold
 // its peak.
 const double kBoundSpacing = std::sqrt(4 * zel::kPi / kBoundDirections);
-// A piece whose bound towards a light exceeds its largest sample this many
-// times (beyond what the margin, distance and cosine allow) may have a beam
-// between its samples.
-constexpr double kMissedBeam = 8.0;
-// Beyond this many of its reaches a light's fixed count of emitter points
-// is thinned for the pieces of surface (see piece_lux).
-constexpr double kFullSampling = 4.0;
+// A piece towards which a light's intensity bound (with its margin)
+// exceeds this many times what its samples show may have a beam between
+// them. Well above what the bound's margin and the spread of its sampled
+// directions give a smooth distribution near its edge (a Lambertian panel
+// seen almost edge-on, about 8).
+constexpr double kMissedBeam = 32.0;
+// Samples at a smaller cosine of incidence tell nothing of the intensity.
+constexpr double kGrazing = 0.05;
 // The seeds of a piece's two sets of stratified samples: one decides
 // whether it is cut, the other gives its light.
 constexpr uint64_t kDecidingSet = 0x637574, kValueSet = 0x99887766;
@@ -109,19 +110,32 @@ Vec3 random_point(const Patch& p, double u1, double u2) {
   return t[0] * (1 - r) + t[1] * (r * (1 - u2)) + t[2] * (r * u2);
 }
 
+// A seed from where a piece lies: its centre on a grid of kSeedGrid steps
+// a unit, so that the same piece reached another way gets the same one.
+uint64_t seed_of(Vec3 center) {
+  const auto grid = [](double x) { return uint64_t(std::llround(x * kSeedGrid)); };
+  return sample_seed(grid(center.x), grid(center.y), grid(center.z));
+}
+
 // One random point in each quarter of the piece: stratified samples whose
 // mean integrates the light over the piece without a bias along straight
 // edges. Each point depends on where its quarter lies (its centre, to a
 // millionth of a unit) and on `set` alone.
 void stratified_points(const Patch& p, uint64_t set, Vec3 out[4]) {
-  const auto grid = [](double x) { return uint64_t(std::llround(x * kSeedGrid)); };
   for (int k = 0; k < 4; ++k) {
     const Patch q = quarter(p, k);
-    uint64_t state =
-        sample_seed(sample_seed(grid(q.center.x), grid(q.center.y), grid(q.center.z)), set, 0);
+    uint64_t state = sample_seed(seed_of(q.center), set, 0);
     const double u1 = next_uniform(state), u2 = next_uniform(state);
     out[k] = random_point(q, u1, u2);
   }
+}
+
+// One random point of the whole piece, placed like those of
+// stratified_points.
+Vec3 one_point(const Patch& p, uint64_t set) {
+  uint64_t state = sample_seed(seed_of(p.center), set, 1);
+  const double u1 = next_uniform(state), u2 = next_uniform(state);
+  return random_point(p, u1, u2);
 }
 
 // Whether `path` lies strictly above a piece of `cut` (sorted in preorder):
@@ -197,15 +211,14 @@ void sample_intensity(const Light& light, LightReach& b, double radius,
   b.flux = 4 * zel::kPi * sum / kBoundDirections * radius * radius;
 }
 
-// The illuminance of one light at a sample point of a piece at distance d
-// from it. A light with a fixed count of emitter points keeps it near its
-// emitter; beyond kFullSampling of its reach, where the emitter is nearly
-// a point, the host's own rule takes as few points as the light's accuracy
-// needs (a thinned fixed pattern would not cover the emitter evenly).
-double piece_lux(const Light& light, const LightReach& b, Vec3 at, Vec3 normal, double d,
-                 refhost::ThreadContext& thread) {
-  const bool far = light.samples > 1 && d > kFullSampling * b.reach;
-  const refhost::EmitterSampling sampling{far ? 0 : light.samples, light.accuracy};
+// The illuminance of one light at a sample point of a piece, from the
+// light's own count of emitter points at every distance. The host's
+// adaptive rule would take fewer far from the emitter, but it stops early
+// in a penumbra whose first points all fall the same way, taking a point
+// half shadowed as lit or dark: several per cent too little on the floor
+// around furniture.
+double piece_lux(const Light& light, Vec3 at, Vec3 normal, refhost::ThreadContext& thread) {
+  const refhost::EmitterSampling sampling{light.samples, light.accuracy};
   const miColor c = refhost::illuminance(light.scene, to_mi(at), to_mi(normal), sampling, thread);
   return double(std::max({c.r, c.g, c.b}));
 }
@@ -232,12 +245,18 @@ double distance_to(const LightReach& b, const Patch& p) {
   return length(p.center - b.center) - piece_radius(p) - b.reach;
 }
 
-// The most illuminance the light can give any point of the piece (lux): its
-// intensity bound within the cone the piece fills seen from the light, over
-// the gap squared, times the largest cosine at which the light can arrive.
-// Infinite where the piece and the emitter are too close for a bound.
-double illuminance_bound(const LightReach& b, const Patch& p, double gap) {
-  if (!(gap > 0)) return std::numeric_limits<double>::infinity();
+// The most the light can give the piece: its intensity bound within the
+// cone the piece fills seen from the light (lux × square units), and that
+// over the gap squared, times the largest cosine at which the light can
+// arrive, the most illuminance at any point of the piece (lux). Infinite
+// where the piece and the emitter are too close for a bound.
+struct Bound {
+  double intensity = std::numeric_limits<double>::infinity();
+  double illuminance = std::numeric_limits<double>::infinity();
+  double per_intensity = 0;  // illuminance per unit of intensity at the piece's centre
+};
+Bound light_bound(const LightReach& b, const Patch& p, double gap) {
+  if (!(gap > 0)) return {};
   const Vec3 to = p.center - b.center;
   const double d = length(to);
   const Vec3 axis = to * (1 / d);
@@ -245,18 +264,24 @@ double illuminance_bound(const LightReach& b, const Patch& p, double gap) {
   // The light arrives at most this far from the normal.
   const double incidence = std::acos(std::clamp(-dot(axis, p.normal), -1.0, 1.0));
   const double cosine = std::cos(std::max(0.0, incidence - half_angle));
-  return intensity_towards(b, axis, half_angle) * cosine / (gap * gap);
+  const double intensity = intensity_towards(b, axis, half_angle);
+  return {intensity, intensity * cosine / (gap * gap), cosine / (d * d)};
 }
 
-// Samples of a light's illuminance on a piece: their sum, least and most.
+// Samples of a light's illuminance on a piece: their sum, least and most,
+// and the most intensity they show the light to have towards the piece
+// (illuminance × distance² over the cosine of incidence).
 struct Samples {
-  double sum = 0, lo = std::numeric_limits<double>::infinity(), hi = 0;
+  double sum = 0, lo = std::numeric_limits<double>::infinity(), hi = 0, seen = 0;
   int open = 0;
-  void add(double e) {
+  void add(double e, const LightReach& b, Vec3 q, Vec3 normal) {
     sum += e;
     lo = std::min(lo, e);
     hi = std::max(hi, e);
     ++open;
+    const Vec3 to = b.center - q;
+    const double d2 = dot(to, to), cosine = dot(to, normal) / std::sqrt(d2);
+    if (cosine > kGrazing) seen = std::max(seen, e * d2 / cosine);
   }
 };
 
@@ -269,14 +294,13 @@ struct DirectWork {
   const std::vector<std::vector<uint64_t>>& hidden;
 };
 
-// The illuminance of light l at the point q of a piece of face f, at gap d
-// from the light.
-double sample(const DirectWork& w, const Face& f, const LightReach& b, size_t l, Vec3 normal,
-              double d, Vec3 q, refhost::ThreadContext& thread) {
+// The illuminance of light l at the point q of a piece of face f.
+double sample(const DirectWork& w, const Face& f, size_t l, Vec3 normal, Vec3 q,
+              refhost::ThreadContext& thread) {
   const Vec3 at = ray_end(f, q);
   thread.rng = point_seed(at, normal, l);
   thread.sample_index = 0;
-  return piece_lux(w.model.lights()[l], b, at, normal, d, thread);
+  return piece_lux(w.model.lights()[l], at, normal, thread);
 }
 
 // The light of one light on a piece of root `r` and below: a mean recorded
@@ -287,11 +311,11 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
   if (!may_light(b, p, w.s.plane_tolerance)) return;
   const double d = distance_to(b, p);
   const double size = longest_edge(p);
-  const double bound = illuminance_bound(b, p, d);
+  const Bound bound = light_bound(b, p, d);
   // Skipped whole at a root only: the pieces of a root the light was not
   // skipped on share its light, each little, all together not.
-  if (path == 1 && bound * p.area < w.settings.skip_flux) {
-    skipped += bound * p.area;
+  if (path == 1 && bound.illuminance * p.area < w.settings.skip_flux) {
+    skipped += bound.illuminance * p.area;
     return;
   }
   const Face& f = w.s.faces[size_t(p.face)];
@@ -300,38 +324,50 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     for (int k = 0; k < 4; ++k)
       visit(w, r, quarter(p, k), child_path(path, k), l, thread, out, skipped);
   };
-  const auto take = [&](const Vec3* points, Samples& into) {
-    for (int k = 0; k < 4; ++k)
+  const auto take = [&](const Vec3* points, int n, Samples& into) {
+    for (int k = 0; k < n; ++k)
       if (is_open(w.s, w.hiding, p.face, points[k]))
-        into.add(sample(w, f, b, l, p.normal, d, points[k], thread));
+        into.add(sample(w, f, l, p.normal, points[k], thread), b, points[k], p.normal);
   };
-  // Samples that decide whether the piece is cut.
   Vec3 points[4];
-  stratified_points(p, kDecidingSet, points);
-  Samples first;
-  take(points, first);
-  // All on the hidden part of a piece partly hidden: its open part is
-  // found below.
-  if (first.open == 0 && splittable && cut_below(w.hidden[r], path)) return split();
-  if (splittable && first.open > 0) {
-    const double reach = std::max(d, 0.0);
-    const double hi = first.hi, lo = first.lo;
-    const bool near = size > kNearLight * reach;
-    const bool changes = (hi - lo) * p.area > w.settings.flux_bound;
-    const bool smooth = hi - lo <= kSmoothChange * size / std::max(reach, size) * hi;
-    const bool missed = bound > kMissedBeam * hi && (bound - hi) * p.area > w.settings.flux_bound;
-    if (near || missed || (changes && (size >= kFarPiece * reach || !smooth))) return split();
+  if (splittable) {
+    // Samples that decide whether the piece is cut.
+    stratified_points(p, kDecidingSet, points);
+    Samples first;
+    take(points, 4, first);
+    // All on the hidden part of a piece partly hidden: its open part is
+    // found below.
+    if (first.open == 0 && cut_below(w.hidden[r], path)) return split();
+    if (first.open > 0) {
+      const double reach = std::max(d, 0.0);
+      const double hi = first.hi, lo = first.lo;
+      const bool near = size > kNearLight * reach;
+      const bool changes = (hi - lo) * p.area > w.settings.flux_bound;
+      const bool smooth = hi - lo <= kSmoothChange * size / std::max(reach, size) * hi;
+      const bool missed =
+          bound.intensity > kMissedBeam * first.seen &&
+          (bound.intensity - first.seen) * bound.per_intensity * p.area > w.settings.flux_bound;
+      const bool edge = !smooth && (hi - lo) * p.area > w.settings.edge_bound;
+      if (near || missed || (changes && size >= kFarPiece * reach) || edge) return split();
+    }
   }
   // The piece's light from samples of its own: a mean of the samples that
   // found it even would be biased towards light, for a shadow they missed
-  // is left uncut.
-  stratified_points(p, kValueSet, points);
+  // is left uncut. A piece that cannot be cut takes one random point, as
+  // unbiased and a quarter of the work: the smallest pieces are many, and
+  // their errors average out over a surface.
   Samples value;
-  take(points, value);
+  if (splittable) {
+    stratified_points(p, kValueSet, points);
+    take(points, 4, value);
+  } else {
+    points[0] = one_point(p, kValueSet);
+    take(points, 1, value);
+  }
   if (value.open == 0) {
     // All on the hidden part: the points that measure its open part.
     sample_points(p, points);
-    take(points, value);
+    take(points, 4, value);
     if (value.open == 0) return;
   }
   const double mean = value.sum / value.open;

@@ -59,7 +59,8 @@ bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p);
 // Whether the opening (a luminaire's face on a surface's plane) covers the
 // point of that plane.
 bool covers(const ReflectingSurface& opening, Vec3 point);
-// Fraction of the patch's sample points that are open.
+// Fraction of the patch that is open: of its four sample points, or of 64
+// points where those disagree.
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
 
 // Of the light a cluster facing `facing` (Cluster::facing) sends, the
@@ -157,7 +158,11 @@ struct DirectValue {
 struct DirectSettings {
   double flux_bound = 0;  // a light's change over a piece carrying less is not refined
   double skip_flux = 0;   // a light bounded below this on a piece is skipped
-  double smallest = 0;    // pieces with a shorter longest edge are not cut
+  // A shadow's edge across a piece far from its light, which the piece's
+  // stratified samples integrate without bias, is followed while its change
+  // carries more than this: as far as the exchanges of light need it.
+  double edge_bound = 0;
+  double smallest = 0;  // pieces with a shorter longest edge are not cut
   int threads = 1;
 };
 

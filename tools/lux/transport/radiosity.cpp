@@ -441,7 +441,8 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   const double reference = kReferencePiece * kReferencePiece * scale * scale;
   const double mean_direct = emitted / total_area;
   DirectSettings direct_settings;
-  direct_settings.flux_bound = kDirectShare * settings.accuracy * mean_direct * reference;
+  direct_settings.edge_bound = settings.accuracy * mean_direct * reference;
+  direct_settings.flux_bound = kDirectShare * direct_settings.edge_bound;
   direct_settings.skip_flux = kSkipShare * direct_settings.flux_bound;
   direct_settings.smallest = smallest;
   direct_settings.threads = options.threads;
