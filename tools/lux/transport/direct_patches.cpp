@@ -45,6 +45,16 @@ const double kBoundSpacing = std::sqrt(4 * zel::kPi / kBoundDirections);
 // directions give a smooth distribution near its edge (a Lambertian panel
 // seen almost edge-on, about 8).
 constexpr double kMissedBeam = 32.0;
+// A light's intensity bound towards a cone no wider than kCellCone is
+// looked up in a table over the sphere, kCellRows by kCellColumns cells of
+// equal angles, each holding the most of the sampled directions within its
+// own radius, the cone and the samples' spacing of its centre: a piece far
+// from a light asks for one cell instead of going through every direction.
+constexpr int kCellRows = 32, kCellColumns = 64;
+constexpr double kCellCone = 0.1;
+// Farthest a direction lies from its cell's centre: half a row's angle
+// plus half a column's.
+constexpr double kCellRadius = 0.5 * zel::kPi / kCellRows + zel::kPi / kCellColumns;
 // Samples at a smaller cosine of incidence tell nothing of the intensity.
 constexpr double kGrazing = 0.05;
 // The seeds of a piece's two sets of stratified samples: one decides
@@ -69,6 +79,28 @@ const std::vector<Vec3>& bound_directions() {
     return out;
   }();
   return directions;
+}
+
+// The most of `intensity` (per sampled direction) within `angle` radians
+// of the unit vector `axis`.
+double most_within(const std::vector<double>& intensity, Vec3 axis, double angle) {
+  const double widest = std::cos(angle);
+  const std::vector<Vec3>& directions = bound_directions();
+  double most = 0;
+  for (size_t k = 0; k < directions.size(); ++k)
+    if (dot(directions[k], axis) >= widest) most = std::max(most, intensity[k]);
+  return most;
+}
+
+// The cell of the unit vector w: rows by the angle from +z, columns by the
+// angle around it.
+int cell_of(Vec3 w) {
+  const double theta = std::acos(std::clamp(w.z, -1.0, 1.0));
+  const double phi = std::atan2(w.y, w.x);
+  const int row = std::min(kCellRows - 1, int(theta / zel::kPi * kCellRows));
+  const int column =
+      std::min(kCellColumns - 1, int((phi + zel::kPi) / (2 * zel::kPi) * kCellColumns));
+  return row * kCellColumns + std::max(column, 0);
 }
 
 // Uniform numbers in [0, 1) from a seed, one after another (splitmix64).
@@ -421,6 +453,16 @@ std::vector<LightReach> light_reaches(const Model& model, double extent, int thr
     LightReach b = reach_of(lights[size_t(l)]);
     const double radius = std::max(3 * b.reach, 0.05 * extent);
     sample_intensity(lights[size_t(l)], b, radius, thread, size_t(l));
+    b.cell_intensity.resize(size_t(kCellRows * kCellColumns));
+    for (int row = 0; row < kCellRows; ++row)
+      for (int column = 0; column < kCellColumns; ++column) {
+        const double theta = (row + 0.5) * zel::kPi / kCellRows;
+        const double phi = -zel::kPi + (column + 0.5) * 2 * zel::kPi / kCellColumns;
+        const Vec3 centre{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi),
+                          std::cos(theta)};
+        b.cell_intensity[size_t(row * kCellColumns + column)] =
+            most_within(b.intensity, centre, kCellRadius + kCellCone + kBoundSpacing);
+      }
     reach[size_t(l)] = b;
   });
   return reach;
@@ -428,12 +470,9 @@ std::vector<LightReach> light_reaches(const Model& model, double extent, int thr
 
 double intensity_towards(const LightReach& b, Vec3 axis, double half_angle) {
   if (b.intensity.empty() || half_angle + kBoundSpacing >= zel::kPi) return b.peak;
-  const double widest = std::cos(half_angle + kBoundSpacing);
-  const std::vector<Vec3>& directions = bound_directions();
-  double most = 0;
-  for (size_t k = 0; k < directions.size(); ++k)
-    if (dot(directions[k], axis) >= widest) most = std::max(most, b.intensity[k]);
-  return kBoundMargin * most;
+  if (half_angle <= kCellCone && !b.cell_intensity.empty())
+    return kBoundMargin * b.cell_intensity[size_t(cell_of(axis))];
+  return kBoundMargin * most_within(b.intensity, axis, half_angle + kBoundSpacing);
 }
 
 DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,

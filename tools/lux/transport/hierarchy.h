@@ -177,8 +177,11 @@ struct LightReach {
   double flux = 0;  // lux × square units
   bool flat = false;
   Vec3 front;  // of a flat emitter
-  std::vector<double>
-      intensity;  // per sampled direction (one set for all lights), lux × square units
+  // Per sampled direction (one set for all lights), lux × square units.
+  std::vector<double> intensity;
+  // The most near each cell of a table over the sphere (see
+  // intensity_towards).
+  std::vector<double> cell_intensity;
 };
 std::vector<LightReach> light_reaches(const Model& model, double extent, int threads);
 // The most the light's intensity can be (lux × square units, with a
