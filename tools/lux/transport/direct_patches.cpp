@@ -55,6 +55,9 @@ constexpr double kCellCone = 0.1;
 // Farthest a direction lies from its cell's centre: half a row's angle
 // plus half a column's.
 constexpr double kCellRadius = 0.5 * zel::kPi / kCellRows + zel::kPi / kCellColumns;
+// Beyond this many of its reaches from a light, the samples that decide
+// whether a piece is cut take the host's adaptive rule (see piece_lux).
+constexpr double kFullSampling = 4.0;
 // Samples at a smaller cosine of incidence tell nothing of the intensity.
 constexpr double kGrazing = 0.05;
 // The seeds of a piece's two sets of stratified samples: one decides
@@ -243,14 +246,18 @@ void sample_intensity(const Light& light, LightReach& b, double radius,
   b.flux = 4 * zel::kPi * sum / kBoundDirections * radius * radius;
 }
 
-// The illuminance of one light at a sample point of a piece, from the
-// light's own count of emitter points at every distance. The host's
-// adaptive rule would take fewer far from the emitter, but it stops early
-// in a penumbra whose first points all fall the same way, taking a point
-// half shadowed as lit or dark: several per cent too little on the floor
-// around furniture.
-double piece_lux(const Light& light, Vec3 at, Vec3 normal, refhost::ThreadContext& thread) {
-  const refhost::EmitterSampling sampling{light.samples, light.accuracy};
+// The illuminance of one light at a sample point of a piece at gap d from
+// it. A piece's light is taken from the light's own count of emitter
+// points at every distance: the host's adaptive rule takes fewer far from
+// the emitter, but it stops early in a penumbra whose first points all fall
+// the same way, taking a point half shadowed as lit or dark (several per
+// cent too little on the floor around furniture). The samples that only
+// decide whether a piece is cut (`deciding`) may take that rule beyond
+// kFullSampling of the emitter's reach, where it needs few points.
+double piece_lux(const Light& light, const LightReach& b, Vec3 at, Vec3 normal, double d,
+                 bool deciding, refhost::ThreadContext& thread) {
+  const bool adaptive = deciding && light.samples > 1 && d > kFullSampling * b.reach;
+  const refhost::EmitterSampling sampling{adaptive ? 0 : light.samples, light.accuracy};
   const miColor c = refhost::illuminance(light.scene, to_mi(at), to_mi(normal), sampling, thread);
   return double(std::max({c.r, c.g, c.b}));
 }
@@ -326,13 +333,14 @@ struct DirectWork {
   const std::vector<std::vector<uint64_t>>& hidden;
 };
 
-// The illuminance of light l at the point q of a piece of face f.
-double sample(const DirectWork& w, const Face& f, size_t l, Vec3 normal, Vec3 q,
-              refhost::ThreadContext& thread) {
+// The illuminance of light l at the point q of a piece of face f, at gap d
+// from the light.
+double sample(const DirectWork& w, const Face& f, size_t l, Vec3 normal, double d, Vec3 q,
+              bool deciding, refhost::ThreadContext& thread) {
   const Vec3 at = ray_end(f, q);
   thread.rng = point_seed(at, normal, l);
   thread.sample_index = 0;
-  return piece_lux(w.model.lights()[l], at, normal, thread);
+  return piece_lux(w.model.lights()[l], w.reach[l], at, normal, d, deciding, thread);
 }
 
 // The light of one light on a piece of root `r` and below: a mean recorded
@@ -356,17 +364,17 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     for (int k = 0; k < 4; ++k)
       visit(w, r, quarter(p, k), child_path(path, k), l, thread, out, skipped);
   };
-  const auto take = [&](const Vec3* points, int n, Samples& into) {
+  const auto take = [&](const Vec3* points, int n, bool deciding, Samples& into) {
     for (int k = 0; k < n; ++k)
       if (is_open(w.s, w.hiding, p.face, points[k]))
-        into.add(sample(w, f, l, p.normal, points[k], thread), b, points[k], p.normal);
+        into.add(sample(w, f, l, p.normal, d, points[k], deciding, thread), b, points[k], p.normal);
   };
   Vec3 points[4];
   if (splittable) {
     // Samples that decide whether the piece is cut.
     stratified_points(p, kDecidingSet, points);
     Samples first;
-    take(points, 4, first);
+    take(points, 4, true, first);
     // All on the hidden part of a piece partly hidden: its open part is
     // found below.
     if (first.open == 0 && cut_below(w.hidden[r], path)) return split();
@@ -391,15 +399,15 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
   Samples value;
   if (splittable) {
     stratified_points(p, kValueSet, points);
-    take(points, 4, value);
+    take(points, 4, false, value);
   } else {
     points[0] = one_point(p, kValueSet);
-    take(points, 1, value);
+    take(points, 1, false, value);
   }
   if (value.open == 0) {
     // All on the hidden part: the points that measure its open part.
     sample_points(p, points);
-    take(points, 4, value);
+    take(points, 4, false, value);
     if (value.open == 0) return;
   }
   const double mean = value.sum / value.open;
