@@ -40,8 +40,10 @@ constexpr double kBoundAccuracy = 1e-2;
 // its peak.
 const double kBoundSpacing = std::sqrt(4 * zel::kPi / kBoundDirections);
 // A piece towards which a light's intensity bound (with its margin)
-// exceeds this many times what its samples show may have a beam between
-// them. Well above what the bound's margin and the spread of its sampled
+// exceeds this many times its intensity in the directions of the piece's
+// samples may have a beam between them. (Compared with the light's own
+// distribution, not with what the samples received: a piece in a shadow
+// has no beam to look for.) Well above what the bound's margin and the spread of its sampled
 // directions give a smooth distribution near its edge (a Lambertian panel
 // seen almost edge-on, about 8).
 constexpr double kMissedBeam = 32.0;
@@ -58,8 +60,6 @@ constexpr double kCellRadius = 0.5 * zel::kPi / kCellRows + zel::kPi / kCellColu
 // Beyond this many of its reaches from a light, the samples that decide
 // whether a piece is cut take the host's adaptive rule (see piece_lux).
 constexpr double kFullSampling = 4.0;
-// Samples at a smaller cosine of incidence tell nothing of the intensity.
-constexpr double kGrazing = 0.05;
 // The seeds of a piece's two sets of stratified samples: one decides
 // whether it is cut, the other gives its light.
 constexpr uint64_t kDecidingSet = 0x637574, kValueSet = 0x99887766;
@@ -308,19 +308,20 @@ Bound light_bound(const LightReach& b, const Patch& p, double gap) {
 }
 
 // Samples of a light's illuminance on a piece: their sum, least and most,
-// and the most intensity they show the light to have towards the piece
-// (illuminance × distance² over the cosine of incidence).
+// and the most of the light's intensity (as sampled around it, shadows
+// aside) in their directions: what the samples can have seen of its
+// distribution.
 struct Samples {
-  double sum = 0, lo = std::numeric_limits<double>::infinity(), hi = 0, seen = 0;
+  double sum = 0, lo = std::numeric_limits<double>::infinity(), hi = 0, towards = 0;
   int open = 0;
-  void add(double e, const LightReach& b, Vec3 q, Vec3 normal) {
+  void add(double e, const LightReach& b, Vec3 q) {
     sum += e;
     lo = std::min(lo, e);
     hi = std::max(hi, e);
     ++open;
-    const Vec3 to = b.center - q;
-    const double d2 = dot(to, to), cosine = dot(to, normal) / std::sqrt(d2);
-    if (cosine > kGrazing) seen = std::max(seen, e * d2 / cosine);
+    const Vec3 w = q - b.center;
+    const double d = length(w);
+    if (d > 0) towards = std::max(towards, intensity_near(b, w * (1 / d)));
   }
 };
 
@@ -367,7 +368,7 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
   const auto take = [&](const Vec3* points, int n, bool deciding, Samples& into) {
     for (int k = 0; k < n; ++k)
       if (is_open(w.s, w.hiding, p.face, points[k]))
-        into.add(sample(w, f, l, p.normal, d, points[k], deciding, thread), b, points[k], p.normal);
+        into.add(sample(w, f, l, p.normal, d, points[k], deciding, thread), b, points[k]);
   };
   Vec3 points[4];
   if (splittable) {
@@ -385,8 +386,8 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
       const bool changes = (hi - lo) * p.area > w.settings.flux_bound;
       const bool smooth = hi - lo <= kSmoothChange * size / std::max(reach, size) * hi;
       const bool missed =
-          bound.intensity > kMissedBeam * first.seen &&
-          (bound.intensity - first.seen) * bound.per_intensity * p.area > w.settings.flux_bound;
+          bound.intensity > kMissedBeam * first.towards &&
+          (bound.intensity - first.towards) * bound.per_intensity * p.area > w.settings.flux_bound;
       const bool edge = !smooth && (hi - lo) * p.area > w.settings.edge_bound;
       if (near || missed || (changes && size >= kFarPiece * reach) || edge) return split();
     }
@@ -462,6 +463,7 @@ std::vector<LightReach> light_reaches(const Model& model, double extent, int thr
     const double radius = std::max(3 * b.reach, 0.05 * extent);
     sample_intensity(lights[size_t(l)], b, radius, thread, size_t(l));
     b.cell_intensity.resize(size_t(kCellRows * kCellColumns));
+    b.cell_near.resize(size_t(kCellRows * kCellColumns));
     for (int row = 0; row < kCellRows; ++row)
       for (int column = 0; column < kCellColumns; ++column) {
         const double theta = (row + 0.5) * zel::kPi / kCellRows;
@@ -470,6 +472,8 @@ std::vector<LightReach> light_reaches(const Model& model, double extent, int thr
                           std::cos(theta)};
         b.cell_intensity[size_t(row * kCellColumns + column)] =
             most_within(b.intensity, centre, kCellRadius + kCellCone + kBoundSpacing);
+        b.cell_near[size_t(row * kCellColumns + column)] =
+            most_within(b.intensity, centre, kCellRadius + kBoundSpacing);
       }
     reach[size_t(l)] = b;
   });
@@ -481,6 +485,10 @@ double intensity_towards(const LightReach& b, Vec3 axis, double half_angle) {
   if (half_angle <= kCellCone && !b.cell_intensity.empty())
     return kBoundMargin * b.cell_intensity[size_t(cell_of(axis))];
   return kBoundMargin * most_within(b.intensity, axis, half_angle + kBoundSpacing);
+}
+
+double intensity_near(const LightReach& b, Vec3 w) {
+  return b.cell_near.empty() ? b.peak : b.cell_near[size_t(cell_of(w))];
 }
 
 DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,

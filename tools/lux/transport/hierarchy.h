@@ -182,6 +182,8 @@ struct LightReach {
   // The most near each cell of a table over the sphere (see
   // intensity_towards).
   std::vector<double> cell_intensity;
+  // The most near each cell's centre alone (see intensity_near).
+  std::vector<double> cell_near;
 };
 std::vector<LightReach> light_reaches(const Model& model, double extent, int threads);
 // The most the light's intensity can be (lux × square units, with a
@@ -189,6 +191,9 @@ std::vector<LightReach> light_reaches(const Model& model, double extent, int thr
 // `axis`: what the sampled directions near that cone hold, so that a
 // narrow beam counts only towards what it can reach.
 double intensity_towards(const LightReach& b, Vec3 axis, double half_angle);
+// The light's intensity about the unit direction w, as sampled (the most of
+// the sampled directions near w's cell, without a margin).
+double intensity_near(const LightReach& b, Vec3 w);
 
 struct DirectPieces {
   std::vector<std::vector<DirectValue>> of_root;
