@@ -1,7 +1,8 @@
 // Whole floors with interreflections at the default settings: the solution
 // (direct light on the surfaces, links, iteration) and the illuminance at
 // every grid point, on two threads and one. Reports the balance (light
-// made or lost, as a fraction of what reaches the surfaces), the patches,
+// made or lost, as a fraction of what reaches the surfaces; the share of
+// the lights' flux that reaches them directly), the patches,
 // the links, the resolution reached, the estimated error and each stage's
 // time.
 //  - an office floor of 36 m × 24 m × 3 m: 96 panels of 3400 lm on a 3 m
@@ -13,7 +14,9 @@
 //    bench always runs), and ten rows of racking as boxes.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,6 +26,7 @@
 #include "refhost/refhost.h"
 #include "tools/lux/model/model.h"
 #include "tools/lux/transport/calc.h"
+#include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
 
 namespace {
@@ -210,7 +214,9 @@ const Built& built(const fs::path& file) {
   return *b;
 }
 
-void run(benchmark::State& state, const fs::path& file) {
+// `emitted`: the lights' maintained flux (lm), all of which reaches the
+// surfaces of a closed room directly.
+void run(benchmark::State& state, const fs::path& file, double emitted) {
   const Built& b = built(file);
   const int threads = static_cast<int>(state.range(0));
   lux::RadiositySolution last;
@@ -226,6 +232,7 @@ void run(benchmark::State& state, const fs::path& file) {
   state.counters["imbalance"] =
       (f.direct - absorbed - f.reflected_lost - f.unshot) / std::max(f.direct, 1e-300);
   state.counters["lost_share"] = f.reflected_lost / std::max(f.direct, 1e-300);
+  state.counters["direct_share"] = f.direct / emitted;
   state.counters["patches"] = double(last.patches.size());
   state.counters["links"] = double(last.links);
   state.counters["smallest_m"] = last.smallest;
@@ -237,7 +244,7 @@ void run(benchmark::State& state, const fs::path& file) {
   state.counters["solve_s"] = last.solve_seconds;
 }
 
-void BM_OfficeFloor(benchmark::State& state) { run(state, office_floor()); }
+void BM_OfficeFloor(benchmark::State& state) { run(state, office_floor(), 96 * 3400 * 0.8); }
 BENCHMARK(BM_OfficeFloor)
     ->Arg(2)
     ->Arg(1)
@@ -246,9 +253,70 @@ BENCHMARK(BM_OfficeFloor)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-void BM_Warehouse(benchmark::State& state) { run(state, warehouse()); }
+void BM_Warehouse(benchmark::State& state) { run(state, warehouse(), 200 * 20000 * 0.8); }
 BENCHMARK(BM_Warehouse)
     ->Arg(2)
+    ->Arg(1)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The open-plan example, as it is (argument 0) or painted black (1: the
+// room's faces and the furniture reflect nothing, so that what the surfaces
+// absorb is their direct light alone).
+fs::path open_plan(bool black) {
+  const fs::path example = fs::path(ZEL_SOURCE_DIR) / "examples" / "open-plan-office.json";
+  if (!black) return example;
+  std::ifstream in(example);
+  json s = json::parse(in, nullptr, true, true);
+  for (const char* f : {"ceiling", "floor", "north wall", "south wall", "east wall", "west wall"})
+    s["room"]["faces"][f]["reflectance"] = 0;
+  for (json& o : s["occluders"]) o["reflectance"] = 0;
+  const fs::path scene = bench_dir() / "open-plan-black.json";
+  std::ofstream(scene) << s.dump(1);
+  return scene;
+}
+
+// The open-plan example (a closed 12 × 8 m office with eight desks) against
+// ten million photons (all lights together) traced through the same
+// surfaces, scaled by the lights' one maintenance factor: per surface, how
+// many of the photons' standard errors the radiosity's absorbed light lies
+// from theirs (the largest, and how many surfaces lie beyond three), and
+// the largest relative difference.
+void BM_OpenPlanAgainstPhotons(benchmark::State& state) {
+  const Built& b = built(open_plan(state.range(0) != 0));
+  constexpr double kPhotons = 1e7;
+  const auto& lights = b.model->lights();
+  const int per_light = static_cast<int>(kPhotons / double(lights.size()));
+  const double maintained = lights.front().maintenance_factor;
+  lux::RadiositySolution s;
+  lux::PhotonBalance p;
+  for (auto _ : state) {
+    s = lux::solve_radiosity(*b.model, {2, false, 0});
+    p = lux::trace_photons(*b.model, s, per_light, {2, false});
+    benchmark::DoNotOptimize(p);
+  }
+  double worst = 0, relative = 0, beyond = 0;
+  for (size_t e = 0; e < s.elements.size(); ++e) {
+    if (!(p.absorbed_error[e] > 0)) continue;
+    p.absorbed[e] *= maintained;
+    p.absorbed_error[e] *= maintained;
+    const double off = s.balance.absorbed[e] - p.absorbed[e];
+    worst = std::max(worst, std::fabs(off) / p.absorbed_error[e]);
+    relative = std::max(relative, std::fabs(off) / p.absorbed[e]);
+    if (std::fabs(off) > 3 * p.absorbed_error[e]) beyond += 1;
+    std::printf("%-24s radiosity %10.2f lm  photons %10.2f ± %.2f lm  (%+.2f %%, %+.1f σ)\n",
+                s.elements[e].name.c_str(), s.balance.absorbed[e], p.absorbed[e],
+                p.absorbed_error[e], 100 * off / p.absorbed[e], off / p.absorbed_error[e]);
+  }
+  state.counters["worst_sigma"] = worst;
+  state.counters["worst_relative"] = relative;
+  state.counters["beyond_3_sigma"] = beyond;
+  state.counters["surfaces"] = double(s.elements.size());
+}
+BENCHMARK(BM_OpenPlanAgainstPhotons)
+    ->Arg(0)
     ->Arg(1)
     ->Iterations(1)
     ->MeasureProcessCPUTime()

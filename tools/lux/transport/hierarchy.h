@@ -59,7 +59,8 @@ bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p);
 // Whether the opening (a luminaire's face on a surface's plane) covers the
 // point of that plane.
 bool covers(const ReflectingSurface& opening, Vec3 point);
-// Fraction of the patch's sample points that are open.
+// Fraction of the patch that is open: of its four sample points, or of 64
+// points where those disagree.
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
 
 // Of the light a cluster facing `facing` (Cluster::facing) sends, the
@@ -157,23 +158,42 @@ struct DirectValue {
 struct DirectSettings {
   double flux_bound = 0;  // a light's change over a piece carrying less is not refined
   double skip_flux = 0;   // a light bounded below this on a piece is skipped
-  double smallest = 0;    // pieces with a shorter longest edge are not cut
+  // A shadow's edge across a piece far from its light, which the piece's
+  // stratified samples integrate without bias, is followed while its change
+  // carries more than this: as far as the exchanges of light need it.
+  double edge_bound = 0;
+  double smallest = 0;  // pieces with a shorter longest edge are not cut
   int threads = 1;
 };
 
-// Where a light sits, how far its emitter reaches from there, the most it
-// gives at a distance (illuminance × distance², with a margin), about how
-// much it emits, and the plane of a flat emitter, which lights nothing
-// behind it. Sampled once per light at points around it.
+// Where a light sits, how far its emitter reaches from there, its
+// intensity in a fixed set of directions (illuminance × distance², sampled
+// once at points around it), about how much it emits, and the plane of a
+// flat emitter, which lights nothing behind it.
 struct LightReach {
   Vec3 center;
   double reach = 0;
-  double peak = 0;
+  double peak = 0;  // the most in any direction, with a margin
   double flux = 0;  // lux × square units
   bool flat = false;
   Vec3 front;  // of a flat emitter
+  // Per sampled direction (one set for all lights), lux × square units.
+  std::vector<double> intensity;
+  // The most near each cell of a table over the sphere (see
+  // intensity_towards).
+  std::vector<double> cell_intensity;
+  // The most near each cell's centre alone (see intensity_near).
+  std::vector<double> cell_near;
 };
 std::vector<LightReach> light_reaches(const Model& model, double extent, int threads);
+// The most the light's intensity can be (lux × square units, with a
+// margin) in any direction within `half_angle` radians of the unit vector
+// `axis`: what the sampled directions near that cone hold, so that a
+// narrow beam counts only towards what it can reach.
+double intensity_towards(const LightReach& b, Vec3 axis, double half_angle);
+// The light's intensity about the unit direction w, as sampled (the most of
+// the sampled directions near w's cell, without a margin).
+double intensity_near(const LightReach& b, Vec3 w);
 
 struct DirectPieces {
   std::vector<std::vector<DirectValue>> of_root;
@@ -181,18 +201,26 @@ struct DirectPieces {
 };
 
 // The direct light on the pieces of every root, light by light: a piece is
-// cut where its light changes across it by more than the bound or where it
-// is large beside its distance to the light; lights that cannot reach a
-// piece (behind it, or it behind their emitting face) or whose bound is
-// below the skip are passed by.
+// sampled at a random point of each of its quarters (stratified, seeded by
+// where it is, so that straight shadow edges do not fall the same way on
+// every piece along them) and cut where its light changes across it by more
+// than the bound, where it is large beside its distance to the light, where
+// its samples disagree by more than the light's fall-off explains (a shadow's
+// edge), and where the light's intensity towards it could bring far more
+// than its samples found (a narrow beam between them). Pieces partly hidden
+// (`hidden`: the paths hiding_pieces cut each root into) are followed down to
+// their open parts. Lights that cannot reach a piece (behind it, or it
+// behind their emitting face) or whose bound towards it is below the skip are
+// passed by.
 DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,
                               const std::vector<Patch>& roots, const Hiding& hiding,
+                              const std::vector<std::vector<uint64_t>>& hidden,
                               const std::vector<LightReach>& reach, const DirectSettings& settings,
                               Progress* progress);
 
-// The paths of the pieces each root is cut into for what hides it: a piece
-// partly open is cut down to the smallest size, so that the edges of
-// furniture and openings are followed.
+// The paths of the pieces each root is cut into for what hides it, in
+// preorder: a piece partly open is cut down to the smallest size, so that
+// the edges of furniture and openings are followed.
 std::vector<std::vector<uint64_t>> hiding_pieces(const RadiositySolution& s,
                                                  const std::vector<Patch>& roots,
                                                  const Hiding& hiding, double smallest,

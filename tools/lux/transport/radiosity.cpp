@@ -441,14 +441,15 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   const double reference = kReferencePiece * kReferencePiece * scale * scale;
   const double mean_direct = emitted / total_area;
   DirectSettings direct_settings;
-  direct_settings.flux_bound = kDirectShare * settings.accuracy * mean_direct * reference;
+  direct_settings.edge_bound = settings.accuracy * mean_direct * reference;
+  direct_settings.flux_bound = kDirectShare * direct_settings.edge_bound;
   direct_settings.skip_flux = kSkipShare * direct_settings.flux_bound;
   direct_settings.smallest = smallest;
   direct_settings.threads = options.threads;
   DirectPieces direct;
   {
     Progress progress("direct light on surfaces", roots.size(), options.progress);
-    direct = direct_on_pieces(model, s, roots, hiding, reach, direct_settings, &progress);
+    direct = direct_on_pieces(model, s, roots, hiding, paths, reach, direct_settings, &progress);
   }
   for (size_t r = 0; r < roots.size(); ++r)
     for (const DirectValue& v : direct.of_root[r]) paths[r].push_back(v.path);
