@@ -140,9 +140,15 @@ class Refiner {
     }
   }
 
-  // The fraction of light crossing from a to b: four rays between their
-  // sample points.
-  double visibility(const Node& a, const Node& b, const Blockers& blockers) const {
+  // The fraction of light crossing from a to b: rays between their sample
+  // points. Only pairs that face each other carry any of the exchange (a
+  // point behind the other's plane, as where a wall piece reaches below a
+  // desk's top, is already nothing in the form factor), so only they are
+  // asked; a ray between such a pair runs through the solid the back-facing
+  // face bounds and would count that part of the exchange out twice.
+  // `unsure` says that no pair of the four faces the other way round.
+  double visibility(const Node& a, const Node& b, const Blockers& blockers, bool& unsure) const {
+    unsure = false;
     if (!blockers.all && blockers.count == 0) return 1.0;
     const uint32_t* list = blockers.all ? s_.all_objects.data() : blockers.list;
     const size_t count = blockers.all ? s_.all_objects.size() : blockers.count;
@@ -158,21 +164,32 @@ class Refiner {
       if (a.patch.open < 1) open_a[k] = is_open(s_, *s_.hiding, a.patch.face, pa[k]);
       if (b.patch.open < 1) open_b[k] = is_open(s_, *s_.hiding, b.patch.face, pb[k]);
     }
+    const double tolerance = s_.plane_tolerance;
+    const auto face_each_other = [&](Vec3 p, Vec3 q) {
+      return dot(q - p, a.patch.normal) > tolerance && dot(p - q, b.patch.normal) > tolerance;
+    };
     double through = 0;
-    int rays = 0;
+    int rays = 0, open_pairs = 0;
     for (int i = 0; i < 4; ++i) {
       if (!open_a[i]) continue;
-      // The first open point of b from the one across from i on.
+      // The first open point of b facing it, from the one across from i on.
       for (int k = 0; k < 4; ++k) {
         const int j = (3 - i + k) % 4;
         if (!open_b[j]) continue;
+        ++open_pairs;
+        if (!face_each_other(pa[i], pb[j])) continue;
         through +=
             s_.rays->transmission(to_d(ray_end(fa, pa[i])), to_d(ray_end(fb, pb[j])), list, count);
         ++rays;
         break;
       }
     }
-    return rays > 0 ? through / rays : 0.0;
+    if (rays == 0) {
+      // Open points, but none facing: the exchange lies between them.
+      unsure = open_pairs > 0;
+      return open_pairs > 0 ? 1.0 : 0.0;
+    }
+    return through / rays;
   }
 
   // The fraction of what `from` sends that reaches `to`, unobstructed, and
@@ -225,13 +242,20 @@ class Refiner {
     if (f == 0 && !near) return;
     Blockers blockers;
     filter(from, to, parent, blockers);
+    // The exchange as far as it is not blocked; its error is judged on what
+    // it could be unblocked, for four blocked rays between large pieces do
+    // not make a blocked exchange (desks between a wall and the floor can
+    // stop all four by chance): such a pair is refined, not dropped, until
+    // what it could carry is below the bound.
+    double seen = f;
     if (from.cluster < 0 && to.cluster < 0) {
-      const double v = visibility(from, to, blockers);
-      if (v == 0) return;
-      if (v < 1) uncertain = 1;
-      f *= v;
+      bool unsure = false;
+      const double v = visibility(from, to, blockers, unsure);
+      if (v < 1 || unsure) uncertain = 1;
+      seen = f * v;
     }
     const double error = near ? from.flux : from.flux * f * uncertain;
+    f = seen;
     if (error <= settings_.flux_bound) {
       if (f > 0) add(from, to, f, links);
       return;
