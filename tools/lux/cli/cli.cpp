@@ -163,9 +163,8 @@ int calculate_and_write(const Options& o, std::ostream& out, std::ostream& err) 
   RadiositySolution interreflection;
   if (!o.direct_only)
     interreflection = solve_radiosity(
-        model,
-        {calc.threads, calc.progress,
-         o.max_memory > 0 ? static_cast<uint64_t>(o.max_memory * 1e9) : default_memory_bound()});
+        model, {calc.threads, calc.progress,
+                o.max_memory > 0 ? memory_bound_of(o.max_memory) : default_memory_bound()});
   const bool reflects = !interreflection.patches.empty();
   const auto results = calculate(model, calc, reflects ? &interreflection : nullptr);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "tools/lux/report/picture.h"
+
 namespace lux {
 
 namespace {
@@ -65,6 +67,8 @@ std::optional<Paper> paper_named(const std::string& name) {
 
 Document::Document(cairo_t* cr, PageSize size, std::string footer, int pages)
     : cr_(cr), size_(size), footer_(std::move(footer)), total_(pages) {
+  // Its text is set and measured in fontconfig's typefaces.
+  release_font_caches_at_exit();
   page_ = 1;
   y_ = top();
 }
