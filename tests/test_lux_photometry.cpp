@@ -547,6 +547,29 @@ TEST(ProfileCommand, ReportsGoodFilesAndNamesRefusedOnes) {
   EXPECT_TRUE(j[1].contains("error"));
 }
 
+// Header text in any bytes comes out of --json as valid UTF-8: what is
+// not a well-formed UTF-8 sequence (a stray continuation byte, overlong
+// forms, surrogates, code points beyond U+10FFFF) is read as Latin-1.
+TEST(ProfileCommand, HeaderBytesOfAnyKindGiveValidJson) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "profile_bytes";
+  fs::create_directories(dir);
+  const std::string cases[] = {"\x8e",     "\xe0\x8e\x41", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                               "\xc0\xaf", "caf\xc3\xa9"};
+  int k = 0;
+  for (const std::string& bytes : cases) {
+    const fs::path file = dir / ("bytes" + std::to_string(k++) + ".ies");
+    std::ofstream(file, std::ios::binary)
+        << "IESNA:LM-63-2002\n[LUMINAIRE] panel " << bytes
+        << "\nTILT=NONE\n1 1000 1 2 1 1 2 0 0 0\n1 1 50\n0 90\n0\n100 0\n";
+    const std::string name = file.string();
+    const char* argv[] = {"zel-lux", "profile", name.c_str(), "--json"};
+    std::ostringstream out, err;
+    ASSERT_EQ(lux::run(4, argv, out, err), 0) << err.str();
+    const auto j = nlohmann::json::parse(out.str());
+    EXPECT_EQ(j[0]["fields"]["LUMINAIRE"].get<std::string>().rfind("panel ", 0), 0u);
+  }
+}
+
 // Diagrams and data sheets take their names from their inputs: two inputs
 // of one name (two folders' good.ies) get a file each, and a link already
 // standing at a diagram's name is replaced, not written through.

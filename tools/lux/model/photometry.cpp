@@ -48,6 +48,14 @@ std::string valid_utf8(const std::string& text) {
                                         : 0;
     for (size_t k = 1; k < n; ++k)
       if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) n = 0;
+    // No overlong forms, no surrogates, nothing beyond U+10FFFF: the second
+    // byte's range after E0, ED, F0 and F4 is narrower.
+    if (n > 2) {
+      const auto second = static_cast<unsigned char>(text[i + 1]);
+      if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
+          (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F))
+        n = 0;
+    }
     if (n > 0) {
       out.append(text, i, n);
       i += n;
