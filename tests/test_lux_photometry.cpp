@@ -567,6 +567,16 @@ TEST(ProfileCommand, HeaderBytesOfAnyKindGiveValidJson) {
     ASSERT_EQ(lux::run(4, argv, out, err), 0) << err.str();
     const auto j = nlohmann::json::parse(out.str());
     EXPECT_EQ(j[0]["fields"]["LUMINAIRE"].get<std::string>().rfind("panel ", 0), 0u);
+    // A refusal that quotes the bytes, in a file whose name holds them.
+    const std::string broken = (dir / ("broken" + bytes + ".ies")).string();
+    std::ofstream(broken, std::ios::binary)
+        << "IESNA:LM-63-2002\nTILT=NONE\n1 1000 1 2 1 1 2 0 0 0\n1 1 50\n0 90\n0\n100 0" << bytes
+        << "\n";
+    const char* refused[] = {"zel-lux", "profile", broken.c_str(), "--json"};
+    std::ostringstream out2, err2;
+    ASSERT_EQ(lux::run(4, refused, out2, err2), 1) << err2.str();
+    const auto r = nlohmann::json::parse(out2.str());
+    EXPECT_TRUE(r[0].contains("error")) << r;
   }
 }
 

@@ -58,7 +58,7 @@ const char* const kPlaneNames[2] = {"C0-C180", "C90-C270"};
 json file_json(const PhotometricFile& f, const ProfileSummary& s,
                const std::optional<std::string>& polar, const std::string& polar_unit) {
   json j;
-  j["file"] = f.path.string();
+  j["file"] = valid_utf8(f.path.string());
   j["format"] = f.format_name;
   j["type"] = f.type;
   j["symmetry"] = f.symmetry;
@@ -480,11 +480,11 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
       if (!o.write.empty()) {
         try {
           const std::vector<std::string> notes = write_photometric_file(f, o.write);
-          written = {{"file", o.write}, {"notes", notes}};
+          written = {{"file", valid_utf8(o.write)}, {"notes", notes}};
         } catch (const std::exception& e) {
           refused = true;
           err << "zel-lux: cannot write " << o.write << ": " << e.what() << "\n";
-          written = {{"file", o.write}, {"error", e.what()}};
+          written = {{"file", valid_utf8(o.write)}, {"error", valid_utf8(e.what())}};
         }
       }
       if (o.json) {
@@ -509,7 +509,8 @@ int run_profile(int argc, const char* const* argv, std::ostream& out, std::ostre
     } catch (const std::exception& e) {
       refused = true;
       err << "zel-lux: " << e.what() << "\n";
-      if (o.json) all.push_back({{"file", name}, {"error", e.what()}});
+      // A refusal may quote the file's own bytes, and a name is any bytes.
+      if (o.json) all.push_back({{"file", valid_utf8(name)}, {"error", valid_utf8(e.what())}});
     }
   }
   if (o.json) out << all.dump(2) << "\n";

@@ -11,28 +11,6 @@
 
 namespace lux {
 
-namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegToRad = kPi / 180.0;
-constexpr double kCircle = 360.0;
-constexpr double kHalfCircle = 180.0;
-constexpr double kHorizon = 90.0;
-constexpr double kKilolumen = 1000.0;
-constexpr double kPercent = 100.0;
-// A stated downward fraction this many percentage points from the table's.
-constexpr double kDownwardTolerance = 0.02;
-
-// ---- reading ----------------------------------------------------------------
-
-std::string trimmed(std::string s) {
-  const auto blank = [](unsigned char c) { return std::isspace(c) != 0 || c == '\x1a'; };
-  while (!s.empty() && blank(static_cast<unsigned char>(s.back()))) s.pop_back();
-  size_t i = 0;
-  while (i < s.size() && blank(static_cast<unsigned char>(s[i]))) ++i;
-  return s.substr(i);
-}
-
 // `text` as valid UTF-8: bytes that begin no valid sequence are taken as
 // Latin-1, which is what files that are not UTF-8 mostly are. Reports and
 // JSON need valid text; numbers are ASCII either way.
@@ -66,6 +44,28 @@ std::string valid_utf8(const std::string& text) {
     }
   }
   return out;
+}
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kDegToRad = kPi / 180.0;
+constexpr double kCircle = 360.0;
+constexpr double kHalfCircle = 180.0;
+constexpr double kHorizon = 90.0;
+constexpr double kKilolumen = 1000.0;
+constexpr double kPercent = 100.0;
+// A stated downward fraction this many percentage points from the table's.
+constexpr double kDownwardTolerance = 0.02;
+
+// ---- reading ----------------------------------------------------------------
+
+std::string trimmed(std::string s) {
+  const auto blank = [](unsigned char c) { return std::isspace(c) != 0 || c == '\x1a'; };
+  while (!s.empty() && blank(static_cast<unsigned char>(s.back()))) s.pop_back();
+  size_t i = 0;
+  while (i < s.size() && blank(static_cast<unsigned char>(s[i]))) ++i;
+  return s.substr(i);
 }
 
 std::vector<std::string> file_lines(const std::filesystem::path& path) {

@@ -16,6 +16,10 @@
 
 namespace lux {
 
+// `text` as valid UTF-8: what is not a well-formed UTF-8 sequence is read
+// as Latin-1, the encoding of most photometric files that are not UTF-8.
+std::string valid_utf8(const std::string& text);
+
 // One lamp set of an EULUMDAT file (the IES format has one: its lamps).
 struct LampSet {
   double count = 0;  // negative in EULUMDAT: the table is absolute photometry
