@@ -9,8 +9,6 @@
 
 #include "tools/lux/grid/grids.h"
 
-#include "tools/lux/grid/grids.h"
-
 namespace lux {
 
 namespace {
