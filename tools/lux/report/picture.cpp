@@ -115,6 +115,24 @@ void text(cairo_t* cr, double x, double y, const std::string& s, double size, do
   cairo_show_text(cr, s.c_str());
 }
 
+// An iso-line's label in `box` on a white ground, centred on x at the
+// baseline y, unless the box overlaps a label already placed.
+bool place_label(cairo_t* cr, std::vector<std::array<double, 4>>& placed,
+                 const std::array<double, 4>& box, const std::string& s, double x, double y,
+                 double size) {
+  const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
+    return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
+  });
+  if (!clear) return false;
+  placed.push_back(box);
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+  cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
+  cairo_fill(cr);
+  cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+  text(cr, x, y, s, size, 0.5);
+  return true;
+}
+
 }  // namespace
 
 void release_font_caches_at_exit() {
@@ -427,16 +445,7 @@ void draw_area_on_plan(cairo_t* cr, const SurfaceResult& r, const ColourScale& s
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [room, p] : spots) {
       const std::array<double, 4> box{p[0] - half_w, p[1] - half_h, p[0] + half_w, p[1] + half_h};
-      const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
-        return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
-      });
-      if (!clear) continue;
-      placed.push_back(box);
-      cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
-      cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
-      cairo_fill(cr);
-      cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
-      text(cr, p[0], box[3] - 1.5, s, kLabelSize, 0.5);
+      if (!place_label(cr, placed, box, s, p[0], box[3] - 1.5, kLabelSize)) continue;
       break;
     }
   }
@@ -595,16 +604,7 @@ void draw_false_colour(cairo_t* cr, const SurfaceResult& r, const std::string& u
       const std::array<double, 4>& box = spot.second;
       if (room < 2 * half_h) break;
       if (!on_the_figures(box)) continue;
-      const bool clear = std::none_of(placed.begin(), placed.end(), [&](const auto& o) {
-        return box[0] < o[2] && o[0] < box[2] && box[1] < o[3] && o[1] < box[3];
-      });
-      if (!clear) continue;
-      placed.push_back(box);
-      cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
-      cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
-      cairo_fill(cr);
-      cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
-      text(cr, (box[0] + box[2]) / 2, box[3] - 3, s, 10, 0.5);
+      if (!place_label(cr, placed, box, s, (box[0] + box[2]) / 2, box[3] - 3, 10)) continue;
       break;
     }
   }
