@@ -3,6 +3,7 @@
 // part.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -176,7 +177,7 @@ Vec3 one_point(const Patch& p, uint64_t set) {
 // Whether `path` lies strictly above a piece of `cut` (sorted in preorder):
 // something hides part of it, and it was cut for that.
 bool cut_below(const std::vector<uint64_t>& cut, uint64_t path) {
-  const auto it = std::lower_bound(cut.begin(), cut.end(), path, path_before);
+  const auto it = std::lower_bound(cut.begin(), cut.end(), path, PathBefore{});
   if (it == cut.end() || *it == path) return false;
   const int below = path_depth(*it) - path_depth(path);
   return below > 0 && (*it >> (2 * below)) == path;
@@ -246,18 +247,37 @@ void sample_intensity(const Light& light, LightReach& b, double radius,
   b.flux = 4 * zel::kPi * sum / kBoundDirections * radius * radius;
 }
 
+// How many of a light's `samples` emitter points a piece's light takes at
+// gap d: all within kFullSampling of the emitter's reach; beyond, in
+// proportion to the solid angle the emitter fills, for the same number of
+// points per steradian of it. A piece's value is the mean over random
+// points of the piece, so a shadow's edge moving across the emitter's
+// fixed points as the receiving point moves integrates the penumbra; the
+// emitter's points only have to cover it as finely as it is seen.
+int emitter_points(int samples, double reach, double d) {
+  const double full = kFullSampling * reach;
+  if (samples <= 1 || !(d > full)) return samples;
+  // A power of two: the host's emitter points fill the emitter evenly in
+  // both directions only for such counts (for others their mean lies off
+  // its centre, and the light's fall-off makes that a bias).
+  const double wanted = std::ceil(double(samples) * (full / d) * (full / d));
+  const int points = static_cast<int>(std::bit_ceil(static_cast<unsigned>(std::max(1.0, wanted))));
+  return std::min(samples, points);
+}
+
 // The illuminance of one light at a sample point of a piece at gap d from
-// it. A piece's light is taken from the light's own count of emitter
-// points at every distance: the host's adaptive rule takes fewer far from
-// the emitter, but it stops early in a penumbra whose first points all fall
-// the same way, taking a point half shadowed as lit or dark (several per
-// cent too little on the floor around furniture). The samples that only
-// decide whether a piece is cut (`deciding`) may take that rule beyond
-// kFullSampling of the emitter's reach, where it needs few points.
+// it. A piece's light is taken from a fixed count of emitter points: the
+// host's adaptive rule takes fewer far from the emitter, but it stops early
+// in a penumbra whose first points all fall the same way, taking a point
+// half shadowed as lit or dark (several per cent too little on the floor
+// around furniture). The samples that only decide whether a piece is cut
+// (`deciding`) may take that rule beyond kFullSampling of the emitter's
+// reach, where it needs few points.
 double piece_lux(const Light& light, const LightReach& b, Vec3 at, Vec3 normal, double d,
                  bool deciding, refhost::ThreadContext& thread) {
   const bool adaptive = deciding && light.samples > 1 && d > kFullSampling * b.reach;
-  const refhost::EmitterSampling sampling{adaptive ? 0 : light.samples, light.accuracy};
+  const refhost::EmitterSampling sampling{adaptive ? 0 : emitter_points(light.samples, b.reach, d),
+                                          light.accuracy};
   const miColor c = refhost::illuminance(light.scene, to_mi(at), to_mi(normal), sampling, thread);
   return double(std::max({c.r, c.g, c.b}));
 }

@@ -41,24 +41,6 @@ Patch with_corners(const Patch& parent, std::initializer_list<Vec3> corners) {
 
 }  // namespace
 
-int path_depth(uint64_t path) {
-  int d = 0;
-  while (path > 1) {
-    path >>= 2;
-    ++d;
-  }
-  return d;
-}
-
-bool path_before(uint64_t a, uint64_t b) {
-  const int da = path_depth(a), db = path_depth(b);
-  // Left-aligned, a parent equals its first child's alignment and comes
-  // first by its lesser depth.
-  const uint64_t la = (a ^ (uint64_t(1) << (2 * da))) << (2 * (kMostDepth - da));
-  const uint64_t lb = (b ^ (uint64_t(1) << (2 * db))) << (2 * (kMostDepth - db));
-  return la != lb ? la < lb : da < db;
-}
-
 Patch quarter(const Patch& p, int k) {
   const Vec3 a = p.corner[0];
   if (p.corners == 4) {
@@ -272,7 +254,7 @@ TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
       for (uint64_t p = v[i]; p > 1; p = parent_path(p))
         for (int k = 0; k < 4; ++k) v.push_back(child_path(parent_path(p), k));
     v.push_back(1);
-    std::sort(v.begin(), v.end(), path_before);
+    std::sort(v.begin(), v.end(), PathBefore{});
     v.erase(std::unique(v.begin(), v.end()), v.end());
   });
   TreeIndex index;
@@ -306,11 +288,11 @@ TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
     // Breadth first: the children of a laid element are laid as a block.
     for (size_t i = 0; i < laid.size(); ++i) {
       const uint64_t path = laid_path[i];
-      const auto child0 = std::lower_bound(v.begin(), v.end(), child_path(path, 0), path_before);
+      const auto child0 = std::lower_bound(v.begin(), v.end(), child_path(path, 0), PathBefore{});
       if (child0 == v.end() || *child0 != child_path(path, 0)) continue;
       laid[i].child = first + static_cast<int>(laid.size());
       for (int k = 0; k < 4; ++k) {
-        const auto c = std::lower_bound(v.begin(), v.end(), child_path(path, k), path_before);
+        const auto c = std::lower_bound(v.begin(), v.end(), child_path(path, k), PathBefore{});
         place[size_t(c - v.begin())] = static_cast<int>(laid.size());
         Element child = s.tree[size_t(first) + size_t(c - v.begin())];
         child.parent = first + static_cast<int>(i);

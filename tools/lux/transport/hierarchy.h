@@ -5,6 +5,7 @@
 // asked for.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -26,10 +27,26 @@ constexpr int kMostDepth = 28;  // levels a path holds
 
 inline uint64_t child_path(uint64_t path, int k) { return (path << 2) | uint64_t(k); }
 inline uint64_t parent_path(uint64_t path) { return path >> 2; }
-int path_depth(uint64_t path);
+// Levels below the root: the leading 1 marks the root, each level adds two
+// bits. (Inline, as the sorts and searches of the pieces call both in
+// their innermost loops.)
+inline int path_depth(uint64_t path) {
+  return path > 1 ? static_cast<int>((std::bit_width(path) - 1) / 2) : 0;
+}
 // Preorder of the pieces of one root: a parent before its children, and
 // each child's pieces before the next child.
-bool path_before(uint64_t a, uint64_t b);
+inline bool path_before(uint64_t a, uint64_t b) {
+  const int da = path_depth(a), db = path_depth(b);
+  // Left-aligned, a parent equals its first child's alignment and comes
+  // first by its lesser depth.
+  const uint64_t la = (a ^ (uint64_t(1) << (2 * da))) << (2 * (kMostDepth - da));
+  const uint64_t lb = (b ^ (uint64_t(1) << (2 * db))) << (2 * (kMostDepth - db));
+  return la != lb ? la < lb : da < db;
+}
+// path_before as a function object, for sorts and searches to inline.
+struct PathBefore {
+  bool operator()(uint64_t a, uint64_t b) const { return path_before(a, b); }
+};
 
 // The k-th of the four pieces a patch is cut into (0 ≤ k < 4), with its
 // orientation: a parallelogram into quarters, or into four strips across
