@@ -12,6 +12,8 @@
 //    20,000 lm on the ceiling, our own narrow-beam profile (a cos³⁰ lobe, as
 //    a high-bay's reflector throws it; it ships with the project, so the
 //    bench always runs), and ten rows of racking as boxes.
+// Then the closed furnished rooms against ten million photons, and how the
+// open-plan example's work plane changes with the resolution.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -262,9 +264,9 @@ BENCHMARK(BM_Warehouse)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// The open-plan example, as it is (argument 0) or painted black (1: the
-// room's faces and the furniture reflect nothing, so that what the surfaces
-// absorb is their direct light alone).
+// The open-plan example, as it is or painted black (the room's faces and
+// the furniture reflect nothing, so that what the surfaces absorb is their
+// direct light alone).
 fs::path open_plan(bool black) {
   const fs::path example = fs::path(ZEL_SOURCE_DIR) / "examples" / "open-plan-office.json";
   if (!black) return example;
@@ -278,15 +280,17 @@ fs::path open_plan(bool black) {
   return scene;
 }
 
-// The open-plan example (a closed 12 × 8 m office with eight desks) against
-// ten million photons (all lights together) traced through the same
-// surfaces, scaled by the lights' one maintenance factor: per surface, how
-// many of the photons' standard errors the radiosity's absorbed light lies
-// from theirs (the largest, and how many surfaces lie beyond three), and
-// the largest relative difference.
-void BM_OpenPlanAgainstPhotons(benchmark::State& state) {
-  const Built& b = built(open_plan(state.range(0) != 0));
+// A closed furnished room against ten million photons (all lights
+// together) traced through the same surfaces, scaled by the lights' one
+// maintenance factor: per surface, how many of the photons' standard
+// errors the radiosity's absorbed light lies from theirs (the largest, and
+// how many surfaces lie beyond three), and the largest relative
+// difference. Each surface is printed; of a scene of many surfaces, those
+// beyond three standard errors only.
+void BM_AgainstPhotons(benchmark::State& state, fs::path (*scene)()) {
+  const Built& b = built(scene());
   constexpr double kPhotons = 1e7;
+  constexpr size_t kPrintAll = 40;
   const auto& lights = b.model->lights();
   const int per_light = static_cast<int>(kPhotons / double(lights.size()));
   const double maintained = lights.front().maintenance_factor;
@@ -297,27 +301,109 @@ void BM_OpenPlanAgainstPhotons(benchmark::State& state) {
     p = lux::trace_photons(*b.model, s, per_light, {2, false});
     benchmark::DoNotOptimize(p);
   }
-  double worst = 0, relative = 0, beyond = 0;
+  double worst = 0, relative = 0, beyond = 0, absorbed = 0;
   for (size_t e = 0; e < s.elements.size(); ++e) {
+    absorbed += s.balance.absorbed[e];
     if (!(p.absorbed_error[e] > 0)) continue;
     p.absorbed[e] *= maintained;
     p.absorbed_error[e] *= maintained;
     const double off = s.balance.absorbed[e] - p.absorbed[e];
     worst = std::max(worst, std::fabs(off) / p.absorbed_error[e]);
     relative = std::max(relative, std::fabs(off) / p.absorbed[e]);
-    if (std::fabs(off) > 3 * p.absorbed_error[e]) beyond += 1;
-    std::printf("%-24s radiosity %10.2f lm  photons %10.2f ± %.2f lm  (%+.2f %%, %+.1f σ)\n",
-                s.elements[e].name.c_str(), s.balance.absorbed[e], p.absorbed[e],
-                p.absorbed_error[e], 100 * off / p.absorbed[e], off / p.absorbed_error[e]);
+    const bool out = std::fabs(off) > 3 * p.absorbed_error[e];
+    if (out) beyond += 1;
+    if (out || s.elements.size() <= kPrintAll)
+      std::printf("%-24s radiosity %10.2f lm  photons %10.2f ± %.2f lm  (%+.2f %%, %+.1f σ)\n",
+                  s.elements[e].name.c_str(), s.balance.absorbed[e], p.absorbed[e],
+                  p.absorbed_error[e], 100 * off / p.absorbed[e], off / p.absorbed_error[e]);
   }
   state.counters["worst_sigma"] = worst;
   state.counters["worst_relative"] = relative;
   state.counters["beyond_3_sigma"] = beyond;
   state.counters["surfaces"] = double(s.elements.size());
+  // Emitted less absorbed, as a share of the direct flux.
+  state.counters["unabsorbed"] = (s.balance.direct - absorbed) / std::max(s.balance.direct, 1e-300);
 }
-BENCHMARK(BM_OpenPlanAgainstPhotons)
-    ->Arg(0)
+
+fs::path open_plan_as_is() { return open_plan(false); }
+fs::path open_plan_black() { return open_plan(true); }
+fs::path l_room() { return fs::path(ZEL_SOURCE_DIR) / "examples" / "office-l-room.json"; }
+
+BENCHMARK_CAPTURE(BM_AgainstPhotons, open_plan, open_plan_as_is)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AgainstPhotons, open_plan_black, open_plan_black)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AgainstPhotons, l_room, l_room)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_AgainstPhotons, office_floor, office_floor)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The open-plan example's work plane at the default accuracy against the
+// same with the accuracy 4^k times coarser (argument k; negative: finer):
+// the change of the mean of the maintained total illuminance and the
+// largest change at a point, both relative, and the patches of each
+// solution. An exchange's error grows with the product of its two pieces'
+// areas, so a sixteenth of the accuracy asks for pieces about twice as
+// large where the exchanges decide their size.
+fs::path open_plan_at(double accuracy) {
+  std::ifstream in(fs::path(ZEL_SOURCE_DIR) / "examples" / "open-plan-office.json");
+  json s = json::parse(in, nullptr, true, true);
+  s["interreflection"]["accuracy"] = accuracy;
+  const fs::path scene = bench_dir() / ("open-plan-" + std::to_string(accuracy) + ".json");
+  std::ofstream(scene) << s.dump(1);
+  return scene;
+}
+
+struct WorkPlane {
+  std::vector<double> lux;
+  size_t patches = 0;
+};
+
+WorkPlane work_plane(double accuracy) {
+  const Built& b = built(open_plan_at(accuracy));
+  const lux::RadiositySolution s = lux::solve_radiosity(*b.model, {2, false, 0});
+  const auto results = lux::calculate(*b.model, {2, false, false}, &s);
+  for (const auto& r : results)
+    if (r.name == "work plane") return {lux::counted(r.grid, r.lux), s.patches.size()};
+  return {};
+}
+
+void BM_OpenPlanConvergence(benchmark::State& state) {
+  constexpr double kDefault = 0.01, kStep = 4;
+  const double other = kDefault * std::pow(kStep, double(state.range(0)));
+  WorkPlane base, changed;
+  for (auto _ : state) {
+    base = work_plane(kDefault);
+    changed = work_plane(other);
+  }
+  double mean_base = 0, mean_changed = 0, worst = 0;
+  for (size_t k = 0; k < base.lux.size(); ++k) {
+    mean_base += base.lux[k];
+    mean_changed += changed.lux[k];
+    worst = std::max(worst, std::fabs(changed.lux[k] - base.lux[k]) / base.lux[k]);
+  }
+  state.counters["mean_change"] = (mean_changed - mean_base) / mean_base;
+  state.counters["worst_point_change"] = worst;
+  state.counters["points"] = double(base.lux.size());
+  state.counters["patches_default"] = double(base.patches);
+  state.counters["patches_other"] = double(changed.patches);
+}
+BENCHMARK(BM_OpenPlanConvergence)
+    ->Arg(2)
     ->Arg(1)
+    ->Arg(-1)
     ->Iterations(1)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
