@@ -267,6 +267,63 @@ TEST_F(LuxTest, RowsOfDesksDoNotHideLargePiecesFromEachOther) {
   }
 }
 
+// A hall of stools: far from a piece of the ceiling, the floor and the
+// stools' faces exchange as clusters of every orientation. Such a cluster
+// sends its light up by the cosine law of its elements' mean normal only
+// where none of them faces away; as a body turned every way it gave the
+// ceiling too little light and the stools' sides too much. Each surface,
+// and the luminaires' openings together, against the photons.
+TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
+  json scene = {{"samples", 4}};
+  scene["lights"] = json::array();
+  for (int k = 0; k < 6; ++k)
+    scene["lights"].push_back(
+        {{"name", "panel " + std::to_string(k + 1)},
+         {"shape", "rectangle"},
+         {"size", {0.6, 0.6}},
+         {"position", {3.0 + 5.0 * (k % 3), 3.0 + 6.0 * (k / 3), 3.0}},
+         {"shader", {{"intensity", 3400}, {"intensity_unit", 1}, {"cosine_distribution", true}}}});
+  scene["room"] = {{"size", {16, 12, 3}}, {"spacing", 1.0}};
+  scene["occluders"] = json::array();
+  for (int row = 0; row < 6; ++row)
+    for (int column = 0; column < 8; ++column) {
+      const double x = 1.0 + 2.0 * column, y = 1.0 + 2.0 * row;
+      scene["occluders"].push_back({{"name", "stool " + std::to_string(8 * row + column + 1)},
+                                    {"shape", "box"},
+                                    {"min", {x, y, 0}},
+                                    {"max", {x + 0.4, y + 0.4, 0.45}},
+                                    {"reflectance", 0.3}});
+    }
+  const lux::Model& model = build(scene.dump());
+  const auto s = lux::solve_radiosity(model, {2, false, 0});
+  constexpr int kPhotons = 100000;
+  const auto p = lux::trace_photons(model, s, kPhotons, {2, false});
+  double openings = 0, openings_photons = 0, openings_variance = 0;
+  for (size_t e = 0; e < s.elements.size(); ++e) {
+    if (!(p.absorbed_error[e] > 0)) continue;
+    if (s.elements[e].kind == "luminaire opening") {
+      openings += s.balance.absorbed[e];
+      openings_photons += p.absorbed[e];
+      openings_variance += p.absorbed_error[e] * p.absorbed_error[e];
+      continue;
+    }
+    if (s.elements[e].name.rfind("stool", 0) == 0) continue;  // together below
+    EXPECT_NEAR(s.balance.absorbed[e], p.absorbed[e],
+                3 * p.absorbed_error[e] + 0.005 * p.absorbed[e])
+        << s.elements[e].name << ": photons " << p.absorbed[e] << " ± " << p.absorbed_error[e];
+  }
+  double stools = 0, stools_photons = 0, stools_variance = 0;
+  for (size_t e = 0; e < s.elements.size(); ++e)
+    if (s.elements[e].name.rfind("stool", 0) == 0 && p.absorbed_error[e] > 0) {
+      stools += s.balance.absorbed[e];
+      stools_photons += p.absorbed[e];
+      stools_variance += p.absorbed_error[e] * p.absorbed_error[e];
+    }
+  EXPECT_NEAR(stools, stools_photons, 3 * std::sqrt(stools_variance) + 0.005 * stools_photons);
+  EXPECT_NEAR(openings, openings_photons,
+              3 * std::sqrt(openings_variance) + 0.005 * openings_photons);
+}
+
 // The solution and the grids are the same on one thread and two, bit for
 // bit.
 TEST_F(LuxTest, RadiosityThreadCountGivesTheSameNumbers) {

@@ -69,10 +69,13 @@ struct Gatherer {
     if (!seen) return 0;
     const Vec3 gap = k.center - point;
     const double d = length(gap);
-    if (d > kFarCluster * k.radius) {
-      // Far: its flux sent as a plane's and an even part (Cluster::facing).
+    const Vec3 back = gap * (-1 / d);
+    if (d > kFarCluster * k.radius && sends_as_one(k, back)) {
+      // Far, and none of its elements turned away from the point: its
+      // flux sent by the cosine law of its elements' mean normal weighted
+      // by what each sends.
       const double flux = s.cluster_flux[size_t(c)];
-      return flux * cluster_emission(k.facing, gap * (-1 / d)) *
+      return flux * glow_emission(s.cluster_glow[size_t(c)], back) *
              std::max(0.0, dot(gap, normal) / d) / (d * d);
     }
     Vec3d corners[8];

@@ -155,6 +155,50 @@ double cluster_projection(Vec3 facing, double area, Vec3 w) {
   return area * (std::max(0.0, dot(facing, w)) + 0.25 * (1 - flat));
 }
 
+namespace {
+// Normals within this angle (radians) count as one for the share of light
+// a cluster's elements take: pieces of one plane, or of parallel planes
+// (desk tops and the floor).
+constexpr double kFlatSpread = 1e-3;
+// Slack of the cone tests against rounding of the normals.
+constexpr double kConeSlack = 1e-9;
+
+double angle_between(Vec3 a, Vec3 b) { return std::acos(std::clamp(dot(a, b), -1.0, 1.0)); }
+
+// The cones of the clusters' normals, children before parents (a child's
+// index is above its parent's): about the mean normal where it has a
+// direction, holding each child's cone.
+void set_cones(std::vector<Cluster>& clusters, const RadiositySolution& s) {
+  for (size_t c = clusters.size(); c-- > 0;) {
+    Cluster& k = clusters[c];
+    Vec3 axis = k.facing;
+    if (!(length(axis) > 1e-6)) axis = Vec3{0, 0, 1};
+    axis = normalize(axis);
+    double spread = 0;
+    for (int h = 0; h < 2; ++h) {
+      const int child = k.child[h];
+      if (child >= 0) {
+        const Cluster& sub = clusters[size_t(child)];
+        spread = std::max(spread, angle_between(axis, sub.axis) + sub.spread);
+      } else {
+        const Patch& p = s.tree[size_t(s.roots[size_t(-1 - child)])].patch;
+        spread = std::max(spread, angle_between(axis, p.normal));
+      }
+    }
+    k.axis = axis;
+    k.spread = std::min(spread, zel::kPi);
+  }
+}
+}  // namespace
+
+bool sends_as_one(const Cluster& c, Vec3 w) {
+  return angle_between(c.axis, w) + c.spread <= 0.5 * zel::kPi + kConeSlack;
+}
+
+bool takes_as_one(const Cluster& c, Vec3 w) {
+  return c.spread <= kFlatSpread && sends_as_one(c, w);
+}
+
 std::vector<Cluster> build_clusters(const RadiositySolution& s) {
   struct Item {
     Vec3 lo, hi, c;
@@ -230,9 +274,11 @@ std::vector<Cluster> build_clusters(const RadiositySolution& s) {
     out[0].area = items[0].area;
     out[0].facing = items[0].normal;
     out[0].child[0] = out[0].child[1] = -1;
+    out[0].axis = items[0].normal;
     return out;
   }
   build(build, 0, items.size(), 0);
+  set_cones(out, s);
   return out;
 }
 

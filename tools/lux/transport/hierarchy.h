@@ -5,10 +5,12 @@
 // asked for.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <vector>
 
+#include "shaders/constants.h"
 #include "tools/lux/transport/progress.h"
 #include "tools/lux/transport/radiosity.h"
 
@@ -89,8 +91,26 @@ double cluster_emission(Vec3 facing, Vec3 w);
 // seen from (w pointing from the cluster towards the viewer).
 double cluster_projection(Vec3 facing, double area, Vec3 w);
 
+// Whether no element of the cluster faces away from the unit direction w:
+// then the light the cluster sends that way is the sum of its elements'
+// cosine laws, (Σ Φᵢ nᵢ)·w / π, exactly the law of the mean normal weighted
+// by the light each sends; and what it shows that way is (Σ Aᵢ nᵢ)·w. An
+// element facing away sends and shows nothing, which the mean cannot know.
+bool sends_as_one(const Cluster& c, Vec3 w);
+// Whether every element of the cluster takes the same share of light
+// arriving from the unit direction w (pointing from the cluster towards
+// the sender) per unit of its area: their normals are one, to within
+// kFlatSpread, and face w. Light reaching a cluster is handed down to its
+// elements by their areas, which holds only then.
+bool takes_as_one(const Cluster& c, Vec3 w);
+// Light sent per steradian in direction w per unit of a cluster's flux,
+// for a cluster that sends as one and whose mean normal weighted by what
+// its elements send is `glow`.
+inline double glow_emission(Vec3 glow, Vec3 w) { return std::max(0.0, dot(glow, w)) / zel::kPi; }
+
 // Builds the clusters over the roots: a tree of boxes halving the roots
-// along the longest side of their centres' bounds, ties by index.
+// along the longest side of their centres' bounds, ties by index; each
+// with the cone of its elements' normals.
 std::vector<Cluster> build_clusters(const RadiositySolution& s);
 
 // Where a piece sits in the built tree: the pieces of each root sorted in
@@ -116,6 +136,7 @@ namespace lux {
 struct SendEstimate {
   std::vector<double> density;       // per element of s.tree: lm per square unit of its area
   std::vector<double> cluster_flux;  // per cluster
+  std::vector<Vec3> cluster_glow;    // per cluster: mean normal weighted by what is sent
 };
 
 // A link between pieces named by their paths, as the refinement makes it.

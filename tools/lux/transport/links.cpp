@@ -38,6 +38,7 @@ struct Node {
   double flux = 0;    // expected to be sent
   double area = 0;    // open area
   Vec3 facing;        // a cluster's
+  Vec3 glow;          // a cluster's mean normal weighted by what it is expected to send
   Vec3d corners[8];
   int corner_count = 0;
 };
@@ -67,6 +68,7 @@ class Refiner {
     n.flux = estimate_.cluster_flux[size_t(c)];
     n.area = k.area;
     n.facing = k.facing;
+    n.glow = estimate_.cluster_glow[size_t(c)];
     for (int i = 0; i < 8; ++i)
       n.corners[i] = {i & 1 ? k.hi.x : k.lo.x, i & 2 ? k.hi.y : k.lo.y, i & 4 ? k.hi.z : k.lo.z};
     n.corner_count = 8;
@@ -195,24 +197,45 @@ class Refiner {
   // The fraction of what `from` sends that reaches `to`, unobstructed, and
   // how uncertain it is (0 to 1); 0 when they cannot exchange. A cluster
   // nearer than its size to the other may send it anything up to all its
-  // light: `near` says so, and the fraction is only a guess.
-  double factor(const Node& from, const Node& to, double& uncertain, bool& near) const {
+  // light: `near` says so, and the fraction is only a guess. `mixed` names
+  // a cluster whose elements do not send (1: the sender) or take (2: the
+  // receiver) as one in this direction: the fraction is then only a guess,
+  // at most `most`.
+  double factor(const Node& from, const Node& to, double& uncertain, bool& near, int& mixed,
+                double& most) const {
     const Vec3 gap = to.center - from.center;
     const double d = length(gap);
     uncertain = 1;
     near = false;
+    mixed = 0;
+    most = 0;
     if (from.cluster >= 0 || to.cluster >= 0) {
       const double apart = kClusterDistance * (from.radius + to.radius);
       near = !(d > apart);
       if (!(d > 0)) return 0;
       const Vec3 w = gap * (1 / d);
       const double solid = 1 / (std::max(d, apart) * std::max(d, apart));
+      if (from.cluster >= 0 && !sends_as_one(s_.clusters[size_t(from.cluster)], w)) {
+        mixed = 1;
+      } else if (to.cluster >= 0 && !takes_as_one(s_.clusters[size_t(to.cluster)], -w)) {
+        mixed = 2;
+      }
       // The fraction of the sender's light per steradian towards the
-      // receiver, times the solid angle the receiver shows.
-      const double sent = from.cluster >= 0 ? cluster_emission(from.facing, w)
-                                            : std::max(0.0, dot(w, from.patch.normal)) / zel::kPi;
-      const double shown = to.cluster >= 0 ? cluster_projection(to.facing, to.area, -w)
-                                           : to.area * std::max(0.0, -dot(w, to.patch.normal));
+      // receiver, times the solid angle the receiver shows: exact for
+      // clusters that send and take as one, a guess of the right size for
+      // others (a plane's law for their mean normal and an even part).
+      double sent = 0, shown = 0;
+      if (mixed != 0) {
+        sent = from.cluster >= 0 ? cluster_emission(from.facing, w)
+                                 : std::max(0.0, dot(w, from.patch.normal)) / zel::kPi;
+        shown = to.cluster >= 0 ? cluster_projection(to.facing, to.area, -w)
+                                : to.area * std::max(0.0, -dot(w, to.patch.normal));
+        most = std::min(1.0, to.area * solid / zel::kPi);
+      } else {
+        sent = from.cluster >= 0 ? glow_emission(from.glow, w)
+                                 : std::max(0.0, dot(w, from.patch.normal)) / zel::kPi;
+        shown = to.area * std::max(0.0, -dot(w, to.cluster >= 0 ? to.facing : to.patch.normal));
+      }
       return std::min(1.0, sent * shown * solid);
     }
     if (from.patch.face == to.patch.face) return 0;
@@ -236,12 +259,24 @@ class Refiner {
       if (from.flux > settings_.flux_bound) split(from, to, true, parent, links, next);
       return;
     }
-    double uncertain = 1;
+    double uncertain = 1, most = 0;
     bool near = false;
-    double f = factor(from, to, uncertain, near);
-    if (f == 0 && !near) return;
+    int mixed = 0;
+    double f = factor(from, to, uncertain, near, mixed, most);
+    if (f == 0 && !near && mixed == 0) return;
     Blockers blockers;
     filter(from, to, parent, blockers);
+    if (mixed != 0 && !near) {
+      // A cluster whose elements face the other's way differently: its
+      // light is shared among them only once they are apart, unless all it
+      // could carry is below the bound.
+      if (from.flux * most <= settings_.flux_bound) {
+        if (f > 0) add(from, to, f, links);
+        return;
+      }
+      split(from, to, mixed == 1, blockers, links, next);
+      return;
+    }
     // The exchange as far as it is not blocked; its error is judged on what
     // it could be unblocked, for four blocked rays between large pieces do
     // not make a blocked exchange (desks between a wall and the floor can

@@ -295,6 +295,30 @@ void pull(const Nodes& nodes, std::vector<double>& v) {
   for (size_t i = nodes.count; i-- > nodes.elements;) gather(i);
 }
 
+// Each cluster's flux, from its roots', and its mean normal weighted by
+// them (zero where it sends nothing), children before parents.
+void cluster_sums(const RadiositySolution& s, const std::vector<double>& root_flux,
+                  std::vector<double>& flux, std::vector<Vec3>& glow) {
+  flux.assign(s.clusters.size(), 0.0);
+  glow.assign(s.clusters.size(), Vec3{});
+  for (size_t c = s.clusters.size(); c-- > 0;) {
+    const Cluster& k = s.clusters[c];
+    for (int h = 0; h < 2; ++h) {
+      if (h == 1 && k.child[1] == k.child[0]) break;
+      const int child = k.child[h];
+      if (child >= 0) {
+        flux[c] += flux[size_t(child)];
+        glow[c] = glow[c] + glow[size_t(child)] * flux[size_t(child)];
+      } else {
+        const size_t r = size_t(-1 - child);
+        flux[c] += root_flux[r];
+        glow[c] = glow[c] + s.tree[size_t(s.roots[r])].patch.normal * root_flux[r];
+      }
+    }
+    glow[c] = flux[c] > 0 ? glow[c] * (1 / flux[c]) : Vec3{};
+  }
+}
+
 }  // namespace
 
 double exchange_from(const Patch& from, const Patch& to) {
@@ -510,16 +534,12 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
     }
   }
   s.clusters = build_clusters(s);
-  send.cluster_flux.assign(s.clusters.size(), 0.0);
-  for (size_t c = s.clusters.size(); c-- > 0;)
-    for (int h = 0; h < 2; ++h) {
-      const Cluster& k = s.clusters[c];
-      if (h == 1 && k.child[1] == k.child[0]) break;
-      send.cluster_flux[c] += k.child[h] >= 0
-                                  ? send.cluster_flux[size_t(k.child[h])]
-                                  : send.density[size_t(s.roots[size_t(-1 - k.child[h])])] *
-                                        roots[size_t(-1 - k.child[h])].area;
-    }
+  {
+    std::vector<double> root_flux(roots.size());
+    for (size_t r = 0; r < roots.size(); ++r)
+      root_flux[r] = send.density[size_t(s.roots[r])] * roots[r].area;
+    cluster_sums(s, root_flux, send.cluster_flux, send.cluster_glow);
+  }
   const double mean_light =
       open_area > 0 ? (direct_flux + ambient * rho_mean * open_area) / open_area : 0;
   RefineSettings refine;
@@ -749,7 +769,11 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   s.node_exitance.assign(n, 0.0);
   for (size_t e = 0; e < n; ++e)
     s.node_exitance[e] = s.tree[e].patch.area > 0 ? flux[e] / s.tree[e].patch.area : 0;
-  s.cluster_flux.assign(flux.begin() + long(n), flux.end());
+  {
+    std::vector<double> root_flux(s.roots.size());
+    for (size_t r = 0; r < s.roots.size(); ++r) root_flux[r] = flux[size_t(s.roots[r])];
+    cluster_sums(s, root_flux, s.cluster_flux, s.cluster_glow);
+  }
   s.solve_seconds = seconds_since(start);
   return s;
 }

@@ -142,6 +142,10 @@ struct Cluster {
   // The mean of its elements' normals weighted by open area: its length is
   // 1 for a cluster of pieces of one plane, near 0 for one turned every way.
   Vec3 facing;
+  // A cone holding every element's normal: its axis (a unit vector) and
+  // half-angle (radians); 0 for pieces of one plane.
+  Vec3 axis;
+  double spread = 0;
   // Two children: ≥ 0 a cluster, < 0 the root element −1 − child.
   int child[2] = {0, 0};
 };
@@ -175,6 +179,9 @@ struct RadiositySolution {
   // the flux a cluster sends; for the gathering at points.
   std::vector<double> node_exitance;
   std::vector<double> cluster_flux;
+  // Per cluster: the mean of its elements' normals weighted by the light
+  // they send (see sends_as_one).
+  std::vector<Vec3> cluster_glow;
   size_t links = 0;
   FluxBalance balance;
   int sweeps = 0;                    // iterations of the solution
