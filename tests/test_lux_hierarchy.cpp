@@ -6,7 +6,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "tests/lux_fixture.h"
 #include "tools/lux/transport/hierarchy.h"
@@ -322,6 +324,33 @@ TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
   EXPECT_NEAR(stools, stools_photons, 3 * std::sqrt(stools_variance) + 0.005 * stools_photons);
   EXPECT_NEAR(openings, openings_photons,
               3 * std::sqrt(openings_variance) + 0.005 * openings_photons);
+}
+
+// The open-plan example: two cabinets stand in corners, touching two walls
+// and the floor, and the walls' pieces (a metre across) reach below the
+// cabinets' tops. Such a piece exchanges most with the cabinet just above
+// where it is hidden, which its whole factor scaled by its open fraction
+// does not show; judged so, the exchanges were left coarse and the
+// cabinets took some six percent too little of the walls' light. Each
+// cabinet takes what the photons give it within three standard errors.
+// (Smaller rooms of the same make refine these exchanges for the sake of
+// other links and do not show the fault.)
+TEST_F(LuxTest, FurnitureInCornersTakesItsShareOfTheWallsLight) {
+  std::ifstream in(fs::path(ZEL_SOURCE_DIR) / "examples" / "open-plan-office.json");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const lux::Model& model = build(text);
+  const auto s = lux::solve_radiosity(model, {2, false, 0});
+  constexpr int kPhotonsPerPanel = 100000;
+  const auto p = lux::trace_photons(model, s, kPhotonsPerPanel, {2, false});
+  const double maintained = model.lights().front().maintenance_factor;
+  for (const char* name : {"cabinet west", "cabinet east"}) {
+    const int e = element_named(s, name);
+    ASSERT_GE(e, 0) << name;
+    const double mean = maintained * p.absorbed[size_t(e)];
+    const double error = maintained * p.absorbed_error[size_t(e)];
+    EXPECT_NEAR(s.balance.absorbed[size_t(e)], mean, 3 * error)
+        << name << ": photons " << mean << " ± " << error;
+  }
 }
 
 // The solution and the grids are the same on one thread and two, bit for

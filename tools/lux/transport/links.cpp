@@ -289,7 +289,18 @@ class Refiner {
       if (v < 1 || unsure) uncertain = 1;
       seen = f * v;
     }
-    const double error = near ? from.flux : from.flux * f * uncertain;
+    double error = near ? from.flux : from.flux * f * uncertain;
+    // A piece partly hidden (a wall piece reaching below the top of a
+    // cabinet in a corner) exchanges most with what stands beside it just
+    // where the hiding begins, and the whole piece's factor scaled by the
+    // open fractions is no guide to that: on coarse pieces it gives a
+    // cabinet too little of the walls' light. Its error is judged, like a
+    // blocked exchange's, on what the two could carry unhidden, so that
+    // such pairs are cut until the edge of the hiding runs between pieces
+    // whose exchange is within the bound.
+    if (from.cluster < 0 && to.cluster < 0 && from.patch.open > 0 &&
+        (from.patch.open < 1 || to.patch.open < 1))
+      error = std::max(error, from.flux / from.patch.open * f / to.patch.open);
     f = seen;
     if (error <= settings_.flux_bound) {
       if (f > 0) add(from, to, f, links);
