@@ -178,9 +178,7 @@ Vec3 one_point(const Patch& p, uint64_t set) {
 // something hides part of it, and it was cut for that.
 bool cut_below(const std::vector<uint64_t>& cut, uint64_t path) {
   const auto it = std::lower_bound(cut.begin(), cut.end(), path, PathBefore{});
-  if (it == cut.end() || *it == path) return false;
-  const int below = path_depth(*it) - path_depth(path);
-  return below > 0 && (*it >> (2 * below)) == path;
+  return it != cut.end() && strictly_above(path, *it);
 }
 
 LightReach reach_of(const Light& light) {

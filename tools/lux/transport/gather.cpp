@@ -69,14 +69,16 @@ struct Gatherer {
     if (!seen) return 0;
     const Vec3 gap = k.center - point;
     const double d = length(gap);
-    const Vec3 back = gap * (-1 / d);
-    if (d > kFarCluster * k.radius && sends_as_one(k, back)) {
-      // Far, and none of its elements turned away from the point: its
-      // flux sent by the cosine law of its elements' mean normal weighted
-      // by what each sends.
-      const double flux = s.cluster_flux[size_t(c)];
-      return flux * glow_emission(s.cluster_glow[size_t(c)], back) *
-             std::max(0.0, dot(gap, normal) / d) / (d * d);
+    if (d > kFarCluster * k.radius) {
+      // Far: its flux sent by the cosine law of its elements' mean normal
+      // weighted by what each sends, exact where none of them faces away
+      // from the point; otherwise that law for the part of the mean that
+      // has a direction and evenly for the rest.
+      const Vec3 back = gap * (-1 / d);
+      const Vec3 glow = s.cluster_glow[size_t(c)];
+      const double sent =
+          sends_as_one(k, back) ? glow_emission(glow, back) : cluster_emission(glow, back);
+      return s.cluster_flux[size_t(c)] * sent * std::max(0.0, dot(gap, normal) / d) / (d * d);
     }
     Vec3d corners[8];
     for (int i = 0; i < 8; ++i)

@@ -293,12 +293,24 @@ int TreeIndex::find(uint32_t root, uint64_t path) const {
 TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
                      std::vector<std::vector<uint64_t>>& paths, int threads) {
   // Every root's full set of pieces: ancestors and their siblings added.
+  // In preorder, the ancestors a path shares with any earlier one are
+  // those it shares with the one just before it, whose children are
+  // already there: each path adds the children of its own ancestors below
+  // those, not every ancestor's again.
   for_rows(static_cast<int>(roots.size()), threads, [&](int r, refhost::ThreadContext&) {
     std::vector<uint64_t>& v = paths[size_t(r)];
+    std::sort(v.begin(), v.end(), PathBefore{});
+    v.erase(std::unique(v.begin(), v.end()), v.end());
     const size_t asked = v.size();
-    for (size_t i = 0; i < asked; ++i)
-      for (uint64_t p = v[i]; p > 1; p = parent_path(p))
-        for (int k = 0; k < 4; ++k) v.push_back(child_path(parent_path(p), k));
+    uint64_t previous = 0;
+    for (size_t i = 0; i < asked; ++i) {
+      const uint64_t path = v[i];
+      for (uint64_t a = parent_path(path); a >= 1; a = parent_path(a)) {
+        if (previous != 0 && strictly_above(a, previous)) break;
+        for (int k = 0; k < 4; ++k) v.push_back(child_path(a, k));
+      }
+      previous = path;
+    }
     v.push_back(1);
     std::sort(v.begin(), v.end(), PathBefore{});
     v.erase(std::unique(v.begin(), v.end()), v.end());

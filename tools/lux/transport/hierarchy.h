@@ -45,6 +45,11 @@ inline bool path_before(uint64_t a, uint64_t b) {
   const uint64_t lb = (b ^ (uint64_t(1) << (2 * db))) << (2 * (kMostDepth - db));
   return la != lb ? la < lb : da < db;
 }
+// Whether piece a lies above piece b of the same root (b is cut from a).
+inline bool strictly_above(uint64_t a, uint64_t b) {
+  const int below = path_depth(b) - path_depth(a);
+  return below > 0 && (b >> (2 * below)) == a;
+}
 // path_before as a function object, for sorts and searches to inline.
 struct PathBefore {
   bool operator()(uint64_t a, uint64_t b) const { return path_before(a, b); }
