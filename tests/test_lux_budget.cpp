@@ -21,6 +21,7 @@
 
 #include "tests/lux_fixture.h"
 #include "tests/lux_run.h"
+#include "tests/sanitized.h"
 #include "tools/lux/metrics/cylindrical.h"
 #include "tools/lux/metrics/glare.h"
 #include "tools/lux/model/budget.h"
@@ -28,15 +29,6 @@
 #include "tools/lux/report/pdf_sections.h"
 #include "tools/lux/report/picture.h"
 #include "tools/lux/transport/view.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZEL_MEMORY_INSTRUMENTED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZEL_MEMORY_INSTRUMENTED 1
-#endif
 
 namespace {
 

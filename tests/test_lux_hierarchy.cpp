@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/lux_fixture.h"
+#include "tests/sanitized.h"
 #include "tools/lux/transport/hierarchy.h"
 #include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
@@ -276,6 +277,7 @@ TEST_F(LuxTest, RowsOfDesksDoNotHideLargePiecesFromEachOther) {
 // ceiling too little light and the stools' sides too much. Each surface,
 // and the luminaires' openings together, against the photons.
 TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
+  if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
   json scene = {{"samples", 4}};
   scene["lights"] = json::array();
   for (int k = 0; k < 6; ++k)
@@ -336,6 +338,7 @@ TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
 // (Smaller rooms of the same make refine these exchanges for the sake of
 // other links and do not show the fault.)
 TEST_F(LuxTest, FurnitureInCornersTakesItsShareOfTheWallsLight) {
+  if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
   std::ifstream in(fs::path(ZEL_SOURCE_DIR) / "examples" / "open-plan-office.json");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const lux::Model& model = build(text);
