@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/lux/model/angles.h"
 #include "tools/lux/scene/scene.h"
 
 namespace lux {
@@ -48,13 +49,9 @@ std::string valid_utf8(const std::string& text) {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegToRad = kPi / 180.0;
-constexpr double kCircle = 360.0;
-constexpr double kHalfCircle = 180.0;
-constexpr double kHorizon = 90.0;
+using namespace angles;
+constexpr double kHorizon = kQuarterCircle;
 constexpr double kKilolumen = 1000.0;
-constexpr double kPercent = 100.0;
 // A stated downward fraction this many percentage points from the table's.
 constexpr double kDownwardTolerance = 0.02;
 

@@ -4,16 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/lux/model/angles.h"
+
 namespace lux {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegToRad = kPi / 180.0;
-constexpr double kCircle = 360.0;
-constexpr double kHalfCircle = 180.0;
-constexpr double kQuarterCircle = 90.0;
-constexpr double kPercent = 100.0;
+using namespace angles;
 constexpr double kSameAngle = 1e-6;  // degrees
 
 // The γ and C steps of the luminance table: the angles display-screen work
