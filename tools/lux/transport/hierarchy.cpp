@@ -315,54 +315,54 @@ TreeIndex build_tree(RadiositySolution& s, const std::vector<Patch>& roots,
     std::sort(v.begin(), v.end(), PathBefore{});
     v.erase(std::unique(v.begin(), v.end()), v.end());
   });
+  // Each root's pieces take the next block of the tree, so that the roots
+  // are laid out independently and in the same place for any thread count.
   TreeIndex index;
   index.of_root.resize(roots.size());
-  s.tree.clear();
-  s.roots.clear();
+  s.roots.resize(roots.size());
+  size_t total = 0;
   for (size_t r = 0; r < roots.size(); ++r) {
+    s.roots[r] = static_cast<int>(total);
+    total += paths[r].size();
+  }
+  s.tree.assign(total, Element{});
+  for_rows(static_cast<int>(roots.size()), threads, [&](int row, refhost::ThreadContext&) {
+    const size_t r = size_t(row);
     const std::vector<uint64_t>& v = paths[r];
     auto& at = index.of_root[r];
-    at.reserve(v.size());
-    const int first = static_cast<int>(s.tree.size());
-    s.roots.push_back(first);
-    // Elements in the order of the paths (preorder); children are then
-    // not consecutive, so each parent's four are gathered after.
-    for (uint64_t p : v) {
-      Element e;
-      e.patch = piece(roots[r], p);
-      e.size = longest_edge(e.patch);
-      at.emplace_back(p, static_cast<int>(s.tree.size()));
-      s.tree.push_back(e);
-    }
-    // Laid out again so that a parent's four children are consecutive.
-    std::vector<int> place(v.size(), -1);
-    std::vector<Element> laid;
-    std::vector<uint64_t> laid_path;
-    laid.reserve(v.size());
-    laid_path.reserve(v.size());
-    laid.push_back(s.tree[size_t(first)]);
-    laid_path.push_back(1);
-    place[0] = 0;
-    // Breadth first: the children of a laid element are laid as a block.
-    for (size_t i = 0; i < laid.size(); ++i) {
-      const uint64_t path = laid_path[i];
-      const auto child0 = std::lower_bound(v.begin(), v.end(), child_path(path, 0), PathBefore{});
-      if (child0 == v.end() || *child0 != child_path(path, 0)) continue;
-      laid[i].child = first + static_cast<int>(laid.size());
+    at.resize(v.size());
+    const int first = s.roots[r];
+    // Laid out breadth first, so that a parent's four children are
+    // consecutive: the children of a laid element are laid as a block,
+    // each a quarter of its parent. In the preorder of the paths a piece's
+    // first child, if cut, is the path just after it.
+    std::vector<size_t> laid_from{0};
+    laid_from.reserve(v.size());
+    at[0] = {1, first};
+    s.tree[size_t(first)].patch = roots[r];
+    s.tree[size_t(first)].size = longest_edge(roots[r]);
+    for (size_t i = 0; i < laid_from.size(); ++i) {
+      const size_t at_path = laid_from[i];
+      const uint64_t path = v[at_path];
+      if (at_path + 1 >= v.size() || v[at_path + 1] != child_path(path, 0)) continue;
+      Element& e = s.tree[size_t(first) + i];
+      e.child = first + static_cast<int>(laid_from.size());
       for (int k = 0; k < 4; ++k) {
-        const auto c = std::lower_bound(v.begin(), v.end(), child_path(path, k), PathBefore{});
-        place[size_t(c - v.begin())] = static_cast<int>(laid.size());
-        Element child = s.tree[size_t(first) + size_t(c - v.begin())];
-        child.parent = first + static_cast<int>(i);
-        laid.push_back(child);
-        laid_path.push_back(child_path(path, k));
+        const size_t j = k == 0
+                             ? at_path + 1
+                             : size_t(std::lower_bound(v.begin() + std::ptrdiff_t(at_path), v.end(),
+                                                       child_path(path, k), PathBefore{}) -
+                                      v.begin());
+        const int placed = first + static_cast<int>(laid_from.size());
+        Element& c = s.tree[size_t(placed)];
+        c.patch = quarter(e.patch, k);
+        c.size = longest_edge(c.patch);
+        c.parent = first + static_cast<int>(i);
+        at[j] = {v[j], placed};
+        laid_from.push_back(j);
       }
     }
-    for (size_t j = 0; j < v.size(); ++j) {
-      at[j].second = first + place[j];
-      s.tree[size_t(first) + size_t(place[j])] = laid[size_t(place[j])];
-    }
-  }
+  });
   return index;
 }
 

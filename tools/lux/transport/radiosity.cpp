@@ -250,49 +250,121 @@ struct Nodes {
   std::vector<double> share;
 };
 
-Nodes node_children(const RadiositySolution& s, const std::vector<double>& open_area) {
+// The children of node i (at most four) into c; their count.
+int children_of(const RadiositySolution& s, size_t elements, size_t i, int c[4]) {
+  int m = 0;
+  if (i < elements) {
+    const Element& e = s.tree[i];
+    if (e.child >= 0)
+      for (int k = 0; k < 4; ++k) c[m++] = e.child + k;
+    return m;
+  }
+  const Cluster& k = s.clusters[i - elements];
+  for (int h = 0; h < 2; ++h) {
+    if (h == 1 && k.child[1] == k.child[0]) break;
+    c[m++] = k.child[h] >= 0 ? static_cast<int>(elements) + k.child[h]
+                             : s.roots[size_t(-1 - k.child[h])];
+  }
+  return m;
+}
+
+Nodes node_children(const RadiositySolution& s, const std::vector<double>& open_area, int threads) {
   Nodes n;
   n.elements = s.tree.size();
   n.count = n.elements + s.clusters.size();
   n.first.assign(n.count, 0);
   n.child_count.assign(n.count, 0);
-  for (size_t i = 0; i < n.count; ++i) {
-    n.first[i] = static_cast<int>(n.kids.size());
+  const int chunks = static_cast<int>((n.count + kChunk - 1) / kChunk);
+  const auto chunk_of = [&](int chunk, size_t& begin, size_t& end) {
+    begin = size_t(chunk) * kChunk;
+    end = std::min(n.count, begin + kChunk);
+  };
+  for_rows(chunks, threads, [&](int chunk, refhost::ThreadContext&) {
+    size_t begin, end;
+    chunk_of(chunk, begin, end);
     int c[4];
-    int m = 0;
-    if (i < n.elements) {
-      const Element& e = s.tree[i];
-      if (e.child >= 0)
-        for (int k = 0; k < 4; ++k) c[m++] = e.child + k;
-    } else {
-      const Cluster& k = s.clusters[i - n.elements];
-      for (int h = 0; h < 2; ++h) {
-        if (h == 1 && k.child[1] == k.child[0]) break;
-        c[m++] = k.child[h] >= 0 ? static_cast<int>(n.elements) + k.child[h]
-                                 : s.roots[size_t(-1 - k.child[h])];
+    for (size_t i = begin; i < end; ++i) n.child_count[i] = children_of(s, n.elements, i, c);
+  });
+  int kids = 0;
+  for (size_t i = 0; i < n.count; ++i) {
+    n.first[i] = kids;
+    kids += n.child_count[i];
+  }
+  n.kids.resize(size_t(kids));
+  n.share.resize(size_t(kids));
+  for_rows(chunks, threads, [&](int chunk, refhost::ThreadContext&) {
+    size_t begin, end;
+    chunk_of(chunk, begin, end);
+    int c[4];
+    for (size_t i = begin; i < end; ++i) {
+      const int m = children_of(s, n.elements, i, c);
+      double total = 0;
+      for (int k = 0; k < m; ++k) total += open_area[size_t(c[k])];
+      for (int k = 0; k < m; ++k) {
+        n.kids[size_t(n.first[i] + k)] = c[k];
+        n.share[size_t(n.first[i] + k)] = total > 0 ? open_area[size_t(c[k])] / total : 0.0;
       }
     }
-    double total = 0;
-    for (int k = 0; k < m; ++k) total += open_area[size_t(c[k])];
-    for (int k = 0; k < m; ++k) {
-      n.kids.push_back(c[k]);
-      n.share.push_back(total > 0 ? open_area[size_t(c[k])] / total : 0.0);
-    }
-    n.child_count[i] = m;
-  }
+  });
   return n;
+}
+
+// Runs `work(begin, end)` on each root's block of elements [begin, end)
+// of the tree, roots spread over the threads. A root's pieces lie in one
+// block with every parent before its children, so passes up or down the
+// tree are independent between roots and give the same sums on any
+// number of threads.
+template <class Work>
+void for_root_blocks(const RadiositySolution& s, size_t elements, int threads, const Work& work) {
+  const size_t roots = s.roots.size();
+  for_rows(static_cast<int>(roots), threads, [&](int r, refhost::ThreadContext&) {
+    const size_t begin = size_t(s.roots[size_t(r)]);
+    const size_t end = size_t(r) + 1 < roots ? size_t(s.roots[size_t(r) + 1]) : elements;
+    work(begin, end);
+  });
 }
 
 // Adds each node's children into it: elements from the leaves up (a
 // parent comes before its children), then the clusters, whose children
 // are later clusters or root elements.
-void pull(const Nodes& nodes, std::vector<double>& v) {
+void pull(const RadiositySolution& s, const Nodes& nodes, std::vector<double>& v, int threads) {
   const auto gather = [&](size_t i) {
     for (int k = 0; k < nodes.child_count[i]; ++k)
       v[i] += v[size_t(nodes.kids[size_t(nodes.first[i] + k)])];
   };
-  for (size_t i = nodes.elements; i-- > 0;) gather(i);
+  for_root_blocks(s, nodes.elements, threads, [&](size_t begin, size_t end) {
+    for (size_t i = end; i-- > begin;) gather(i);
+  });
   for (size_t i = nodes.count; i-- > nodes.elements;) gather(i);
+}
+
+// Hands each node's value down to its children by their shares, parents
+// first: the clusters (down to root elements), then each root's pieces.
+void hand_down(const RadiositySolution& s, const Nodes& nodes, std::vector<double>& v,
+               int threads) {
+  const auto pass = [&](size_t i) {
+    for (int k = 0; k < nodes.child_count[i]; ++k)
+      v[size_t(nodes.kids[size_t(nodes.first[i] + k)])] +=
+          v[i] * nodes.share[size_t(nodes.first[i] + k)];
+  };
+  for (size_t i = nodes.elements; i < nodes.count; ++i) pass(i);
+  for_root_blocks(s, nodes.elements, threads, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) pass(i);
+  });
+}
+
+// The open fraction of each cut piece from its four children's, so that
+// the shares handed down add up.
+void open_from_children(RadiositySolution& s, size_t elements, int threads) {
+  for_root_blocks(s, elements, threads, [&](size_t begin, size_t end) {
+    for (size_t e = end; e-- > begin;) {
+      const Element& el = s.tree[e];
+      if (el.child < 0) continue;
+      double open = 0;
+      for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
+      s.tree[e].patch.open = open;
+    }
+  });
 }
 
 // Each cluster's flux, from its roots', and its mean normal weighted by
@@ -481,30 +553,27 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   // Each element's direct light (maintained and new) and open fraction.
   const size_t n1 = s.tree.size();
   std::vector<double> d_m(n1, 0.0), d_n(n1, 0.0);
-  for (size_t r = 0; r < roots.size(); ++r)
-    for (const DirectValue& v : direct.of_root[r]) {
+  for_rows(static_cast<int>(roots.size()), options.threads, [&](int r, refhost::ThreadContext&) {
+    for (const DirectValue& v : direct.of_root[size_t(r)]) {
       const int e = first.find(uint32_t(r), v.path);
       d_m[size_t(e)] += v.maintained;
       d_n[size_t(e)] += v.fresh;
     }
-  for (size_t e = 0; e < n1; ++e) {
-    const int p = s.tree[e].parent;
-    if (p >= 0) {
-      d_m[e] += d_m[size_t(p)];
-      d_n[e] += d_n[size_t(p)];
+  });
+  for_root_blocks(s, n1, options.threads, [&](size_t begin, size_t end) {
+    for (size_t e = begin; e < end; ++e) {
+      const int p = s.tree[e].parent;
+      if (p >= 0) {
+        d_m[e] += d_m[size_t(p)];
+        d_n[e] += d_n[size_t(p)];
+      }
     }
-  }
+  });
   for_rows(static_cast<int>(n1), options.threads, [&](int e, refhost::ThreadContext&) {
     Patch& p = s.tree[size_t(e)].patch;
     if (s.tree[size_t(e)].child < 0) p.open = open_fraction(s, hiding, p);
   });
-  for (size_t e = n1; e-- > 0;) {
-    const Element& el = s.tree[e];
-    if (el.child < 0) continue;
-    double open = 0;
-    for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
-    s.tree[e].patch.open = open;
-  }
+  open_from_children(s, n1, options.threads);
   s.direct_seconds = seconds_since(start);
 
   // What each piece is expected to send: its direct light and the mean
@@ -524,15 +593,17 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   const double ambient = open_area > 0 ? direct_flux * rho_mean / (open_area * (1 - rho_mean)) : 0;
   SendEstimate send;
   send.density.assign(n1, 0.0);
-  for (size_t e = n1; e-- > 0;) {
-    const Element& el = s.tree[e];
-    if (el.child < 0) {
-      const double rho = s.faces[size_t(el.patch.face)].surface.reflectance;
-      send.density[e] = rho * (d_m[e] + ambient) * el.patch.open;
-    } else {
-      for (int k = 0; k < 4; ++k) send.density[e] += 0.25 * send.density[size_t(el.child + k)];
+  for_root_blocks(s, n1, options.threads, [&](size_t begin, size_t end) {
+    for (size_t e = end; e-- > begin;) {
+      const Element& el = s.tree[e];
+      if (el.child < 0) {
+        const double rho = s.faces[size_t(el.patch.face)].surface.reflectance;
+        send.density[e] = rho * (d_m[e] + ambient) * el.patch.open;
+      } else {
+        for (int k = 0; k < 4; ++k) send.density[e] += 0.25 * send.density[size_t(el.child + k)];
+      }
     }
-  }
+  });
   s.clusters = build_clusters(s);
   {
     std::vector<double> root_flux(roots.size());
@@ -584,14 +655,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
       direct_n[size_t(e)] = d_n[size_t(h)];
     }
   });
-  // Open fractions of parents from their children, so that the shares add up.
-  for (size_t e = n; e-- > 0;) {
-    const Element& el = s.tree[e];
-    if (el.child < 0) continue;
-    double open = 0;
-    for (int k = 0; k < 4; ++k) open += 0.25 * s.tree[size_t(el.child + k)].patch.open;
-    s.tree[e].patch.open = open;
-  }
+  open_from_children(s, n, options.threads);
   for (Cluster& c : s.clusters) {
     c.area = 0;
     c.facing = {};
@@ -635,15 +699,27 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
 
   // The patches: the leaves, root by root.
   start = Clock::now();
+  std::vector<size_t> first_leaf(roots.size() + 1, 0);
+  for_rows(static_cast<int>(roots.size()), options.threads, [&](int r, refhost::ThreadContext&) {
+    size_t leaves = 0;
+    for (const auto& [path, e] : index.of_root[size_t(r)])
+      leaves += s.tree[size_t(e)].child < 0 ? 1 : 0;
+    first_leaf[size_t(r) + 1] = leaves;
+  });
+  for (size_t r = 0; r < roots.size(); ++r) first_leaf[r + 1] += first_leaf[r];
+  const size_t np = first_leaf.back();
   s.leaf_of.assign(n, -1);
-  for (size_t r = 0; r < roots.size(); ++r)
-    for (const auto& [path, e] : index.of_root[r])
+  s.patches.resize(np);
+  s.patch_element.resize(np);
+  for_rows(static_cast<int>(roots.size()), options.threads, [&](int r, refhost::ThreadContext&) {
+    size_t k = first_leaf[size_t(r)];
+    for (const auto& [path, e] : index.of_root[size_t(r)])
       if (s.tree[size_t(e)].child < 0) {
-        s.leaf_of[size_t(e)] = static_cast<int>(s.patches.size());
-        s.patches.push_back(s.tree[size_t(e)].patch);
-        s.patch_element.push_back(e);
+        s.leaf_of[size_t(e)] = static_cast<int>(k);
+        s.patches[k] = s.tree[size_t(e)].patch;
+        s.patch_element[k++] = e;
       }
-  const size_t np = s.patches.size();
+  });
   s.smallest = std::numeric_limits<double>::infinity();
   s.largest = 0;
   for (size_t k = 0; k < np; ++k) {
@@ -656,13 +732,18 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   // of a patch and of its ancestors and clusters add up to about what
   // leaves it, each exact to its quadrature; scaled to the rays' count,
   // no light is made or lost between surfaces.
-  const Nodes nodes = node_children(s, area_open);
+  const Nodes nodes = node_children(s, area_open, options.threads);
   std::vector<double> sends(nodes.count, 0.0);
   for (const Link& l : links) sends[l.from] += l.factor;
+  // Each node has one parent, so the parents are written independently.
   std::vector<int> up(nodes.count, -1);
-  for (size_t i = 0; i < nodes.count; ++i)
-    for (int k = 0; k < nodes.child_count[i]; ++k)
-      up[size_t(nodes.kids[size_t(nodes.first[i] + k)])] = static_cast<int>(i);
+  for_rows(static_cast<int>((nodes.count + kChunk - 1) / kChunk), options.threads,
+           [&](int chunk, refhost::ThreadContext&) {
+             const size_t end = std::min(nodes.count, size_t(chunk + 1) * kChunk);
+             for (size_t i = size_t(chunk) * kChunk; i < end; ++i)
+               for (int k = 0; k < nodes.child_count[i]; ++k)
+                 up[size_t(nodes.kids[size_t(nodes.first[i] + k)])] = static_cast<int>(i);
+           });
   const Landing land = landing(model, s);
   std::vector<double> scale_out(np, 0.0), passed(np, 0.0);
   for_rows(static_cast<int>((np + kChunk - 1) / kChunk), options.threads,
@@ -716,7 +797,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
       S[size_t(s.patch_element[k])] = out * scale_out[k];
       lost += out * (1 - passed[k]);
     }
-    pull(nodes, S);
+    pull(s, nodes, S, options.threads);
     for_rows(chunks, options.threads, [&](int c, refhost::ThreadContext&) {
       size_t k = group[size_t(c)];
       const size_t end = group[size_t(c) + 1];
@@ -728,15 +809,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
         R[to] = sum;
       }
     });
-    // Clusters hand down to their children, then elements, parents first.
-    for (size_t i = nodes.elements; i < nodes.count; ++i)
-      for (int k = 0; k < nodes.child_count[i]; ++k)
-        R[size_t(nodes.kids[size_t(nodes.first[i] + k)])] +=
-            R[i] * nodes.share[size_t(nodes.first[i] + k)];
-    for (size_t i = 0; i < nodes.elements; ++i)
-      for (int k = 0; k < nodes.child_count[i]; ++k)
-        R[size_t(nodes.kids[size_t(nodes.first[i] + k)])] +=
-            R[i] * nodes.share[size_t(nodes.first[i] + k)];
+    hand_down(s, nodes, R, options.threads);
     left = 0;
     for (size_t k = 0; k < np; ++k) {
       fresh[k] = R[size_t(s.patch_element[k])];
@@ -765,7 +838,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
     s.elements[size_t(f.element)].area += area[k];
     flux[size_t(s.patch_element[k])] = s.exitance[k] * area[k];
   }
-  pull(nodes, flux);
+  pull(s, nodes, flux, options.threads);
   s.node_exitance.assign(n, 0.0);
   for (size_t e = 0; e < n; ++e)
     s.node_exitance[e] = s.tree[e].patch.area > 0 ? flux[e] / s.tree[e].patch.area : 0;
