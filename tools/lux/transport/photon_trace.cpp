@@ -73,10 +73,12 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
 
   const auto& lights = model.lights();
   const int chunks = (photons + kChunk - 1) / kChunk;
-  // Per (light, chunk): absorbed per element, then elsewhere, escaped, emitted.
-  const size_t width = elements.size() + 3;
-  const size_t elsewhere = elements.size(), escaped = elements.size() + 1,
-               emitted = elements.size() + 2;
+  // Per (light, chunk): absorbed per element, then of that what was
+  // absorbed after a reflection per element, then elsewhere, escaped,
+  // emitted.
+  const size_t count = elements.size();
+  const size_t width = 2 * count + 3;
+  const size_t elsewhere = 2 * count, escaped = 2 * count + 1, emitted = 2 * count + 2;
   std::vector<double> tallies(lights.size() * size_t(chunks) * width, 0.0);
   const double per_photon = 1.0 / (double(photons) * scene.unit.area_factor());
   refhost::set_photon_recording(false);
@@ -127,11 +129,11 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
                                  : mesh >= 0
                                      ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
                                      : elements[size_t(e)].reflectance;
-              if (w * rho < spent || bounce == kMostBounces) {
-                tally[size_t(e)] += w;
-                break;
-              }
-              tally[size_t(e)] += (1 - rho) * w;
+              const bool last = w * rho < spent || bounce == kMostBounces;
+              const double taken = last ? w : (1 - rho) * w;
+              tally[size_t(e)] += taken;
+              if (bounce > 0) tally[count + size_t(e)] += taken;
+              if (last) break;
               w *= rho;
               if (dot(nrm, d) > 0) nrm = -nrm;
               o = o + d * hit.t;
@@ -148,11 +150,16 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
 
   PhotonBalance b;
   b.photons = static_cast<long long>(photons) * static_cast<long long>(lights.size());
-  b.absorbed.assign(elements.size(), 0.0);
-  b.absorbed_error.assign(elements.size(), 0.0);
+  b.absorbed.assign(count, 0.0);
+  b.absorbed_error.assign(count, 0.0);
+  b.interreflected.assign(count, 0.0);
+  b.interreflected_error.assign(count, 0.0);
   for (size_t w = 0; w < lights.size() * size_t(chunks); ++w) {
     const double* t = &tallies[w * width];
-    for (size_t e = 0; e < elements.size(); ++e) b.absorbed[e] += t[e];
+    for (size_t e = 0; e < count; ++e) {
+      b.absorbed[e] += t[e];
+      b.interreflected[e] += t[count + e];
+    }
     b.absorbed_elsewhere += t[elsewhere];
     b.escaped += t[escaped];
     b.emitted += t[emitted];
@@ -160,20 +167,24 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
   // The variance of a light's sum over its batches: the batches' spread
   // about their mean, times their number (a short last batch is scaled up
   // to a whole one for this).
+  const auto variance = [&](size_t l, size_t column) {
+    double sum = 0, squares = 0;
+    for (int c = 0; c < chunks; ++c) {
+      const double size = double(std::min(kChunk, photons - c * kChunk)) / kChunk;
+      const double t = tallies[(l * size_t(chunks) + size_t(c)) * width + column] / size;
+      sum += t;
+      squares += t * t;
+    }
+    const double mean = sum / chunks;
+    return std::max(0.0, squares / chunks - mean * mean) * chunks / (chunks - 1) * chunks;
+  };
   for (size_t l = 0; l < lights.size() && chunks > 1; ++l)
-    for (size_t e = 0; e < elements.size(); ++e) {
-      double sum = 0, squares = 0;
-      for (int c = 0; c < chunks; ++c) {
-        const double size = double(std::min(kChunk, photons - c * kChunk)) / kChunk;
-        const double t = tallies[(l * size_t(chunks) + size_t(c)) * width + e] / size;
-        sum += t;
-        squares += t * t;
-      }
-      const double mean = sum / chunks;
-      const double spread = std::max(0.0, squares / chunks - mean * mean) * chunks / (chunks - 1);
-      b.absorbed_error[e] += spread * chunks;
+    for (size_t e = 0; e < count; ++e) {
+      b.absorbed_error[e] += variance(l, e);
+      b.interreflected_error[e] += variance(l, count + e);
     }
   for (double& v : b.absorbed_error) v = std::sqrt(v);
+  for (double& v : b.interreflected_error) v = std::sqrt(v);
   return b;
 }
 

@@ -16,6 +16,11 @@ struct PhotonBalance {
   // The standard error of each element's absorbed lumen, from the spread
   // of the photons' batches (each light's batches are independent).
   std::vector<double> absorbed_error;
+  // Of that, what was absorbed after at least one reflection: the
+  // interreflected light, apart from the direct light that photons and
+  // radiosity each take their own way.
+  std::vector<double> interreflected;
+  std::vector<double> interreflected_error;
   double absorbed_elsewhere = 0;  // lumen, by traced objects that are not reflecting elements
   double escaped = 0;             // lumen that left the scene
 };

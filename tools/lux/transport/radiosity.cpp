@@ -513,6 +513,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   for (size_t k = 0; k < on.size(); ++k)
     s.faces[size_t(on[k])].openings.push_back(static_cast<int>(reflecting + k));
   s.balance.absorbed.assign(s.elements.size(), 0.0);
+  s.balance.absorbed_interreflected.assign(s.elements.size(), 0.0);
   if (roots.empty()) return s;
 
   Vec3 lo, hi;
@@ -835,6 +836,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
     s.exitance[k] = rho[k] * (s.direct[k] + s.indirect[k]);
     b.absorbed[size_t(f.element)] +=
         (1 - rho[k]) * (s.direct[k] * area[k] + received[k]) * s.lumen_per_unit;
+    b.absorbed_interreflected[size_t(f.element)] += (1 - rho[k]) * received[k] * s.lumen_per_unit;
     s.elements[size_t(f.element)].area += area[k];
     flux[size_t(s.patch_element[k])] = s.exitance[k] * area[k];
   }

@@ -120,6 +120,8 @@ struct RadiosityOptions {
 struct FluxBalance {
   double direct = 0;             // reaching the reflecting surfaces directly
   std::vector<double> absorbed;  // per element
+  // Of that, what came by reflection from other surfaces, per element.
+  std::vector<double> absorbed_interreflected;
   double reflected_lost = 0;     // reflected light that meets no reflecting surface
   double unshot = 0;             // reflected light not yet passed on when the iteration stopped
 };
