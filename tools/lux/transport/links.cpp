@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "shaders/constants.h"
+#include "tools/lux/transport/calc.h"
 #include "tools/lux/transport/hierarchy.h"
 
 namespace lux {
@@ -24,7 +25,14 @@ constexpr size_t kSerialPairs = 512;
 // times the radii of the two: nearer, its parts' directions differ too much.
 constexpr double kClusterDistance = 1.0;
 
+// Rays that judge what stands between a cluster and the other end of its
+// link.
+constexpr int kClusterRays = 4;
+
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
+
+// A number in [0, 1) from the high bits of a hash.
+double unit(uint64_t h) { return double(h >> 11) * 0x1.0p-53; }
 
 // A node while the refinement works on it.
 struct Node {
@@ -194,6 +202,106 @@ class Refiner {
     return through / rays;
   }
 
+  // A place on node n for the k-th ray of a link: an element's k-th sample
+  // point, or on a cluster a point of one of its elements, the element
+  // drawn by open area and the place on it uniformly, from `seed`. False
+  // when the place is hidden (under furniture, behind an opening).
+  bool ray_place(const Node& n, int k, uint64_t seed, Vec3& point, Vec3& normal, int& face) const {
+    if (n.cluster < 0) {
+      Vec3 points[4];
+      sample_points(n.patch, points);
+      point = points[k];
+      normal = n.patch.normal;
+      face = n.patch.face;
+      return !(n.patch.open < 1) || is_open(s_, *s_.hiding, face, point);
+    }
+    const uint64_t h = sample_seed(seed, uint64_t(k), 0x636c7573746572);
+    double u = unit(h);
+    int c = n.cluster;
+    uint32_t root = 0;
+    for (;;) {
+      const Cluster& cl = s_.clusters[size_t(c)];
+      const int last = cl.child[1] == cl.child[0] ? 0 : 1;
+      int pick = 0;
+      if (last == 1) {
+        const double a0 = node_area(cl.child[0]), a1 = node_area(cl.child[1]);
+        const double share = a0 + a1 > 0 ? a0 / (a0 + a1) : 0.5;
+        if (u < share) {
+          u = share > 0 ? u / share : 0;
+        } else {
+          pick = 1;
+          u = share < 1 ? (u - share) / (1 - share) : 0;
+        }
+      }
+      const int child = cl.child[pick];
+      if (child < 0) {
+        root = uint32_t(-1 - child);
+        break;
+      }
+      c = child;
+    }
+    const Patch& p = roots_[root];
+    double a = unit(sample_seed(h, 1, 0)), b = unit(sample_seed(h, 2, 0));
+    if (p.corners == 3 && a + b > 1) {
+      a = 1 - a;
+      b = 1 - b;
+    }
+    const Vec3 o = p.corner[0];
+    point = o + (p.corner[1] - o) * a + (p.corner[size_t(p.corners - 1)] - o) * b;
+    normal = p.normal;
+    face = p.face;
+    const Element& e = s_.tree[size_t(s_.roots[root])];
+    return !(e.patch.open < 1) || is_open(s_, *s_.hiding, face, point);
+  }
+
+  // Open area of a cluster's child (a cluster, or a root element as −1 − root).
+  double node_area(int child) const {
+    if (child >= 0) return s_.clusters[size_t(child)].area;
+    const Patch& p = s_.tree[size_t(s_.roots[size_t(-1 - child)])].patch;
+    return p.area * p.open;
+  }
+
+  // The fraction of the light between two nodes, one of them a cluster,
+  // that nothing stops: rays between places on the two that face each
+  // other, each weighted by the cosines at its ends, as each carries its
+  // share of the exchange. A cluster's own parts stop light too (a desk top
+  // over a chair's seat, a chair's back behind its seat): only places that
+  // face the other end are asked, so a part turned away is not counted as
+  // hidden twice. Nothing is known when no pair faces: 1.
+  double cluster_visibility(const Node& from, const Node& to, const Blockers& blockers) const {
+    if (!blockers.all && blockers.count == 0) return 1.0;
+    const uint32_t* list = blockers.all ? s_.all_objects.data() : blockers.list;
+    const size_t count = blockers.all ? s_.all_objects.size() : blockers.count;
+    const uint64_t seed = sample_seed(sample_seed(from.ref.root, from.ref.path, 0),
+                                      sample_seed(to.ref.root, to.ref.path, 1), 0x76697369);
+    double through = 0, weight = 0;
+    for (int k = 0; k < kClusterRays; ++k) {
+      Vec3 pa, na, pb, nb;
+      int fa = 0, fb = 0;
+      if (!ray_place(from, k, seed, pa, na, fa) ||
+          !ray_place(to, (k + 2) % 4, seed ^ 1, pb, nb, fb))
+        continue;
+      const Vec3 d = pb - pa;
+      const double l = length(d);
+      if (!(l > 0)) continue;
+      const double ca = dot(d, na) / l, cb = -dot(d, nb) / l;
+      if (!(ca > 0) || !(cb > 0)) continue;
+      const double w = ca * cb;
+      weight += w;
+      through += w * s_.rays->transmission(to_d(ray_end(s_.faces[size_t(fa)], pa)),
+                                           to_d(ray_end(s_.faces[size_t(fb)], pb)), list, count);
+    }
+    return weight > 0 ? through / weight : 1.0;
+  }
+
+  // The factor of a link as it is made: an exchange between two elements
+  // already carries its visibility; one with a cluster takes it now, once
+  // it is kept.
+  double seen(const Node& from, const Node& to, double f, const Blockers& blockers) const {
+    if (from.cluster < 0 && to.cluster < 0) return f;
+    return f * cluster_visibility(from, to, blockers);
+  }
+
   // The fraction of what `from` sends that reaches `to`, unobstructed, and
   // how uncertain it is (0 to 1); 0 when they cannot exchange. A cluster
   // nearer than its size to the other may send it anything up to all its
@@ -271,7 +379,7 @@ class Refiner {
       // light is shared among them only once they are apart, unless all it
       // could carry is below the bound.
       if (from.flux * most <= settings_.flux_bound) {
-        if (f > 0) add(from, to, f, links);
+        if (f > 0) add(from, to, seen(from, to, f, blockers), links);
         return;
       }
       split(from, to, mixed == 1, blockers, links, next);
@@ -282,12 +390,12 @@ class Refiner {
     // not make a blocked exchange (desks between a wall and the floor can
     // stop all four by chance): such a pair is refined, not dropped, until
     // what it could carry is below the bound.
-    double seen = f;
+    double unhidden = f;
     if (from.cluster < 0 && to.cluster < 0) {
       bool unsure = false;
       const double v = visibility(from, to, blockers, unsure);
       if (v < 1 || unsure) uncertain = 1;
-      seen = f * v;
+      unhidden = f * v;
     }
     double error = near ? from.flux : from.flux * f * uncertain;
     // A piece partly hidden (a wall piece reaching below the top of a
@@ -301,9 +409,9 @@ class Refiner {
     if (from.cluster < 0 && to.cluster < 0 && from.patch.open > 0 &&
         (from.patch.open < 1 || to.patch.open < 1))
       error = std::max(error, from.flux / from.patch.open * f / to.patch.open);
-    f = seen;
+    f = unhidden;
     if (error <= settings_.flux_bound) {
-      if (f > 0) add(from, to, f, links);
+      if (f > 0) add(from, to, seen(from, to, f, blockers), links);
       return;
     }
     const bool split_from = can_split(from) && (from.size >= to.size || !can_split(to));
