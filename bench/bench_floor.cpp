@@ -307,15 +307,22 @@ void BM_AgainstPhotons(benchmark::State& state, fs::path (*scene)()) {
     if (!(p.absorbed_error[e] > 0)) continue;
     p.absorbed[e] *= maintained;
     p.absorbed_error[e] *= maintained;
+    p.interreflected[e] *= maintained;
+    p.interreflected_error[e] *= maintained;
     const double off = s.balance.absorbed[e] - p.absorbed[e];
+    const double off_reflected = s.balance.absorbed_interreflected[e] - p.interreflected[e];
     worst = std::max(worst, std::fabs(off) / p.absorbed_error[e]);
     relative = std::max(relative, std::fabs(off) / p.absorbed[e]);
     const bool out = std::fabs(off) > 3 * p.absorbed_error[e];
     if (out) beyond += 1;
     if (out || s.elements.size() <= kPrintAll)
-      std::printf("%-24s radiosity %10.2f lm  photons %10.2f ± %.2f lm  (%+.2f %%, %+.1f σ)\n",
-                  s.elements[e].name.c_str(), s.balance.absorbed[e], p.absorbed[e],
-                  p.absorbed_error[e], 100 * off / p.absorbed[e], off / p.absorbed_error[e]);
+      std::printf(
+          "%-24s radiosity %10.2f lm  photons %10.2f ± %.2f lm  (%+.2f %%, %+.1f σ);"
+          "  of it reflected to it %+.2f %% (%+.1f σ)\n",
+          s.elements[e].name.c_str(), s.balance.absorbed[e], p.absorbed[e], p.absorbed_error[e],
+          100 * off / p.absorbed[e], off / p.absorbed_error[e],
+          p.interreflected[e] > 0 ? 100 * off_reflected / p.interreflected[e] : 0.0,
+          p.interreflected_error[e] > 0 ? off_reflected / p.interreflected_error[e] : 0.0);
   }
   state.counters["worst_sigma"] = worst;
   state.counters["worst_relative"] = relative;

@@ -28,6 +28,9 @@ constexpr double kClusterDistance = 1.0;
 // Rays that judge what stands between a cluster and the other end of its
 // link.
 constexpr int kClusterRays = 4;
+// Tries at an open place on a cluster (its elements' open parts) before
+// the ray is given up.
+constexpr int kPlaceAttempts = 4;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -49,6 +52,15 @@ struct Node {
   Vec3 glow;          // a cluster's mean normal weighted by what it is expected to send
   Vec3d corners[8];
   int corner_count = 0;
+};
+
+// A place on a node where a ray of a link ends: the point, its face's
+// normal and index, and the light its element is expected to send per
+// unit of open area.
+struct Place {
+  Vec3 point, normal;
+  int face = 0;
+  double density = 0;
 };
 
 struct Blockers {
@@ -204,54 +216,59 @@ class Refiner {
 
   // A place on node n for the k-th ray of a link: an element's k-th sample
   // point, or on a cluster a point of one of its elements, the element
-  // drawn by open area and the place on it uniformly, from `seed`. False
-  // when the place is hidden (under furniture, behind an opening).
-  bool ray_place(const Node& n, int k, uint64_t seed, Vec3& point, Vec3& normal, int& face) const {
+  // drawn by open area and the place on it uniformly over its open part,
+  // from `seed`. False when the place is hidden (under furniture, behind
+  // an opening) or, on a cluster, no open place was found.
+  bool ray_place(const Node& n, int k, uint64_t seed, Place& at) const {
     if (n.cluster < 0) {
       Vec3 points[4];
       sample_points(n.patch, points);
-      point = points[k];
-      normal = n.patch.normal;
-      face = n.patch.face;
-      return !(n.patch.open < 1) || is_open(s_, *s_.hiding, face, point);
+      at.point = points[k];
+      at.normal = n.patch.normal;
+      at.face = n.patch.face;
+      at.density = estimate_.density[size_t(n.holder)];
+      return !(n.patch.open < 1) || is_open(s_, *s_.hiding, at.face, at.point);
     }
-    const uint64_t h = sample_seed(seed, uint64_t(k), 0x636c7573746572);
-    double u = unit(h);
-    int c = n.cluster;
-    uint32_t root = 0;
-    for (;;) {
-      const Cluster& cl = s_.clusters[size_t(c)];
-      const int last = cl.child[1] == cl.child[0] ? 0 : 1;
-      int pick = 0;
-      if (last == 1) {
-        const double a0 = node_area(cl.child[0]), a1 = node_area(cl.child[1]);
-        const double share = a0 + a1 > 0 ? a0 / (a0 + a1) : 0.5;
-        if (u < share) {
-          u = share > 0 ? u / share : 0;
-        } else {
-          pick = 1;
-          u = share < 1 ? (u - share) / (1 - share) : 0;
+    for (int attempt = 0; attempt < kPlaceAttempts; ++attempt) {
+      const uint64_t h = sample_seed(seed, uint64_t(k), uint64_t(attempt));
+      double u = unit(h);
+      int c = n.cluster;
+      uint32_t root = 0;
+      for (;;) {
+        const Cluster& cl = s_.clusters[size_t(c)];
+        int pick = 0;
+        if (cl.child[1] != cl.child[0]) {
+          const double a0 = node_area(cl.child[0]), a1 = node_area(cl.child[1]);
+          const double share = a0 + a1 > 0 ? a0 / (a0 + a1) : 0.5;
+          if (u < share) {
+            u = share > 0 ? u / share : 0;
+          } else {
+            pick = 1;
+            u = share < 1 ? (u - share) / (1 - share) : 0;
+          }
         }
+        const int child = cl.child[pick];
+        if (child < 0) {
+          root = uint32_t(-1 - child);
+          break;
+        }
+        c = child;
       }
-      const int child = cl.child[pick];
-      if (child < 0) {
-        root = uint32_t(-1 - child);
-        break;
+      const Patch& p = roots_[root];
+      double a = unit(sample_seed(h, 1, 0)), b = unit(sample_seed(h, 2, 0));
+      if (p.corners == 3 && a + b > 1) {
+        a = 1 - a;
+        b = 1 - b;
       }
-      c = child;
+      const Vec3 o = p.corner[0];
+      at.point = o + (p.corner[1] - o) * a + (p.corner[size_t(p.corners - 1)] - o) * b;
+      at.normal = p.normal;
+      at.face = p.face;
+      const Element& e = s_.tree[size_t(s_.roots[root])];
+      at.density = e.patch.open > 0 ? estimate_.density[size_t(s_.roots[root])] / e.patch.open : 0;
+      if (!(e.patch.open < 1) || is_open(s_, *s_.hiding, at.face, at.point)) return true;
     }
-    const Patch& p = roots_[root];
-    double a = unit(sample_seed(h, 1, 0)), b = unit(sample_seed(h, 2, 0));
-    if (p.corners == 3 && a + b > 1) {
-      a = 1 - a;
-      b = 1 - b;
-    }
-    const Vec3 o = p.corner[0];
-    point = o + (p.corner[1] - o) * a + (p.corner[size_t(p.corners - 1)] - o) * b;
-    normal = p.normal;
-    face = p.face;
-    const Element& e = s_.tree[size_t(s_.roots[root])];
-    return !(e.patch.open < 1) || is_open(s_, *s_.hiding, face, point);
+    return false;
   }
 
   // Open area of a cluster's child (a cluster, or a root element as −1 − root).
@@ -259,6 +276,11 @@ class Refiner {
     if (child >= 0) return s_.clusters[size_t(child)].area;
     const Patch& p = s_.tree[size_t(s_.roots[size_t(-1 - child)])].patch;
     return p.area * p.open;
+  }
+
+  uint64_t link_seed(const Node& from, const Node& to) const {
+    return sample_seed(sample_seed(from.ref.root, from.ref.path, 0),
+                       sample_seed(to.ref.root, to.ref.path, 1), 0x76697369);
   }
 
   // The fraction of the light between two nodes, one of them a cluster,
@@ -270,28 +292,61 @@ class Refiner {
   // hidden twice. Nothing is known when no pair faces: 1.
   double cluster_visibility(const Node& from, const Node& to, const Blockers& blockers) const {
     if (!blockers.all && blockers.count == 0) return 1.0;
-    const uint32_t* list = blockers.all ? s_.all_objects.data() : blockers.list;
-    const size_t count = blockers.all ? s_.all_objects.size() : blockers.count;
-    const uint64_t seed = sample_seed(sample_seed(from.ref.root, from.ref.path, 0),
-                                      sample_seed(to.ref.root, to.ref.path, 1), 0x76697369);
+    const uint64_t seed = link_seed(from, to);
     double through = 0, weight = 0;
     for (int k = 0; k < kClusterRays; ++k) {
-      Vec3 pa, na, pb, nb;
-      int fa = 0, fb = 0;
-      if (!ray_place(from, k, seed, pa, na, fa) ||
-          !ray_place(to, (k + 2) % 4, seed ^ 1, pb, nb, fb))
-        continue;
-      const Vec3 d = pb - pa;
+      Place a, b;
+      if (!ray_place(from, k, seed, a) || !ray_place(to, (k + 2) % 4, seed ^ 1, b)) continue;
+      const Vec3 d = b.point - a.point;
       const double l = length(d);
       if (!(l > 0)) continue;
-      const double ca = dot(d, na) / l, cb = -dot(d, nb) / l;
+      const double ca = dot(d, a.normal) / l, cb = -dot(d, b.normal) / l;
       if (!(ca > 0) || !(cb > 0)) continue;
       const double w = ca * cb;
       weight += w;
-      through += w * s_.rays->transmission(to_d(ray_end(s_.faces[size_t(fa)], pa)),
-                                           to_d(ray_end(s_.faces[size_t(fb)], pb)), list, count);
+      through += w * transmission(a, b, blockers);
     }
     return weight > 0 ? through / weight : 1.0;
+  }
+
+  double transmission(const Place& a, const Place& b, const Blockers& blockers) const {
+    if (!blockers.all && blockers.count == 0) return 1.0;
+    const uint32_t* list = blockers.all ? s_.all_objects.data() : blockers.list;
+    const size_t count = blockers.all ? s_.all_objects.size() : blockers.count;
+    return s_.rays->transmission(to_d(ray_end(s_.faces[size_t(a.face)], a.point)),
+                                 to_d(ray_end(s_.faces[size_t(b.face)], b.point)), list, count);
+  }
+
+  // The exchange between a cluster whose elements face the other end
+  // differently and that end, as the mean over places on both of the
+  // point-to-point form factor: the light each place sends (by what its
+  // element is expected to send), the cosines at both ends, the distance
+  // and whether anything stands between. Where a cluster's elements turn
+  // every way no single normal gives its cosine law or the area it shows;
+  // the places do, and what shades them.
+  double sampled_exchange(const Node& from, const Node& to, const Blockers& blockers) const {
+    if (!(from.flux > 0) || !(to.area > 0)) return 0;
+    const uint64_t seed = link_seed(from, to);
+    // Per place on the sender: its light over the sender's mean, times the
+    // share of the sender's area it stands for.
+    const double from_area = from.cluster >= 0 ? from.area : from.patch.area * from.patch.open;
+    const double mean = from.flux / from_area;
+    const double to_area = to.cluster >= 0 ? to.area : to.patch.area;
+    double sum = 0;
+    for (int k = 0; k < kClusterRays; ++k) {
+      Place a, b;
+      if (!ray_place(from, k, seed, a) || !ray_place(to, (k + 2) % 4, seed ^ 1, b)) continue;
+      const Vec3 d = b.point - a.point;
+      const double r2 = dot(d, d);
+      if (!(r2 > 0)) continue;
+      const double r = std::sqrt(r2);
+      const double ca = dot(d, a.normal) / r, cb = -dot(d, b.normal) / r;
+      if (!(ca > 0) || !(cb > 0)) continue;
+      const double sent = from.cluster >= 0 ? a.density / mean : 1 / from.patch.open;
+      sum += sent * ca * cb * to_area / (zel::kPi * r2 + to_area / kClusterRays) *
+             transmission(a, b, blockers);
+    }
+    return std::min(1.0, sum / kClusterRays);
   }
 
   // The factor of a link as it is made: an exchange between two elements
@@ -379,7 +434,8 @@ class Refiner {
       // light is shared among them only once they are apart, unless all it
       // could carry is below the bound.
       if (from.flux * most <= settings_.flux_bound) {
-        if (f > 0) add(from, to, seen(from, to, f, blockers), links);
+        const double sampled = sampled_exchange(from, to, blockers);
+        if (sampled > 0) add(from, to, sampled, links);
         return;
       }
       split(from, to, mixed == 1, blockers, links, next);
