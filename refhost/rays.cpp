@@ -129,9 +129,15 @@ Vec3d unit(const Vec3d& n) {
 
 }  // namespace
 
-RayScene::RayScene() {
+RayScene::RayScene(std::vector<Geometry> extra) {
   std::vector<Placement> placed;
   placed_objects(placed);
+  for (Geometry& g : extra) {
+    extra_.push_back(std::make_shared<const Geometry>(std::move(g)));
+    Placement p;
+    p.geometry = extra_.back().get();
+    placed.push_back(p);
+  }
   double extent = 1.0;
   for (const Placement& p : placed) {
     const Geometry& g = *p.geometry;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "refhost/trace.h"
@@ -18,8 +19,12 @@ class RayScene {
  public:
   // The objects in the world now, and the scene's extent (for the margin
   // that keeps a ray from meeting the surfaces it starts or ends on). The
-  // scene must not be edited while the RayScene is in use.
-  RayScene();
+  // scene must not be edited while the RayScene is in use. `extra` are
+  // shapes placed in world space that these queries meet but the host's
+  // own shadow and probe rays do not (what only the light moved between
+  // surfaces should see, such as a luminaire's emitting face); they follow
+  // the world's objects, in order, with instance 0.
+  explicit RayScene(std::vector<Geometry> extra = {});
 
   size_t size() const { return objects_.size(); }
   // The instance that places object i (0 for an object used directly).
@@ -69,6 +74,7 @@ class RayScene {
     double clear = 0;         // mean transparency
   };
   std::vector<Object> objects_;
+  std::vector<std::shared_ptr<const Geometry>> extra_;  // what the extra objects point at
   double margin_ = 0;
 };
 

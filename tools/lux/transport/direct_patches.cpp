@@ -521,9 +521,10 @@ DirectPieces direct_on_pieces(const Model& model, const RadiositySolution& s,
   const DirectWork w{model, s, hiding, settings, reach, hidden};
   for_rows(static_cast<int>(roots.size()), settings.threads,
            [&](int r, refhost::ThreadContext& thread) {
-             for (size_t l = 0; l < lights.size(); ++l)
-               visit(w, uint32_t(r), roots[size_t(r)], 1, l, thread, out.of_root[size_t(r)],
-                     skipped[size_t(r)]);
+             if (!s.faces[size_t(roots[size_t(r)].face)].surface.passes_direct)
+               for (size_t l = 0; l < lights.size(); ++l)
+                 visit(w, uint32_t(r), roots[size_t(r)], 1, l, thread, out.of_root[size_t(r)],
+                       skipped[size_t(r)]);
              if (progress != nullptr) progress->add(1, thread.thread);
            });
   for (double x : skipped) out.skipped += x;

@@ -109,6 +109,15 @@ Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces) {
   return h;
 }
 
+namespace {
+// Whether the face is a flat piece of the sphere `solid`: its points lie
+// inside the sphere, which does not hide its own surface.
+bool stands_for(const ReflectingSurface& f, const SolidDesc& solid) {
+  return f.on_sphere && solid.kind == SolidDesc::Sphere && f.sphere_radius == solid.radius &&
+         length(f.sphere_center - solid.center) == 0;
+}
+}  // namespace
+
 bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p) {
   const Face& f = s.faces[size_t(face)];
   for (int o : f.openings)
@@ -118,7 +127,7 @@ bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p) {
       q.x > h.hi.x + h.tolerance || q.y > h.hi.y + h.tolerance || q.z > h.hi.z + h.tolerance)
     return false;
   for (const SolidDesc& solid : h.solids)
-    if (inside_or_on(solid, q, h.tolerance)) return false;
+    if (inside_or_on(solid, q, h.tolerance) && !stands_for(f.surface, solid)) return false;
   return true;
 }
 

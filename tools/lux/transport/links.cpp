@@ -31,6 +31,9 @@ constexpr int kClusterRays = 4;
 // Tries at an open place on a cluster (its elements' open parts) before
 // the ray is given up.
 constexpr int kPlaceAttempts = 4;
+// Places on a cluster's elements keep this fraction of the way from their
+// edges to their centres.
+constexpr double kEdgeMargin = 1e-3;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -261,7 +264,11 @@ class Refiner {
         b = 1 - b;
       }
       const Vec3 o = p.corner[0];
-      at.point = o + (p.corner[1] - o) * a + (p.corner[size_t(p.corners - 1)] - o) * b;
+      // Drawn back from the edges by a hair, as the sample points of pieces
+      // are: a ray from the very foot of a wall would graze the wall.
+      at.point = p.center + (o + (p.corner[1] - o) * a + (p.corner[size_t(p.corners - 1)] - o) * b -
+                             p.center) *
+                                (1 - kEdgeMargin);
       at.normal = p.normal;
       at.face = p.face;
       const Element& e = s_.tree[size_t(s_.roots[root])];
@@ -278,9 +285,12 @@ class Refiner {
     return p.area * p.open;
   }
 
-  uint64_t link_seed(const Node& from, const Node& to) const {
-    return sample_seed(sample_seed(from.ref.root, from.ref.path, 0),
-                       sample_seed(to.ref.root, to.ref.path, 1), 0x76697369);
+  // The seed of a link's places, from where its two ends are (not how the
+  // scene numbers them): the same geometry gives the same places however
+  // it was described.
+  static uint64_t link_seed(const Node& from, const Node& to) {
+    return sample_seed(point_seed(from.center, from.hi - from.lo, 0),
+                       point_seed(to.center, to.hi - to.lo, 1), 0x76697369);
   }
 
   // The fraction of the light between two nodes, one of them a cluster,

@@ -43,11 +43,13 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
   const auto& elements = solution.elements;
   const Scene& scene = model.scene();
   // Which element each traced object is, and the front of one-sided ones.
-  std::vector<int> element_of(rays.size(), -1);
+  const std::vector<int>& element_of = solution.object_element;
+  // Luminaires that hang free, which light straight from an emitter passes
+  // as the host's shadow rays do (the direct light on what lies behind
+  // them is the host's); reflected light meets them.
+  std::vector<char> passed_straight(rays.size(), 0);
   for (size_t i = 0; i < rays.size(); ++i)
-    for (size_t e = 0; e < elements.size(); ++e)
-      if (elements[e].instance != 0 && elements[e].instance == rays.instance(i))
-        element_of[i] = static_cast<int>(e);
+    passed_straight[i] = element_of[i] >= 0 && elements[size_t(element_of[i])].instance == 0;
   std::vector<std::optional<Vec3>> front(elements.size());
   for (size_t e = 0; e < elements.size(); ++e)
     if (elements[e].surface >= 0) {
@@ -84,64 +86,72 @@ PhotonBalance trace_photons(const Model& model, const RadiositySolution& solutio
   refhost::set_photon_recording(false);
   Progress progress("photons", uint64_t(photons) * lights.size(), options.progress);
   try {
-    for_rows(
-        static_cast<int>(lights.size()) * chunks, options.threads,
-        [&](int work, refhost::ThreadContext& thread) {
-          const size_t l = size_t(work / chunks);
-          const int chunk = work % chunks;
-          const Light& light = lights[l];
-          double* tally = &tallies[size_t(work) * width];
-          thread.rng = sample_seed(l, uint64_t(chunk), 0x7472616365);
-          thread.sample_index = 0;
-          const int n = std::min(kChunk, photons - chunk * kChunk);
-          for (int k = 0; k < n; ++k) {
-            miState state = refhost::make_state(light.shader.get(), &thread, miRAY_PHOTON_FIRST,
-                                                light.scene.instance);
-            miColor energy{};
-            light.shader->call(&energy, &state);
-            double w = double(std::max({energy.r, energy.g, energy.b})) * per_photon;
-            if (!(w > 0)) continue;
-            tally[emitted] += w;
-            const double spent = kSpentFraction * w;
-            Vec3 o = from_mi(state.org), d = normalize(from_mi(state.dir));
-            for (int bounce = 0;; ++bounce) {
-              refhost::RayScene::Hit hit;
-              if (!rays.first_hit(to_d(o), to_d(d), std::numeric_limits<double>::infinity(), hit)) {
-                tally[escaped] += w;
-                break;
-              }
-              int e = element_of[hit.object];
-              Vec3 nrm = from_d(rays.normal_at(hit, to_d(o + d * hit.t)));
-              // One-sided surfaces reflect from their front only: a
-              // surface by its normal, a mesh by its triangle's winding.
-              const int mesh = e >= 0 ? elements[size_t(e)].mesh : -1;
-              const bool behind =
-                  e >= 0 &&
-                  (mesh >= 0 ? dot(nrm, d) > 0 : front[size_t(e)] && dot(*front[size_t(e)], d) > 0);
-              if (e < 0 || behind) {
-                tally[elsewhere] += w;
-                break;
-              }
-              const int opening =
-                  openings[size_t(e)].empty() ? -1 : opening_at(e, o + d * hit.t, d);
-              if (opening >= 0) e = opening;
-              const double rho = opening >= 0 ? elements[size_t(e)].reflectance
-                                 : mesh >= 0
-                                     ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
-                                     : elements[size_t(e)].reflectance;
-              const bool last = w * rho < spent || bounce == kMostBounces;
-              const double taken = last ? w : (1 - rho) * w;
-              tally[size_t(e)] += taken;
-              if (bounce > 0) tally[count + size_t(e)] += taken;
-              if (last) break;
-              w *= rho;
-              if (dot(nrm, d) > 0) nrm = -nrm;
-              o = o + d * hit.t;
-              d = cosine_direction(nrm, thread);
-            }
-          }
-          progress.add(uint64_t(n));
-        });
+    for_rows(static_cast<int>(lights.size()) * chunks, options.threads,
+             [&](int work, refhost::ThreadContext& thread) {
+               const size_t l = size_t(work / chunks);
+               const int chunk = work % chunks;
+               const Light& light = lights[l];
+               double* tally = &tallies[size_t(work) * width];
+               thread.rng = sample_seed(l, uint64_t(chunk), 0x7472616365);
+               thread.sample_index = 0;
+               const int n = std::min(kChunk, photons - chunk * kChunk);
+               for (int k = 0; k < n; ++k) {
+                 miState state = refhost::make_state(light.shader.get(), &thread,
+                                                     miRAY_PHOTON_FIRST, light.scene.instance);
+                 miColor energy{};
+                 light.shader->call(&energy, &state);
+                 double w = double(std::max({energy.r, energy.g, energy.b})) * per_photon;
+                 if (!(w > 0)) continue;
+                 tally[emitted] += w;
+                 const double spent = kSpentFraction * w;
+                 Vec3 o = from_mi(state.org), d = normalize(from_mi(state.dir));
+                 for (int bounce = 0;; ++bounce) {
+                   refhost::RayScene::Hit hit;
+                   const auto meets = [&] {
+                     return rays.first_hit(to_d(o), to_d(d),
+                                           std::numeric_limits<double>::infinity(), hit);
+                   };
+                   bool met = meets();
+                   while (met && bounce == 0 && passed_straight[hit.object] != 0) {
+                     o = o + d * hit.t;
+                     met = meets();
+                   }
+                   if (!met) {
+                     tally[escaped] += w;
+                     break;
+                   }
+                   int e = element_of[hit.object];
+                   Vec3 nrm = from_d(rays.normal_at(hit, to_d(o + d * hit.t)));
+                   // One-sided surfaces reflect from their front only: a
+                   // surface by its normal, a mesh by its triangle's winding.
+                   const int mesh = e >= 0 ? elements[size_t(e)].mesh : -1;
+                   const bool behind =
+                       e >= 0 && (mesh >= 0 ? dot(nrm, d) > 0
+                                            : front[size_t(e)] && dot(*front[size_t(e)], d) > 0);
+                   if (e < 0 || behind) {
+                     tally[elsewhere] += w;
+                     break;
+                   }
+                   const int opening =
+                       openings[size_t(e)].empty() ? -1 : opening_at(e, o + d * hit.t, d);
+                   if (opening >= 0) e = opening;
+                   const double rho =
+                       opening >= 0 ? elements[size_t(e)].reflectance
+                       : mesh >= 0  ? scene.meshes[size_t(mesh)].mesh.reflectance.at(hit.triangle)
+                                    : elements[size_t(e)].reflectance;
+                   const bool last = w * rho < spent || bounce == kMostBounces;
+                   const double taken = last ? w : (1 - rho) * w;
+                   tally[size_t(e)] += taken;
+                   if (bounce > 0) tally[count + size_t(e)] += taken;
+                   if (last) break;
+                   w *= rho;
+                   if (dot(nrm, d) > 0) nrm = -nrm;
+                   o = o + d * hit.t;
+                   d = cosine_direction(nrm, thread);
+                 }
+               }
+               progress.add(uint64_t(n));
+             });
   } catch (...) {
     refhost::set_photon_recording(true);
     throw;

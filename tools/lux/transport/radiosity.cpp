@@ -172,12 +172,7 @@ struct Landing {
 
 Landing landing(const Model& model, const RadiositySolution& s) {
   Landing l;
-  const refhost::RayScene& rays = *s.rays;
-  l.element_of.assign(rays.size(), -1);
-  for (size_t i = 0; i < rays.size(); ++i)
-    for (size_t e = 0; e < s.elements.size(); ++e)
-      if (s.elements[e].instance != 0 && s.elements[e].instance == rays.instance(i))
-        l.element_of[i] = static_cast<int>(e);
+  l.element_of = s.object_element;
   l.front_of.assign(s.elements.size(), 0);
   l.front.assign(s.elements.size(), Vec3{});
   for (size_t e = 0; e < s.elements.size(); ++e) {
@@ -439,8 +434,7 @@ RadiosityEstimate estimate_radiosity(const Scene& scene) {
   for (const SurfaceDesc& d : scene.surfaces)
     if (d.role == SurfaceRole::Reflecting)
       add({d.corner, d.corner + d.u, d.corner + d.u + d.v, d.corner + d.v});
-  for (const OccluderDesc& o : scene.occluders) {
-    const SolidDesc& g = o.solid;
+  const auto add_solid = [&](const SolidDesc& g) {
     if (g.kind == SolidDesc::Box) {
       const Vec3 x{g.max.x - g.min.x, 0, 0}, y{0, g.max.y - g.min.y, 0}, z{0, 0, g.max.z - g.min.z};
       for (const auto& [c, u, v] :
@@ -456,6 +450,34 @@ RadiosityEstimate estimate_radiosity(const Scene& scene) {
       e.roots += 64;
       grow(g.center - Vec3{r, r, r});
       grow(g.center + Vec3{r, r, r});
+    }
+  };
+  for (const OccluderDesc& o : scene.occluders) add_solid(o.solid);
+  // Every light's emitting shape is an opening, reckoned as an occluder of
+  // its size (a cylinder as its sides and ends); one set flush into a
+  // surface counts twice, which the estimate can bear.
+  for (const ObjectLightDesc& l : scene.object_lights) add_solid(l.solid);
+  for (const LightDesc& l : scene.lights) {
+    const Vec3 c = l.position;
+    const double r = l.radius;
+    switch (l.shape) {
+      case Shape::Point:
+        break;
+      case Shape::Rectangle: {
+        const Vec3 u{l.width, 0, 0}, v{0, l.height, 0}, corner = c - (u + v) * 0.5;
+        for (int side = 0; side < 2; ++side) add({corner, corner + u, corner + u + v, corner + v});
+        break;
+      }
+      case Shape::Disc:
+      case Shape::Sphere:
+      case Shape::Cylinder:
+        area += l.shape == Shape::Disc     ? 2 * zel::kPi * r * r
+                : l.shape == Shape::Sphere ? 4 * zel::kPi * r * r
+                                           : zel::k2Pi * r * (l.length + r);
+        e.roots += 192;
+        grow(c - Vec3{r, r, r});
+        grow(c + Vec3{r, r, r});
+        break;
     }
   }
   for (const MeshDesc& m : scene.meshes) {
@@ -479,11 +501,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   const Scene& scene = model.scene();
   const Interreflection& settings = scene.interreflection;
   s.lumen_per_unit = 1.0 / scene.unit.area_factor();
-  auto rays = std::make_shared<refhost::RayScene>();
-  s.plane_tolerance = kPlaneFraction * rays->margin() / 1e-5;
-  s.all_objects.resize(rays->size());
-  for (size_t i = 0; i < rays->size(); ++i) s.all_objects[i] = static_cast<uint32_t>(i);
-  s.rays = std::move(rays);
+  s.plane_tolerance = kPlaneFraction * refhost::RayScene().margin() / 1e-5;
 
   // Refused before anything of that size is built.
   const RadiosityEstimate estimate = estimate_radiosity(scene);
@@ -502,7 +520,26 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   std::vector<ReflectingSurface> surfaces = scene_reflectors(model, s.elements);
   std::vector<int> on;
   const size_t reflecting = surfaces.size();
-  add_luminaire_openings(model, surfaces, s.elements, on, s.plane_tolerance);
+  std::vector<FreeOpening> free_openings;
+  add_luminaire_openings(model, surfaces, s.elements, on, s.plane_tolerance, settings.patch_size,
+                         free_openings);
+  // The rays of the reflected light meet the openings that hang free; the
+  // host's own rays, and so the direct light, do not.
+  std::vector<refhost::Geometry> shapes;
+  for (const FreeOpening& o : free_openings) shapes.push_back(o.shape);
+  s.rays = std::make_shared<const refhost::RayScene>(std::move(shapes));
+  const refhost::RayScene& traced = *s.rays;
+  s.all_objects.resize(traced.size());
+  s.object_element.assign(traced.size(), -1);
+  for (size_t i = 0; i < traced.size(); ++i) {
+    s.all_objects[i] = static_cast<uint32_t>(i);
+    for (size_t e = 0; e < s.elements.size(); ++e)
+      if (s.elements[e].instance != 0 && s.elements[e].instance == traced.instance(i))
+        s.object_element[i] = static_cast<int>(e);
+  }
+  const size_t world = traced.size() - free_openings.size();
+  for (size_t k = 0; k < free_openings.size(); ++k)
+    s.object_element[world + k] = free_openings[k].element;
   std::vector<Patch> roots;
   for (size_t f = 0; f < surfaces.size(); ++f) {
     const double size =

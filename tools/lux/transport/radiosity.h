@@ -30,6 +30,9 @@ struct ReflectingSurface {
   bool on_sphere = false;  // a flat piece standing in for part of a sphere
   Vec3 sphere_center{};    // the sphere, when on_sphere
   double sphere_radius = 0;
+  // A luminaire opening that hangs free: the host's rays pass it, so direct
+  // light goes on to what lies behind it and it takes none.
+  bool passes_direct = false;
 };
 
 // A piece of a reflecting surface on which light is taken as uniform.
@@ -46,7 +49,7 @@ struct Patch {
 // mesh.
 struct ReflectingElement {
   std::string name;
-  std::string kind;  // "surface", "room face", "occluder", "mesh"
+  std::string kind;  // "surface", "room face", "occluder", "mesh", "luminaire opening"
   // Luminous; of a mesh, the mean of its materials' weighted by their area
   // (each of its faces reflects with its own material's).
   double reflectance = 0;
@@ -74,14 +77,30 @@ struct Face {
 std::vector<ReflectingSurface> scene_reflectors(const Model& model,
                                                 std::vector<ReflectingElement>& elements);
 
-// The emitting faces of the lights that lie on a reflecting surface (a
-// panel set flush into a ceiling): each its own element ("luminaire
-// opening") that reflects the light's opening reflectance and hides the
-// surface behind it. Appended to `surfaces`; `on[k]` names the surface the
-// k-th new face lies on.
+// A luminaire opening that hangs free, as the light moving between
+// surfaces meets it: its shape in the world and the element it is.
+struct FreeOpening {
+  refhost::Geometry shape;
+  int element = 0;
+};
+
+// Every light's emitting shape as an element of its own ("luminaire
+// opening", named as the light) that reflects the light's opening
+// reflectance. A flat face
+// lying on a reflecting surface (a panel set flush into a ceiling) hides
+// the surface behind it: appended to `surfaces` first, `on[k]` naming the
+// surface the k-th lies on. The others follow: a face that hangs free
+// reflects from both sides (its back is the housing), a sphere as a sphere,
+// a cylinder as a prism with its two ends, a light object's solid as an
+// occluder's; `free_openings` gives what each shows to rays. Direct light
+// passes these as it passes them in the host (no shadows of luminaires):
+// it lights what lies behind, and the opening takes only reflected light,
+// so that no light is counted twice. `size` bounds
+// the pieces of round shapes as the occluders' (0: no bound).
 void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& surfaces,
                             std::vector<ReflectingElement>& elements, std::vector<int>& on,
-                            double plane_tolerance);
+                            double plane_tolerance, double size,
+                            std::vector<FreeOpening>& free_openings);
 
 // Cuts `surface` (index `face`) into patches of edges about `size`,
 // appended to `patches`; returns how it was cut.
@@ -196,6 +215,7 @@ struct RadiositySolution {
   std::shared_ptr<const refhost::RayScene> rays;
   std::shared_ptr<const Hiding> hiding;  // what hides parts of the surfaces
   std::vector<uint32_t> all_objects;     // 0 .. rays->size() − 1
+  std::vector<int> object_element;       // per traced object: the element it is, or −1
   double plane_tolerance = 0;            // points closer to a plane lie on it
   double lumen_per_unit = 1;             // lux × square scene unit → lumen
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "refhost/embree.h"
 #include "shaders/constants.h"
 #include "tools/lux/transport/radiosity.h"
 
@@ -23,6 +24,15 @@ constexpr int kFewestSphereBands = 4, kMostSphereBands = 32;
 // precision, and a 0.6 m side must not become three patches of 0.2 m where
 // the same side drawn as a box has two of 0.3 m.
 constexpr double kWholePatches = 1e-6;
+
+// Pieces along a round shape's length `around` for patches of edge
+// `size`, within [fewest, most]. Without a patch size, the fewest: the
+// hierarchy cuts them further where the light asks for it.
+int pieces_around(double around, double size, int fewest, int most) {
+  if (!(size > 0)) return fewest;
+  const double n = std::ceil(around / size);
+  return n >= most ? most : std::max(fewest, static_cast<int>(n));
+}
 
 std::vector<Vec3> rectangle_polygon(Vec3 corner, Vec3 u, Vec3 v, Vec3 front) {
   if (dot(cross(u, v), front) >= 0) return {corner, corner + u, corner + u + v, corner + v};
@@ -51,6 +61,12 @@ ReflectingSurface flat(std::vector<Vec3> polygon, Vec3 normal, double reflectanc
   return s;
 }
 
+double polygon_area(const std::vector<Vec3>& p) {
+  Vec3 sum{};
+  for (size_t k = 1; k + 1 < p.size(); ++k) sum = sum + cross(p[k] - p[0], p[k + 1] - p[0]);
+  return 0.5 * length(sum);
+}
+
 // A regular polygon standing in for a disc, counter-clockwise about `front`.
 std::vector<Vec3> disc_polygon(Vec3 center, Vec3 normal, double radius, int corners, Vec3 front) {
   const Vec3 n = normalize(normal);
@@ -67,25 +83,35 @@ std::vector<Vec3> disc_polygon(Vec3 center, Vec3 normal, double radius, int corn
 }
 
 // Flat pieces of a sphere between circles of latitude and meridians, each
-// a planar trapezoid (a triangle at the poles), facing outwards.
+// a planar trapezoid (a triangle at the poles), facing outwards. Their
+// corners lie on a sphere a little larger than the true one, chosen so
+// that the pieces' area is the sphere's: by Cauchy's formula a convex body
+// shows, averaged over directions, a quarter of its area, so the pieces
+// then take the light the sphere takes, where pieces inscribed in it would
+// take a tenth less at the fewest bands.
 void sphere_faces(Vec3 c, double r, double size, int element, double reflectance,
                   std::vector<ReflectingSurface>& out) {
-  const int bands = std::clamp(static_cast<int>(std::ceil(zel::kPi * r / size)), kFewestSphereBands,
-                               kMostSphereBands);
+  const int bands = pieces_around(zel::kPi * r, size, kFewestSphereBands, kMostSphereBands);
   const int sectors = 2 * bands;
-  const auto at = [&](int band, int sector) {
+  const auto on_unit = [&](int band, int sector) {
     const double theta = zel::kPi * band / bands, phi = zel::k2Pi * sector / sectors;
-    return c +
-           Vec3{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)} *
-               r;
+    return Vec3{std::sin(theta) * std::cos(phi), std::sin(theta) * std::sin(phi), std::cos(theta)};
   };
+  const auto corners = [&](int i, int k) {
+    const Vec3 a = on_unit(i, k), b = on_unit(i + 1, k), d = on_unit(i + 1, k + 1),
+               e = on_unit(i, k + 1);
+    // The poles make triangles of the first and last bands.
+    return i == 0           ? std::vector<Vec3>{a, b, d}
+           : i + 1 == bands ? std::vector<Vec3>{a, b, e}
+                            : std::vector<Vec3>{a, b, d, e};
+  };
+  double unit_area = 0;
+  for (int i = 0; i < bands; ++i) unit_area += sectors * polygon_area(corners(i, 0));
+  const double scale = r * std::sqrt(4 * zel::kPi / unit_area);
   for (int i = 0; i < bands; ++i)
     for (int k = 0; k < sectors; ++k) {
-      const Vec3 a = at(i, k), b = at(i + 1, k), d = at(i + 1, k + 1), e = at(i, k + 1);
-      // The poles make triangles of the first and last bands.
-      const std::vector<Vec3> p = i == 0           ? std::vector<Vec3>{a, b, d}
-                                  : i + 1 == bands ? std::vector<Vec3>{a, b, e}
-                                                   : std::vector<Vec3>{a, b, d, e};
+      std::vector<Vec3> p = corners(i, k);
+      for (Vec3& q : p) q = c + q * scale;
       Vec3 n{};
       for (size_t q = 0; q < p.size(); ++q) n = n + cross(p[q] - c, p[(q + 1) % p.size()] - c);
       ReflectingSurface s = flat(p, n, reflectance, element);
@@ -164,13 +190,100 @@ std::vector<Vec3> emitting_face(const Emitter& e) {
   return {};
 }
 
+// The faces of a solid, reflecting from every side: a sheet (rectangle,
+// disc) as two faces back to back.
+void solid_faces(const SolidDesc& g, double size, int element, double rho,
+                 std::vector<ReflectingSurface>& out) {
+  switch (g.kind) {
+    case SolidDesc::Rectangle: {
+      const Vec3 n = normalize(cross(g.u, g.v));
+      out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, n), n, rho, element));
+      out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, -n), -n, rho, element));
+      break;
+    }
+    case SolidDesc::Disc: {
+      const int corners =
+          pieces_around(zel::k2Pi * g.radius, size, kFewestDiscCorners, kMostDiscCorners);
+      for (const Vec3 n : {g.normal, -g.normal})
+        out.push_back(
+            flat(disc_polygon(g.center, g.normal, g.radius, corners, n), n, rho, element));
+      break;
+    }
+    case SolidDesc::Sphere:
+      sphere_faces(g.center, g.radius, size, element, rho, out);
+      break;
+    case SolidDesc::Box: {
+      const Vec3 lo = g.min, hi = g.max, e = hi - lo;
+      const Vec3 X{e.x, 0, 0}, Y{0, e.y, 0}, Z{0, 0, e.z};
+      const struct {
+        Vec3 corner, u, v, n;
+      } sides[] = {{lo, X, Y, {0, 0, -1}},    {lo + Z, X, Y, {0, 0, 1}}, {lo, X, Z, {0, -1, 0}},
+                   {lo + Y, X, Z, {0, 1, 0}}, {lo, Y, Z, {-1, 0, 0}},    {lo + X, Y, Z, {1, 0, 0}}};
+      for (const auto& f : sides)
+        out.push_back(flat(rectangle_polygon(f.corner, f.u, f.v, f.n), f.n, rho, element));
+      break;
+    }
+  }
+}
+
+// The prism standing in for a cylinder light's surface: a side face for
+// each of `corners` edges of the regular polygon inscribed in its circle,
+// and that polygon at each end, all facing out.
+std::vector<std::vector<Vec3>> cylinder_faces(const Emitter& e, int corners) {
+  const Frame& f = e.frame;
+  const Vec3 half = f.ez * e.half_length;
+  std::vector<Vec3> ring;
+  for (int k = 0; k < corners; ++k) {
+    const double phi = zel::k2Pi * k / corners;
+    ring.push_back(f.origin + (f.ex * std::cos(phi) + f.ey * std::sin(phi)) * e.radius);
+  }
+  std::vector<std::vector<Vec3>> out;
+  for (int k = 0; k < corners; ++k) {
+    const Vec3 a = ring[size_t(k)], b = ring[size_t((k + 1) % corners)];
+    out.push_back({a - half, b - half, b + half, a + half});
+  }
+  std::vector<Vec3> top, bottom;
+  for (int k = 0; k < corners; ++k) {
+    top.push_back(ring[size_t(k)] + half);
+    bottom.push_back(ring[size_t(corners - 1 - k)] - half);
+  }
+  out.push_back(std::move(top));
+  out.push_back(std::move(bottom));
+  // Counter-clockwise seen from outside when the frame is right-handed;
+  // turned where it is not.
+  for (auto& p : out)
+    if (dot(cross(p[1] - p[0], p[2] - p[0]), (p[0] + p[2]) * 0.5 - f.origin) < 0)
+      std::reverse(p.begin(), p.end());
+  return out;
+}
+
+// A traced mesh of convex polygons, each as a fan of triangles.
+refhost::Geometry polygons_mesh(const std::vector<std::vector<Vec3>>& polygons) {
+  std::vector<float> vertices;
+  std::vector<uint32_t> triangles;
+  for (const auto& p : polygons) {
+    const auto first = static_cast<uint32_t>(vertices.size() / 3);
+    for (const Vec3& c : p) vertices.insert(vertices.end(), {float(c.x), float(c.y), float(c.z)});
+    for (uint32_t k = 1; k + 1 < p.size(); ++k)
+      triangles.insert(triangles.end(), {first, first + k, first + k + 1});
+  }
+  refhost::Geometry g;
+  g.kind = refhost::Geometry::Mesh;
+  g.mesh = std::make_shared<const refhost::TriangleMesh>(std::move(vertices), std::move(triangles));
+  return g;
+}
+
 }  // namespace
 
 void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& surfaces,
                             std::vector<ReflectingElement>& elements, std::vector<int>& on,
-                            double plane_tolerance) {
+                            double plane_tolerance, double size,
+                            std::vector<FreeOpening>& free_openings) {
   const size_t reflecting = surfaces.size();
-  for (const Light& light : model.lights()) {
+  const auto& lights = model.lights();
+  std::vector<bool> flush(lights.size(), false);
+  for (size_t l = 0; l < lights.size(); ++l) {
+    const Light& light = lights[l];
     std::vector<Vec3> face = emitting_face(light.emitter);
     if (face.empty()) continue;
     const Vec3 front = -light.emitter.frame.ez, centre = light.emitter.frame.origin;
@@ -185,8 +298,69 @@ void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& 
       for (Vec3& c : face) c = c - r.normal * dot(c - r.polygon[0], r.normal);
       surfaces.push_back(flat(std::move(face), front, light.opening_reflectance, element));
       on.push_back(static_cast<int>(s));
+      flush[l] = true;
       break;
     }
+  }
+  for (size_t l = 0; l < lights.size(); ++l) {
+    const Light& light = lights[l];
+    const Emitter& e = light.emitter;
+    if (flush[l] || e.kind == Emitter::None) continue;
+    const int element = static_cast<int>(elements.size());
+    const double rho = light.opening_reflectance;
+    add_element(elements, light.name, "luminaire opening", rho, 0, -1);
+    const size_t first = surfaces.size();
+    SolidDesc solid;
+    refhost::Geometry shape;
+    switch (e.kind) {
+      case Emitter::Rectangle:
+        solid.kind = SolidDesc::Rectangle;
+        solid.corner = e.frame.origin - e.frame.ex * e.half_u - e.frame.ey * e.half_v;
+        solid.u = e.frame.ex * (2 * e.half_u);
+        solid.v = e.frame.ey * (2 * e.half_v);
+        shape = to_geometry(solid);
+        [[fallthrough]];
+      case Emitter::Disc: {
+        // The emitting face, and the housing behind it.
+        const Vec3 front = -e.frame.ez;
+        std::vector<Vec3> face = emitting_face(e);
+        std::vector<Vec3> back(face.rbegin(), face.rend());
+        surfaces.push_back(flat(std::move(face), front, rho, element));
+        surfaces.push_back(flat(std::move(back), -front, rho, element));
+        if (e.kind == Emitter::Disc) {
+          solid.kind = SolidDesc::Disc;
+          solid.center = e.frame.origin;
+          solid.normal = front;
+          solid.radius = e.radius;
+          shape = to_geometry(solid);
+        }
+        break;
+      }
+      case Emitter::Sphere:
+        solid.kind = SolidDesc::Sphere;
+        solid.center = e.frame.origin;
+        solid.radius = e.radius;
+        solid_faces(solid, size, element, rho, surfaces);
+        shape = to_geometry(solid);
+        break;
+      case Emitter::Cylinder: {
+        const auto faces = cylinder_faces(e, kMostDiscCorners);
+        for (const auto& p : faces) {
+          const Vec3 n = cross(p[1] - p[0], p[2] - p[0]);
+          surfaces.push_back(flat(p, n, rho, element));
+        }
+        shape = polygons_mesh(faces);
+        break;
+      }
+      case Emitter::Solid:
+        solid_faces(e.solid, size, element, rho, surfaces);
+        shape = to_geometry(e.solid);
+        break;
+      case Emitter::None:
+        break;
+    }
+    for (size_t k = first; k < surfaces.size(); ++k) surfaces[k].passes_direct = true;
+    free_openings.push_back({shape, element});
   }
 }
 
@@ -239,40 +413,7 @@ std::vector<ReflectingSurface> scene_reflectors(const Model& model,
     const OccluderDesc& d = scene.occluders[o];
     const int element = static_cast<int>(elements.size());
     add_element(elements, d.name, "occluder", d.reflectance, model.occluder_instances().at(o), -1);
-    const SolidDesc& g = d.solid;
-    const double rho = d.reflectance;
-    switch (g.kind) {
-      case SolidDesc::Rectangle: {
-        // Both sides reflect.
-        const Vec3 n = normalize(cross(g.u, g.v));
-        out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, n), n, rho, element));
-        out.push_back(flat(rectangle_polygon(g.corner, g.u, g.v, -n), -n, rho, element));
-        break;
-      }
-      case SolidDesc::Disc: {
-        const int corners = std::clamp(static_cast<int>(std::ceil(zel::k2Pi * g.radius / size)),
-                                       kFewestDiscCorners, kMostDiscCorners);
-        for (const Vec3 n : {g.normal, -g.normal})
-          out.push_back(
-              flat(disc_polygon(g.center, g.normal, g.radius, corners, n), n, rho, element));
-        break;
-      }
-      case SolidDesc::Sphere:
-        sphere_faces(g.center, g.radius, size, element, rho, out);
-        break;
-      case SolidDesc::Box: {
-        const Vec3 lo = g.min, hi = g.max, e = hi - lo;
-        const Vec3 X{e.x, 0, 0}, Y{0, e.y, 0}, Z{0, 0, e.z};
-        const struct {
-          Vec3 corner, u, v, n;
-        } sides[] = {{lo, X, Y, {0, 0, -1}}, {lo + Z, X, Y, {0, 0, 1}},
-                     {lo, X, Z, {0, -1, 0}}, {lo + Y, X, Z, {0, 1, 0}},
-                     {lo, Y, Z, {-1, 0, 0}}, {lo + X, Y, Z, {1, 0, 0}}};
-        for (const auto& f : sides)
-          out.push_back(flat(rectangle_polygon(f.corner, f.u, f.v, f.n), f.n, rho, element));
-        break;
-      }
-    }
+    solid_faces(d.solid, size, element, d.reflectance, out);
   }
   return out;
 }
