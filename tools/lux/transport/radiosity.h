@@ -141,8 +141,8 @@ struct FluxBalance {
   std::vector<double> absorbed;  // per element
   // Of that, what came by reflection from other surfaces, per element.
   std::vector<double> absorbed_interreflected;
-  double reflected_lost = 0;     // reflected light that meets no reflecting surface
-  double unshot = 0;             // reflected light not yet passed on when the iteration stopped
+  double reflected_lost = 0;  // reflected light that meets no reflecting surface
+  double unshot = 0;          // reflected light not yet passed on when the iteration stopped
 };
 
 // A piece of reflecting surface in the hierarchy: a root piece of a face,
