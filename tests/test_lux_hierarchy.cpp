@@ -270,14 +270,9 @@ TEST_F(LuxTest, RowsOfDesksDoNotHideLargePiecesFromEachOther) {
   }
 }
 
-// A hall of stools: far from a piece of the ceiling, the floor and the
-// stools' faces exchange as clusters of every orientation. Such a cluster
-// sends its light up by the cosine law of its elements' mean normal only
-// where none of them faces away; as a body turned every way it gave the
-// ceiling too little light and the stools' sides too much. Each surface,
-// and the luminaires' openings together, against the photons.
-TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
-  if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
+// A closed hall 16 × 12 × 3 m lit by six flush 0.6 m panels, ready for
+// furniture.
+json lit_hall() {
   json scene = {{"samples", 4}};
   scene["lights"] = json::array();
   for (int k = 0; k < 6; ++k)
@@ -289,6 +284,18 @@ TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
          {"shader", {{"intensity", 3400}, {"intensity_unit", 1}, {"cosine_distribution", true}}}});
   scene["room"] = {{"size", {16, 12, 3}}, {"spacing", 1.0}};
   scene["occluders"] = json::array();
+  return scene;
+}
+
+// A hall of stools: far from a piece of the ceiling, the floor and the
+// stools' faces exchange as clusters of every orientation. Such a cluster
+// sends its light up by the cosine law of its elements' mean normal only
+// where none of them faces away; as a body turned every way it gave the
+// ceiling too little light and the stools' sides too much. Each surface,
+// and the luminaires' openings together, against the photons.
+TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
+  if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
+  json scene = lit_hall();
   for (int row = 0; row < 6; ++row)
     for (int column = 0; column < 8; ++column) {
       const double x = 1.0 + 2.0 * column, y = 1.0 + 2.0 * row;
@@ -342,17 +349,7 @@ TEST_F(LuxTest, ClustersOfMixedFacingSendAndTakeLightAsTheirElements) {
 // it comes, which leaves the stools some of the ceiling's light still.
 TEST_F(LuxTest, ClusterExchangesAreShadedByWhatStandsBetween) {
   if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
-  json scene = {{"samples", 4}};
-  scene["lights"] = json::array();
-  for (int k = 0; k < 6; ++k)
-    scene["lights"].push_back(
-        {{"name", "panel " + std::to_string(k + 1)},
-         {"shape", "rectangle"},
-         {"size", {0.6, 0.6}},
-         {"position", {3.0 + 5.0 * (k % 3), 3.0 + 6.0 * (k / 3), 3.0}},
-         {"shader", {{"intensity", 3400}, {"intensity_unit", 1}, {"cosine_distribution", true}}}});
-  scene["room"] = {{"size", {16, 12, 3}}, {"spacing", 1.0}};
-  scene["occluders"] = json::array();
+  json scene = lit_hall();
   for (int row = 0; row < 5; ++row)
     for (int column = 0; column < 7; ++column) {
       const double x = 1.5 + 2.0 * column, y = 1.5 + 2.0 * row;
