@@ -280,6 +280,9 @@ void add_luminaire_openings(const Model& model, std::vector<ReflectingSurface>& 
                             double plane_tolerance, double size,
                             std::vector<FreeOpening>& free_openings) {
   const size_t reflecting = surfaces.size();
+  // Without surfaces that reflect there is no reflected light for an
+  // opening to take: the scene has no interreflection at all.
+  if (reflecting == 0) return;
   const auto& lights = model.lights();
   std::vector<bool> flush(lights.size(), false);
   for (size_t l = 0; l < lights.size(); ++l) {
