@@ -171,9 +171,9 @@ TEST_F(LuxTest, FurnishedClosedRoomKeepsItsLight) {
   const int panel = element_named(s, "panel");
   ASSERT_GE(floor, 0);
   ASSERT_GE(panel, 0);
-  // The solids' feet (a mesh's is not yet found hidden), to the smallest
+  // The feet of the solids and of the closed mesh crate, to the smallest
   // pieces along their edges.
-  const double footprints = 1.6 * 0.8 + 0.6 * 1.0;
+  const double footprints = 1.6 * 0.8 + 0.6 * 1.0 + 0.6 * 0.4;
   EXPECT_NEAR(s.elements[size_t(floor)].area, 12 - footprints, 0.02 * footprints);
   EXPECT_NEAR(s.elements[size_t(ceiling)].area, 12 - 0.36, 0.02 * 0.36);
   EXPECT_EQ(s.elements[size_t(panel)].kind, "luminaire opening");
@@ -197,6 +197,77 @@ TEST_F(LuxTest, FurnishedClosedRoomKeepsItsLight) {
   EXPECT_NEAR(total(d.balance.absorbed), d.balance.direct, 0.001 * d.balance.direct);
   EXPECT_LT(d.balance.absorbed[size_t(panel)], 0.6 * s.balance.absorbed[size_t(panel)]);
   EXPECT_GT(d.balance.absorbed[size_t(floor)], s.balance.absorbed[size_t(floor)]);
+}
+
+// Writes a closed box, faces outwards, to an OBJ stream whose vertices so
+// far number `first`.
+void write_box(std::ostream& obj, Vec3 lo, Vec3 hi, int& first) {
+  for (int k = 0; k < 8; ++k)
+    obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
+        << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
+  const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
+                           {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+  for (const auto& f : faces)
+    obj << "f " << first + f[0] << " " << first + f[1] << " " << first + f[2] << " " << first + f[3]
+        << "\n";
+  first += 8;
+}
+
+// A mesh table whose legs reach up into its top, and a mesh crate on the
+// floor: what lies inside a closed part (the legs' ends in the top, the
+// top's underside where a leg passes, the floor under the crate) carries
+// no area and takes no light, so nothing is handed to pieces that cannot
+// pass it on, and the closed room keeps its light.
+TEST_F(LuxTest, MeshPartsInsideEachOtherHideWhatTheyEnclose) {
+  const fs::path dir =
+      fs::temp_directory_path() / "zel_lux_hierarchy_MeshPartsInsideEachOtherHideWhatTheyEnclose";
+  fs::create_directories(dir);
+  {
+    std::ofstream obj(dir / "table.obj");
+    int first = 0;
+    write_box(obj, {1.0, 1.0, 0.72}, {2.2, 1.6, 0.75}, first);
+    for (const double x : {1.05, 2.1})
+      for (const double y : {1.05, 1.5})
+        write_box(obj, {x, y, 0}, {x + 0.05, y + 0.05, 0.74}, first);
+    write_box(obj, {2.6, 2.2, 0}, {3.2, 2.6, 0.5}, first);
+  }
+  json scene = {{"samples", 16}};
+  scene["lights"] = json::array(
+      {{{"name", "panel"},
+        {"shape", "rectangle"},
+        {"size", {0.6, 0.6}},
+        {"position", {2.0, 1.5, 2.5}},
+        {"shader", {{"intensity", 3000}, {"intensity_unit", 1}, {"cosine_distribution", true}}}}});
+  scene["room"] = {{"size", {4, 3, 2.5}}, {"spacing", 0.5}};
+  scene["meshes"] = json::array(
+      {{{"name", "furniture"}, {"file", (dir / "table.obj").string()}, {"reflectance", 0.5}}});
+  scene["surfaces"] = json::array({{{"name", "work plane"},
+                                    {"corner", {0.25, 0.25, 0.8}},
+                                    {"u", {3.5, 0, 0}},
+                                    {"v", {0, 2.5, 0}},
+                                    {"spacing", 0.5}}});
+  const lux::Model& model = build(scene.dump());
+  const auto s = lux::solve_radiosity(model, {2, false, 0});
+  fs::remove_all(dir);
+  const double emitted = 3000;
+  EXPECT_NEAR(s.balance.direct, emitted, 0.001 * emitted);
+  EXPECT_NEAR(total(s.balance.absorbed), emitted, 0.001 * emitted);
+  EXPECT_LT(s.balance.reflected_lost, 2e-4 * emitted);
+
+  // The top less where the legs pass its underside; the legs' sides below
+  // it; the crate less its bottom.
+  const double top = 2 * 1.2 * 0.6 + 2 * (1.2 + 0.6) * 0.03 - 4 * 0.05 * 0.05;
+  const double legs = 4 * (4 * 0.05 * 0.72);
+  const double crate = 0.6 * 0.4 + 2 * (0.6 + 0.4) * 0.5;
+  const int furniture = element_named(s, "furniture"), floor = element_named(s, "floor");
+  ASSERT_GE(furniture, 0);
+  ASSERT_GE(floor, 0);
+  // To the finer grid of the smallest pieces along the hidden bands (an
+  // unhidden mesh would count 0.036 m² more).
+  EXPECT_NEAR(s.elements[size_t(furniture)].area, top + legs + crate, 0.005);
+  // The crate's foot and the legs' feet, each far smaller than the floor's
+  // pieces, found where they stand on it.
+  EXPECT_NEAR(s.elements[size_t(floor)].area, 12 - 0.24 - 4 * 0.05 * 0.05, 0.003);
 }
 
 // The same room painted black: what the surfaces absorb is their direct

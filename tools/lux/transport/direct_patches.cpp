@@ -174,6 +174,16 @@ Vec3 one_point(const Patch& p, uint64_t set) {
   return random_point(p, u1, u2);
 }
 
+// Whether the piece is narrower than the smallest piece: a mesh's faces
+// this narrow (the sides of a chair's thin legs) are not cut where the
+// mesh's other parts enclose them. Parts cross each other all along where
+// legs meet, the slivers are small, and their open part is measured on the
+// finer grid.
+bool is_narrow(const Patch& p, double smallest) {
+  const double width = (p.corners == 3 ? 2 : 1) * p.area / longest_edge(p);
+  return !(width > smallest);
+}
+
 // Whether `path` lies strictly above a piece of `cut` (sorted in preorder):
 // something hides part of it, and it was cut for that.
 bool cut_below(const std::vector<uint64_t>& cut, uint64_t path) {
@@ -383,9 +393,14 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     for (int k = 0; k < 4; ++k)
       visit(w, r, quarter(p, k), child_path(path, k), l, thread, out, skipped);
   };
+  // On a mesh's narrow faces, points its other parts enclose are sampled
+  // (their light is nil, as the shadow rays find) rather than found by rays
+  // of their own for every light, as when cutting.
+  const bool meshes =
+      w.s.elements[size_t(f.surface.element)].mesh < 0 || !is_narrow(p, w.settings.smallest);
   const auto take = [&](const Vec3* points, int n, bool deciding, Samples& into) {
     for (int k = 0; k < n; ++k)
-      if (is_open(w.s, w.hiding, p.face, points[k]))
+      if (is_open(w.s, w.hiding, p.face, points[k], meshes))
         into.add(sample(w, f, l, p.normal, d, points[k], deciding, thread), b, points[k]);
   };
   Vec3 points[4];
@@ -394,9 +409,25 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     stratified_points(p, kDecidingSet, points);
     Samples first;
     take(points, 4, true, first);
-    // All on the hidden part of a piece partly hidden: its open part is
-    // found below.
-    if (first.open == 0 && cut_below(w.hidden[r], path)) return split();
+    // A piece partly hidden takes its light from its open part: a sliver
+    // along a solid's foot that one sample or none falls on, where the
+    // solid's own shadow begins, and one sample cannot show the light
+    // changing. It is cut along the hiding while what the light could give
+    // it unshadowed is above the bound.
+    if (cut_below(w.hidden[r], path) &&
+        (first.open == 0 || (first.open < 2 && bound.illuminance * p.area > w.settings.flux_bound)))
+      return split();
+    // All in a shadow, where the light is strong: a lit sliver along the
+    // piece's edge (the penumbra beside a desk) would fall between the
+    // samples, but not past all the corners.
+    if (first.open > 0 && first.hi == 0 && bound.illuminance * p.area > w.settings.flux_bound) {
+      Vec3 corners[4];
+      for (int k = 0; k < p.corners; ++k)
+        corners[k] = p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside;
+      Samples edge;
+      take(corners, p.corners, true, edge);
+      if (edge.hi > 0) return split();
+    }
     if (first.open > 0) {
       const double reach = std::max(d, 0.0);
       const double hi = first.hi, lo = first.lo;
@@ -427,16 +458,27 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     // All on the hidden part: the points that measure its open part.
     sample_points(p, points);
     take(points, 4, false, value);
-    if (value.open == 0) return;
+  }
+  if (value.open == 0) {
+    // A sliver open beyond those four (a piece along a solid's foot): four
+    // of the finer grid's open points that gave it its open area, spread
+    // over them, so that the light on that area is not lost.
+    Vec3 grid[kOpenGridPoints];
+    const int n = open_grid_points(w.s, w.hiding, p, grid);
+    if (n == 0) return;
+    const int taken = std::min(n, 4);
+    for (int k = 0; k < taken; ++k) points[k] = grid[k * n / taken];
+    take(points, taken, false, value);
   }
   const double mean = value.sum / value.open;
   out.push_back({path, w.model.lights()[l].maintenance_factor * mean, mean});
 }
 
-// Whether a solid or an opening reaches into the thin layer in front of
+// Whether a solid, a mesh part or an opening reaches into the thin layer in front of
 // the patch without covering all of it: its sample points may all be open
 // while a desk's foot or a panel stands within it.
-bool meets_hiding(const RadiositySolution& s, const Hiding& h, const Patch& p) {
+bool meets_hiding(const RadiositySolution& s, const Hiding& h, const Patch& p, bool meshes) {
+  const int part = h.face_part.empty() ? -1 : h.face_part[size_t(p.face)];
   // The layer from half the offset to the offset in front: a solid the
   // patch is a face of does not reach into it.
   Vec3 lo = p.corner[0] + p.normal * h.offset, hi = lo;
@@ -455,6 +497,9 @@ bool meets_hiding(const RadiositySolution& s, const Hiding& h, const Patch& p) {
     const Vec3 b = g.kind == SolidDesc::Box ? g.max : g.center + Vec3{g.radius, g.radius, g.radius};
     if (overlaps(a, b)) return true;
   }
+  // A part of a mesh standing on the piece: a leg's foot, a crate, a leg
+  // passing through a table's top (not on a mesh's narrow faces).
+  if (meshes && meets_mesh_part(h, lo, hi, part)) return true;
   for (int o : s.faces[size_t(p.face)].openings) {
     const auto& poly = s.faces[size_t(o)].surface.polygon;
     Vec3 a = poly[0], b = poly[0];
@@ -537,20 +582,24 @@ std::vector<std::vector<uint64_t>> hiding_pieces(const RadiositySolution& s,
                                                  int threads) {
   std::vector<std::vector<uint64_t>> out(roots.size());
   for_rows(static_cast<int>(roots.size()), threads, [&](int r, refhost::ThreadContext&) {
+    const ReflectingSurface& surface = s.faces[size_t(roots[size_t(r)].face)].surface;
+    const bool on_mesh = s.elements[size_t(surface.element)].mesh >= 0;
     const auto cut = [&](auto& self, const Patch& p, uint64_t path) -> void {
+      const bool meshes = !on_mesh || !is_narrow(p, smallest);
       // Open at the sample points and near the corners: all, none or some.
       Vec3 points[4];
       sample_points(p, points);
       int open = 0, tried = 0;
-      for (const Vec3& q : points) open += is_open(s, hiding, p.face, q) ? 1 : 0;
+      for (const Vec3& q : points) open += is_open(s, hiding, p.face, q, meshes) ? 1 : 0;
       tried += 4;
       for (int k = 0; k < p.corners; ++k, ++tried)
-        open += is_open(s, hiding, p.face,
-                        p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * 1e-3)
-                    ? 1
-                    : 0;
+        open +=
+            is_open(s, hiding, p.face,
+                    p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside, meshes)
+                ? 1
+                : 0;
       const bool partly =
-          (open > 0 && open < tried) || (open == tried && meets_hiding(s, hiding, p));
+          (open > 0 && open < tried) || (open == tried && meets_hiding(s, hiding, p, meshes));
       if (!partly || !(longest_edge(p) > smallest) || path_depth(path) >= kMostDepth - 1) {
         out[size_t(r)].push_back(path);
         return;

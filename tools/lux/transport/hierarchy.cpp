@@ -3,8 +3,10 @@
 #include "tools/lux/transport/hierarchy.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 
 #include "shaders/constants.h"
 
@@ -21,6 +23,7 @@ constexpr double kStripAspect = 2.0;
 // solid's foot up to a quarter of the piece off, the same way along a whole
 // edge that runs with the pieces.
 constexpr int kFinerOpen = 2;
+static_assert(kOpenGridPoints == 4 << (2 * kFinerOpen));
 
 Patch with_corners(const Patch& parent, std::initializer_list<Vec3> corners) {
   Patch p;
@@ -88,7 +91,127 @@ void sample_points(const Patch& p, Vec3 out[4]) {
   for (int k = 0; k < 4; ++k) out[k] = quarter(p, k).center;
 }
 
-Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces) {
+namespace {
+
+struct PointKeyHash {
+  size_t operator()(const std::array<long long, 3>& k) const {
+    uint64_t h = 1469598103934665603ull;
+    for (const long long x : k) h = (h ^ uint64_t(x)) * 1099511628211ull;
+    return size_t(h);
+  }
+};
+
+// The parts of a mesh: its triangles joined where they share a corner's
+// position (a file may give each face corners of its own), with their
+// bounds.
+using PointKey = std::array<long long, 3>;
+using PartAt = std::unordered_map<PointKey, uint32_t, PointKeyHash>;
+
+PointKey key_of(Vec3 p, double quantum) {
+  return {std::llround(p.x / quantum), std::llround(p.y / quantum), std::llround(p.z / quantum)};
+}
+
+// Adds the parts' bounds to lo and hi; returns the part of each corner's
+// position.
+PartAt add_mesh_parts(const MeshData& mesh, double quantum, std::vector<Vec3>& lo,
+                      std::vector<Vec3>& hi) {
+  PartAt first;
+  std::vector<uint32_t> same(mesh.vertices.size());
+  for (size_t v = 0; v < mesh.vertices.size(); ++v)
+    same[v] = first.try_emplace(key_of(mesh.vertices[v], quantum), uint32_t(v)).first->second;
+  std::vector<uint32_t> up(mesh.vertices.size());
+  for (size_t v = 0; v < up.size(); ++v) up[v] = uint32_t(v);
+  const auto root = [&](uint32_t v) {
+    while (up[v] != v) v = up[v] = up[up[v]];
+    return v;
+  };
+  for (const auto& t : mesh.triangles) {
+    const uint32_t a = root(same[t[0]]);
+    for (int k = 1; k < 3; ++k) {
+      const uint32_t b = root(same[t[size_t(k)]]);
+      if (a != b) up[b] = a;
+    }
+  }
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  std::unordered_map<uint32_t, size_t> part_of;
+  for (const auto& t : mesh.triangles) {
+    const auto [it, added] = part_of.try_emplace(root(same[t[0]]), lo.size());
+    if (added) {
+      lo.push_back({inf, inf, inf});
+      hi.push_back({-inf, -inf, -inf});
+    }
+    Vec3& a = lo[it->second];
+    Vec3& b = hi[it->second];
+    for (const uint32_t v : t) {
+      const Vec3 p = mesh.vertices[v];
+      a = {std::min(a.x, p.x), std::min(a.y, p.y), std::min(a.z, p.z)};
+      b = {std::max(b.x, p.x), std::max(b.y, p.y), std::max(b.z, p.z)};
+    }
+  }
+  // Corners of no triangle belong to no part.
+  PartAt out;
+  for (const auto& [key, v] : first) {
+    const auto it = part_of.find(root(v));
+    if (it != part_of.end()) out.emplace(key, uint32_t(it->second));
+  }
+  return out;
+}
+
+// Cells of the parts' grid along its longest side at most, and in all.
+constexpr int kMostCellsAlong = 256;
+constexpr double kMostCells = 1 << 21;
+
+int cell_along(double x, double lo, double cell, int count) {
+  return std::clamp(static_cast<int>(std::floor((x - lo) / cell)), 0, count - 1);
+}
+
+// Files the parts on a grid of cells about a part's mean size.
+void grid_parts(Hiding& h) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  Vec3 lo{inf, inf, inf}, hi{-inf, -inf, -inf};
+  double sizes = 0;
+  for (size_t k = 0; k < h.part_lo.size(); ++k) {
+    const Vec3 a = h.part_lo[k], b = h.part_hi[k];
+    lo = {std::min(lo.x, a.x), std::min(lo.y, a.y), std::min(lo.z, a.z)};
+    hi = {std::max(hi.x, b.x), std::max(hi.y, b.y), std::max(hi.z, b.z)};
+    sizes += std::max({b.x - a.x, b.y - a.y, b.z - a.z});
+  }
+  const Vec3 span = hi - lo;
+  const double longest = std::max({span.x, span.y, span.z, h.tolerance});
+  double cell = std::max(sizes / double(h.part_lo.size()), longest / kMostCellsAlong);
+  const auto count = [&](double x) { return std::max(1, static_cast<int>(std::ceil(x / cell))); };
+  while (double(count(span.x)) * count(span.y) * count(span.z) > kMostCells) cell *= 2;
+  h.grid_lo = lo;
+  h.cell = cell;
+  h.columns = count(span.x);
+  h.rows = count(span.y);
+  h.layers = count(span.z);
+  const size_t cells = size_t(h.columns) * size_t(h.rows) * size_t(h.layers);
+  std::vector<std::vector<uint32_t>> in(cells);
+  for (size_t k = 0; k < h.part_lo.size(); ++k) {
+    const Vec3 a = h.part_lo[k], b = h.part_hi[k];
+    const int x0 = cell_along(a.x - h.tolerance, lo.x, cell, h.columns),
+              x1 = cell_along(b.x + h.tolerance, lo.x, cell, h.columns);
+    const int y0 = cell_along(a.y - h.tolerance, lo.y, cell, h.rows),
+              y1 = cell_along(b.y + h.tolerance, lo.y, cell, h.rows);
+    const int z0 = cell_along(a.z - h.tolerance, lo.z, cell, h.layers),
+              z1 = cell_along(b.z + h.tolerance, lo.z, cell, h.layers);
+    for (int z = z0; z <= z1; ++z)
+      for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+          in[(size_t(z) * size_t(h.rows) + size_t(y)) * size_t(h.columns) + size_t(x)].push_back(
+              uint32_t(k));
+  }
+  h.cell_first.assign(cells + 1, 0);
+  for (size_t c = 0; c < cells; ++c) {
+    h.cell_first[c + 1] = h.cell_first[c] + uint32_t(in[c].size());
+    h.cell_parts.insert(h.cell_parts.end(), in[c].begin(), in[c].end());
+  }
+}
+
+}  // namespace
+
+Hiding make_hiding(const Scene& scene, const RadiositySolution& s) {
   Hiding h;
   for (const OccluderDesc& o : scene.occluders)
     if (o.solid.kind == SolidDesc::Box || o.solid.kind == SolidDesc::Sphere)
@@ -96,17 +219,117 @@ Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces) {
   constexpr double inf = std::numeric_limits<double>::infinity();
   h.lo = {inf, inf, inf};
   h.hi = {-inf, -inf, -inf};
-  for (const Face& f : faces)
+  for (const Face& f : s.faces)
     for (const Vec3& c : f.surface.polygon) {
       h.lo = {std::min(h.lo.x, c.x), std::min(h.lo.y, c.y), std::min(h.lo.z, c.z)};
       h.hi = {std::max(h.hi.x, c.x), std::max(h.hi.y, c.y), std::max(h.hi.z, c.z)};
     }
-  const double extent = faces.empty() ? 1.0 : length(h.hi - h.lo);
+  const double extent = s.faces.empty() ? 1.0 : length(h.hi - h.lo);
   // Far above the tracing's margin (10⁻⁵ of the scene), far below any
   // piece of furniture.
   h.offset = 1e-4 * extent;
   h.tolerance = 1e-6 * extent;
+
+  // Only opaque meshes hide what lies inside their parts.
+  std::vector<char> hides(scene.meshes.size(), 0);
+  std::vector<PartAt> part_at(scene.meshes.size());
+  for (size_t m = 0; m < scene.meshes.size(); ++m) {
+    const miColor t = scene.meshes[m].transparency;
+    hides[m] = t.r == 0 && t.g == 0 && t.b == 0;
+    if (hides[m])
+      part_at[m] = add_mesh_parts(scene.meshes[m].mesh, h.tolerance, h.part_lo, h.part_hi);
+  }
+  if (h.part_lo.empty() || !s.rays) {
+    h.part_lo.clear();
+    h.part_hi.clear();
+    return h;
+  }
+  grid_parts(h);
+  // A point just in front of a part's own face lies outside that part.
+  h.face_part.assign(s.faces.size(), -1);
+  for (size_t f = 0; f < s.faces.size(); ++f) {
+    const ReflectingSurface& r = s.faces[f].surface;
+    const int m = r.element >= 0 ? s.elements[size_t(r.element)].mesh : -1;
+    if (m < 0 || r.polygon.empty()) continue;
+    const auto it = part_at[size_t(m)].find(key_of(r.polygon[0], h.tolerance));
+    if (it != part_at[size_t(m)].end()) h.face_part[f] = static_cast<int>(it->second);
+  }
+  h.mesh_object.assign(s.object_element.size(), 0);
+  for (size_t i = 0; i < s.object_element.size(); ++i) {
+    const int e = s.object_element[i];
+    if (e >= 0 && s.elements[size_t(e)].mesh >= 0)
+      h.mesh_object[i] = hides[size_t(s.elements[size_t(e)].mesh)];
+  }
   return h;
+}
+
+bool meets_mesh_part(const Hiding& h, Vec3 lo, Vec3 hi, int own) {
+  if (h.part_lo.empty()) return false;
+  const double t = h.tolerance;
+  const Vec3 g = h.grid_lo;
+  const int x0 = cell_along(lo.x - t, g.x, h.cell, h.columns),
+            x1 = cell_along(hi.x + t, g.x, h.cell, h.columns);
+  const int y0 = cell_along(lo.y - t, g.y, h.cell, h.rows),
+            y1 = cell_along(hi.y + t, g.y, h.cell, h.rows);
+  const int z0 = cell_along(lo.z - t, g.z, h.cell, h.layers),
+            z1 = cell_along(hi.z + t, g.z, h.cell, h.layers);
+  for (int z = z0; z <= z1; ++z)
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x) {
+        const size_t c = (size_t(z) * size_t(h.rows) + size_t(y)) * size_t(h.columns) + size_t(x);
+        for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1]; ++k) {
+          if (int(h.cell_parts[k]) == own) continue;
+          const Vec3 a = h.part_lo[h.cell_parts[k]], b = h.part_hi[h.cell_parts[k]];
+          if (!(a.x > hi.x + t || b.x < lo.x - t || a.y > hi.y + t || b.y < lo.y - t ||
+                a.z > hi.z + t || b.z < lo.z - t))
+            return true;
+        }
+      }
+  return false;
+}
+
+namespace {
+// The directions of the rays that find a point inside a mesh part, turned
+// to the front of the surface the point lies on (the surface itself, or a
+// face lying on it, must not answer): apart from each other and from the
+// axes, along which furniture's faces lie.
+constexpr Vec3 kInsideRays[] = {{0.48, 0.36, 0.8}, {-0.6, 0.48, -0.64}, {0.28, -0.92, 0.28}};
+}  // namespace
+
+bool inside_mesh(const RadiositySolution& s, const Hiding& h, Vec3 q, Vec3 normal, int own) {
+  if (h.part_lo.empty()) return false;
+  const Vec3 g = q - h.grid_lo;
+  const double t = h.tolerance;
+  if (g.x < -t || g.y < -t || g.z < -t) return false;
+  const int x = static_cast<int>(std::floor(g.x / h.cell)),
+            y = static_cast<int>(std::floor(g.y / h.cell)),
+            z = static_cast<int>(std::floor(g.z / h.cell));
+  if (x > h.columns || y > h.rows || z > h.layers) return false;
+  const size_t c = (size_t(std::clamp(z, 0, h.layers - 1)) * size_t(h.rows) +
+                    size_t(std::clamp(y, 0, h.rows - 1))) *
+                       size_t(h.columns) +
+                   size_t(std::clamp(x, 0, h.columns - 1));
+  bool within = false;
+  for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1] && !within; ++k) {
+    if (int(h.cell_parts[k]) == own) continue;
+    const Vec3 a = h.part_lo[h.cell_parts[k]], b = h.part_hi[h.cell_parts[k]];
+    within = q.x >= a.x - t && q.y >= a.y - t && q.z >= a.z - t && q.x <= b.x + t &&
+             q.y <= b.y + t && q.z <= b.z + t;
+  }
+  if (!within) return false;
+  const refhost::Vec3d o{q.x, q.y, q.z};
+  for (Vec3 d : kInsideRays) {
+    d = normalize(d);
+    if (dot(d, normal) < 0) d = d - normal * (2 * dot(d, normal));
+    refhost::RayScene::Hit hit;
+    if (!s.rays->first_hit(o, {d.x, d.y, d.z}, std::numeric_limits<double>::infinity(), hit))
+      return false;
+    if (hit.object >= h.mesh_object.size() || h.mesh_object[hit.object] == 0) return false;
+    const refhost::Vec3d at{q.x + d.x * hit.t, q.y + d.y * hit.t, q.z + d.z * hit.t};
+    const refhost::Vec3d n = s.rays->normal_at(hit, at);
+    if (!(n.x * d.x + n.y * d.y + n.z * d.z > 0)) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -118,7 +341,7 @@ bool stands_for(const ReflectingSurface& f, const SolidDesc& solid) {
 }
 }  // namespace
 
-bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p) {
+bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p, bool meshes) {
   const Face& f = s.faces[size_t(face)];
   for (int o : f.openings)
     if (covers(s.faces[size_t(o)].surface, p)) return false;
@@ -128,7 +351,8 @@ bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p) {
     return false;
   for (const SolidDesc& solid : h.solids)
     if (inside_or_on(solid, q, h.tolerance) && !stands_for(f.surface, solid)) return false;
-  return true;
+  return !meshes || !inside_mesh(s, h, q, f.surface.normal,
+                                 h.face_part.empty() ? -1 : h.face_part[size_t(face)]);
 }
 
 namespace {
@@ -148,9 +372,37 @@ double open_at(const RadiositySolution& s, const Hiding& h, const Patch& p, int 
 }
 }  // namespace
 
+namespace {
+void open_points_at(const RadiositySolution& s, const Hiding& h, const Patch& p, int levels,
+                    Vec3* out, int& count) {
+  if (levels > 0) {
+    for (int k = 0; k < 4; ++k) open_points_at(s, h, quarter(p, k), levels - 1, out, count);
+    return;
+  }
+  Vec3 points[4];
+  sample_points(p, points);
+  for (const Vec3& q : points)
+    if (is_open(s, h, p.face, q)) out[count++] = q;
+}
+}  // namespace
+
+int open_grid_points(const RadiositySolution& s, const Hiding& h, const Patch& p,
+                     Vec3 out[kOpenGridPoints]) {
+  int count = 0;
+  open_points_at(s, h, p, kFinerOpen, out, count);
+  return count;
+}
+
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p) {
   const double coarse = open_at(s, h, p, 0);
-  return coarse == 0 || coarse == 1 ? coarse : open_at(s, h, p, kFinerOpen);
+  bool agree = coarse == 0 || coarse == 1;
+  // The corners too: a solid's edge may cross a piece of the smallest size
+  // between its sample points and its side.
+  for (int k = 0; k < p.corners && agree; ++k) {
+    const Vec3 c = p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside;
+    agree = is_open(s, h, p.face, c) == (coarse == 1);
+  }
+  return agree ? coarse : open_at(s, h, p, kFinerOpen);
 }
 
 double cluster_emission(Vec3 facing, Vec3 w) {

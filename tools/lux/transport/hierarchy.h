@@ -67,25 +67,55 @@ double longest_edge(const Patch& p);
 void sample_points(const Patch& p, Vec3 out[4]);
 
 // What hides parts of the reflecting surfaces from light: the solids that
-// stand in the room (a point inside one is inside furniture), the space the
-// reflecting surfaces enclose, and the luminaire openings lying on faces.
+// stand in the room (a point inside one is inside furniture), the closed
+// parts of the meshes, the space the reflecting surfaces enclose, and the
+// luminaire openings lying on faces.
 struct Hiding {
   std::vector<SolidDesc> solids;
   Vec3 lo, hi;           // bounds of all reflecting surfaces
   double offset = 0;     // a point is tested this far in front of its surface
   double tolerance = 0;  // on a boundary within this
+  // The meshes' parts (faces joined at their corners), by their bounds on
+  // a grid over the scene: only a point within a part's bounds can lie
+  // inside it, and only such a point costs rays.
+  std::vector<Vec3> part_lo, part_hi;
+  Vec3 grid_lo;
+  double cell = 0;
+  int columns = 0, rows = 0, layers = 0;
+  std::vector<uint32_t> cell_first;  // per cell, into cell_parts; one more at the end
+  std::vector<uint32_t> cell_parts;
+  std::vector<char> mesh_object;  // per traced object: a mesh's that hides
+  std::vector<int> face_part;     // per face: the part it is a face of, or −1
 };
-Hiding make_hiding(const Scene& scene, const std::vector<Face>& faces);
+Hiding make_hiding(const Scene& scene, const RadiositySolution& s);
 // Whether the point `p` of face `face` is open to light: in front of it
-// lies neither a solid nor the outside of the scene, and no opening covers
+// lies neither a solid, nor the inside of a closed mesh part (unless
+// `meshes` is false), nor the outside of the scene, and no opening covers
 // it.
-bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p);
+bool is_open(const RadiositySolution& s, const Hiding& h, int face, Vec3 p, bool meshes = true);
+// Whether the point q, in front of a surface facing `normal`, lies inside a
+// closed part of a mesh other than `own` (the part the surface is a face
+// of, or −1): rays from it in several directions all leave through the
+// back of a mesh's face. A point outside, or below an open sheet, sees
+// some face's front or open space.
+bool inside_mesh(const RadiositySolution& s, const Hiding& h, Vec3 q, Vec3 normal, int own);
+// Whether the bounds of a mesh part other than `own` reach into the box
+// from lo to hi.
+bool meets_mesh_part(const Hiding& h, Vec3 lo, Vec3 hi, int own);
 // Whether the opening (a luminaire's face on a surface's plane) covers the
 // point of that plane.
 bool covers(const ReflectingSurface& opening, Vec3 point);
+// A piece's corners are tried for what hides them this fraction of the
+// way towards its centre: on the piece, off its neighbours.
+constexpr double kCornerInside = 1e-3;
 // Fraction of the patch that is open: of its four sample points, or of 64
-// points where those disagree.
+// points where those or its corners disagree.
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
+// The finer grid's points that open_fraction measures a piece's open part
+// on: those of them that are open, into `out`; returns their count.
+constexpr int kOpenGridPoints = 64;
+int open_grid_points(const RadiositySolution& s, const Hiding& h, const Patch& p,
+                     Vec3 out[kOpenGridPoints]);
 
 // Of the light a cluster facing `facing` (Cluster::facing) sends, the
 // fraction per steradian in direction w: a Lambertian plane's cosine law

@@ -557,7 +557,7 @@ RadiositySolution solve_radiosity(const Model& model, const RadiosityOptions& op
   bounds(surfaces, lo, hi);
   const double scale = least_extent(lo, hi);
   const double smallest = kSmallestPiece * scale;
-  s.hiding = std::make_shared<const Hiding>(make_hiding(scene, s.faces));
+  s.hiding = std::make_shared<const Hiding>(make_hiding(scene, s));
   const Hiding& hiding = *s.hiding;
   double total_area = 0;
   for (const Patch& p : roots) total_area += p.area;
