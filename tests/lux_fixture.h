@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "tests/host_fixture.h"
@@ -32,5 +33,19 @@ class LuxTest : public HostTest {
   std::unique_ptr<lux::Scene> scene_;
   std::unique_ptr<lux::Model> model_;
 };
+
+// Writes a closed box, faces outwards, to an OBJ stream whose vertices so
+// far number `first`, and counts its vertices in.
+inline void write_box(std::ostream& obj, lux::Vec3 lo, lux::Vec3 hi, int& first) {
+  for (int k = 0; k < 8; ++k)
+    obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
+        << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
+  const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
+                           {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
+  for (const auto& f : faces)
+    obj << "f " << first + f[0] << " " << first + f[1] << " " << first + f[2] << " " << first + f[3]
+        << "\n";
+  first += 8;
+}
 
 }  // namespace zeltest

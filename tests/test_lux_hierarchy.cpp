@@ -106,11 +106,8 @@ struct FurnishedRoom {
     fs::create_directories(dir);
     // A closed box 0.6 m × 0.4 m × 0.5 m, faces outwards, on the floor.
     std::ofstream obj(dir / "crate.obj");
-    const Vec3 lo{2.6, 2.2, 0}, hi{3.2, 2.6, 0.5};
-    for (int k = 0; k < 8; ++k)
-      obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
-          << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
-    obj << "f 1 3 4 2\nf 5 6 8 7\nf 1 2 6 5\nf 3 7 8 4\nf 1 5 7 3\nf 2 4 8 6\n";
+    int first = 0;
+    zeltest::write_box(obj, {2.6, 2.2, 0}, {3.2, 2.6, 0.5}, first);
   }
   ~FurnishedRoom() { fs::remove_all(dir); }
   json scene(double opening_reflectance) const {
@@ -199,20 +196,6 @@ TEST_F(LuxTest, FurnishedClosedRoomKeepsItsLight) {
   EXPECT_GT(d.balance.absorbed[size_t(floor)], s.balance.absorbed[size_t(floor)]);
 }
 
-// Writes a closed box, faces outwards, to an OBJ stream whose vertices so
-// far number `first`.
-void write_box(std::ostream& obj, Vec3 lo, Vec3 hi, int& first) {
-  for (int k = 0; k < 8; ++k)
-    obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
-        << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
-  const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
-                           {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
-  for (const auto& f : faces)
-    obj << "f " << first + f[0] << " " << first + f[1] << " " << first + f[2] << " " << first + f[3]
-        << "\n";
-  first += 8;
-}
-
 // A mesh table whose legs reach up into its top, and a mesh crate on the
 // floor: what lies inside a closed part (the legs' ends in the top, the
 // top's underside where a leg passes, the floor under the crate) carries
@@ -225,6 +208,7 @@ TEST_F(LuxTest, MeshPartsInsideEachOtherHideWhatTheyEnclose) {
   {
     std::ofstream obj(dir / "table.obj");
     int first = 0;
+    using zeltest::write_box;
     write_box(obj, {1.0, 1.0, 0.72}, {2.2, 1.6, 0.75}, first);
     for (const double x : {1.05, 2.1})
       for (const double y : {1.05, 1.5})

@@ -442,18 +442,8 @@ TEST_F(LuxTest, HiddenMeshFacesAreLeftOut) {
   const Files files("table");
   std::ostringstream obj;
   int first = 0;
-  for (const auto& [lo, hi] : {std::pair<Vec3, Vec3>{{0.5, 0.5, 0.7}, {1.5, 1.5, 0.75}},
-                               std::pair<Vec3, Vec3>{{0.9, 0.9, 0}, {1.1, 1.1, 0.7}}}) {
-    for (int k = 0; k < 8; ++k)
-      obj << "v " << ((k & 1) != 0 ? hi.x : lo.x) << " " << ((k & 2) != 0 ? hi.y : lo.y) << " "
-          << ((k & 4) != 0 ? hi.z : lo.z) << "\n";
-    const int faces[6][4] = {{1, 3, 4, 2}, {5, 6, 8, 7}, {1, 2, 6, 5},
-                             {3, 7, 8, 4}, {1, 5, 7, 3}, {2, 4, 8, 6}};
-    for (const auto& f : faces)
-      obj << "f " << first + f[0] << " " << first + f[1] << " " << first + f[2] << " "
-          << first + f[3] << "\n";
-    first += 8;
-  }
+  zeltest::write_box(obj, {0.5, 0.5, 0.7}, {1.5, 1.5, 0.75}, first);
+  zeltest::write_box(obj, {0.9, 0.9, 0}, {1.1, 1.1, 0.7}, first);
   const std::string file = files.write("table.obj", obj.str());
   const double candela = 100, flux = 4 * kPi * candela;
   json scene = {{"samples", 1}, {"interreflection", {{"patch_size", 0.25}}}};
