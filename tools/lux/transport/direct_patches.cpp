@@ -422,8 +422,7 @@ void visit(const DirectWork& w, uint32_t r, const Patch& p, uint64_t path, size_
     // samples, but not past all the corners.
     if (first.open > 0 && first.hi == 0 && bound.illuminance * p.area > w.settings.flux_bound) {
       Vec3 corners[4];
-      for (int k = 0; k < p.corners; ++k)
-        corners[k] = p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside;
+      for (int k = 0; k < p.corners; ++k) corners[k] = inside_corner(p, k);
       Samples edge;
       take(corners, p.corners, true, edge);
       if (edge.hi > 0) return split();
@@ -593,11 +592,7 @@ std::vector<std::vector<uint64_t>> hiding_pieces(const RadiositySolution& s,
       for (const Vec3& q : points) open += is_open(s, hiding, p.face, q, meshes) ? 1 : 0;
       tried += 4;
       for (int k = 0; k < p.corners; ++k, ++tried)
-        open +=
-            is_open(s, hiding, p.face,
-                    p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside, meshes)
-                ? 1
-                : 0;
+        open += is_open(s, hiding, p.face, inside_corner(p, k), meshes) ? 1 : 0;
       const bool partly =
           (open > 0 && open < tried) || (open == tried && meets_hiding(s, hiding, p, meshes));
       if (!partly || !(longest_edge(p) > smallest) || path_depth(path) >= kMostDepth - 1) {

@@ -165,6 +165,32 @@ int cell_along(double x, double lo, double cell, int count) {
   return std::clamp(static_cast<int>(std::floor((x - lo) / cell)), 0, count - 1);
 }
 
+// The cells of the parts' grid a box from lo to hi (widened by the
+// tolerance) overlaps, each passed to `visit` by its index.
+template <class Visit>
+void for_cells(const Hiding& h, Vec3 lo, Vec3 hi, Visit visit) {
+  const double t = h.tolerance;
+  const Vec3 g = h.grid_lo;
+  const int x0 = cell_along(lo.x - t, g.x, h.cell, h.columns),
+            x1 = cell_along(hi.x + t, g.x, h.cell, h.columns);
+  const int y0 = cell_along(lo.y - t, g.y, h.cell, h.rows),
+            y1 = cell_along(hi.y + t, g.y, h.cell, h.rows);
+  const int z0 = cell_along(lo.z - t, g.z, h.cell, h.layers),
+            z1 = cell_along(hi.z + t, g.z, h.cell, h.layers);
+  for (int z = z0; z <= z1; ++z)
+    for (int y = y0; y <= y1; ++y)
+      for (int x = x0; x <= x1; ++x)
+        visit((size_t(z) * size_t(h.rows) + size_t(y)) * size_t(h.columns) + size_t(x));
+}
+
+// Whether the box from lo to hi meets part k's bounds, within the tolerance.
+bool meets_part(const Hiding& h, uint32_t k, Vec3 lo, Vec3 hi) {
+  const Vec3 a = h.part_lo[k], b = h.part_hi[k];
+  const double t = h.tolerance;
+  return !(a.x > hi.x + t || b.x < lo.x - t || a.y > hi.y + t || b.y < lo.y - t || a.z > hi.z + t ||
+           b.z < lo.z - t);
+}
+
 // Files the parts on a grid of cells about a part's mean size.
 void grid_parts(Hiding& h) {
   constexpr double inf = std::numeric_limits<double>::infinity();
@@ -188,20 +214,8 @@ void grid_parts(Hiding& h) {
   h.layers = count(span.z);
   const size_t cells = size_t(h.columns) * size_t(h.rows) * size_t(h.layers);
   std::vector<std::vector<uint32_t>> in(cells);
-  for (size_t k = 0; k < h.part_lo.size(); ++k) {
-    const Vec3 a = h.part_lo[k], b = h.part_hi[k];
-    const int x0 = cell_along(a.x - h.tolerance, lo.x, cell, h.columns),
-              x1 = cell_along(b.x + h.tolerance, lo.x, cell, h.columns);
-    const int y0 = cell_along(a.y - h.tolerance, lo.y, cell, h.rows),
-              y1 = cell_along(b.y + h.tolerance, lo.y, cell, h.rows);
-    const int z0 = cell_along(a.z - h.tolerance, lo.z, cell, h.layers),
-              z1 = cell_along(b.z + h.tolerance, lo.z, cell, h.layers);
-    for (int z = z0; z <= z1; ++z)
-      for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x)
-          in[(size_t(z) * size_t(h.rows) + size_t(y)) * size_t(h.columns) + size_t(x)].push_back(
-              uint32_t(k));
-  }
+  for (size_t k = 0; k < h.part_lo.size(); ++k)
+    for_cells(h, h.part_lo[k], h.part_hi[k], [&](size_t c) { in[c].push_back(uint32_t(k)); });
   h.cell_first.assign(cells + 1, 0);
   for (size_t c = 0; c < cells; ++c) {
     h.cell_first[c + 1] = h.cell_first[c] + uint32_t(in[c].size());
@@ -265,61 +279,43 @@ Hiding make_hiding(const Scene& scene, const RadiositySolution& s) {
 
 bool meets_mesh_part(const Hiding& h, Vec3 lo, Vec3 hi, int own) {
   if (h.part_lo.empty()) return false;
-  const double t = h.tolerance;
-  const Vec3 g = h.grid_lo;
-  const int x0 = cell_along(lo.x - t, g.x, h.cell, h.columns),
-            x1 = cell_along(hi.x + t, g.x, h.cell, h.columns);
-  const int y0 = cell_along(lo.y - t, g.y, h.cell, h.rows),
-            y1 = cell_along(hi.y + t, g.y, h.cell, h.rows);
-  const int z0 = cell_along(lo.z - t, g.z, h.cell, h.layers),
-            z1 = cell_along(hi.z + t, g.z, h.cell, h.layers);
-  for (int z = z0; z <= z1; ++z)
-    for (int y = y0; y <= y1; ++y)
-      for (int x = x0; x <= x1; ++x) {
-        const size_t c = (size_t(z) * size_t(h.rows) + size_t(y)) * size_t(h.columns) + size_t(x);
-        for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1]; ++k) {
-          if (int(h.cell_parts[k]) == own) continue;
-          const Vec3 a = h.part_lo[h.cell_parts[k]], b = h.part_hi[h.cell_parts[k]];
-          if (!(a.x > hi.x + t || b.x < lo.x - t || a.y > hi.y + t || b.y < lo.y - t ||
-                a.z > hi.z + t || b.z < lo.z - t))
-            return true;
-        }
-      }
-  return false;
+  bool met = false;
+  for_cells(h, lo, hi, [&](size_t c) {
+    for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1] && !met; ++k)
+      met = int(h.cell_parts[k]) != own && meets_part(h, h.cell_parts[k], lo, hi);
+  });
+  return met;
 }
 
 namespace {
 // The directions of the rays that find a point inside a mesh part, turned
 // to the front of the surface the point lies on (the surface itself, or a
 // face lying on it, must not answer): apart from each other and from the
-// axes, along which furniture's faces lie.
-constexpr Vec3 kInsideRays[] = {{0.48, 0.36, 0.8}, {-0.6, 0.48, -0.64}, {0.28, -0.92, 0.28}};
+// axes, along which furniture's faces lie. Of unit length, made once.
+const std::array<Vec3, 3>& inside_rays() {
+  static const std::array<Vec3, 3> rays = {
+      normalize({0.48, 0.36, 0.8}), normalize({-0.6, 0.48, -0.64}), normalize({0.28, -0.92, 0.28})};
+  return rays;
+}
 }  // namespace
 
 bool inside_mesh(const RadiositySolution& s, const Hiding& h, Vec3 q, Vec3 normal, int own) {
   if (h.part_lo.empty()) return false;
-  const Vec3 g = q - h.grid_lo;
+  // A point outside the grid lies in no part; one inside it, in the cell
+  // that holds it.
   const double t = h.tolerance;
-  if (g.x < -t || g.y < -t || g.z < -t) return false;
-  const int x = static_cast<int>(std::floor(g.x / h.cell)),
-            y = static_cast<int>(std::floor(g.y / h.cell)),
-            z = static_cast<int>(std::floor(g.z / h.cell));
-  if (x > h.columns || y > h.rows || z > h.layers) return false;
-  const size_t c = (size_t(std::clamp(z, 0, h.layers - 1)) * size_t(h.rows) +
-                    size_t(std::clamp(y, 0, h.rows - 1))) *
-                       size_t(h.columns) +
-                   size_t(std::clamp(x, 0, h.columns - 1));
+  const Vec3 g = q - h.grid_lo;
+  if (g.x < -t || g.y < -t || g.z < -t || g.x > h.cell * h.columns + t ||
+      g.y > h.cell * h.rows + t || g.z > h.cell * h.layers + t)
+    return false;
   bool within = false;
-  for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1] && !within; ++k) {
-    if (int(h.cell_parts[k]) == own) continue;
-    const Vec3 a = h.part_lo[h.cell_parts[k]], b = h.part_hi[h.cell_parts[k]];
-    within = q.x >= a.x - t && q.y >= a.y - t && q.z >= a.z - t && q.x <= b.x + t &&
-             q.y <= b.y + t && q.z <= b.z + t;
-  }
+  for_cells(h, q, q, [&](size_t c) {
+    for (uint32_t k = h.cell_first[c]; k < h.cell_first[c + 1] && !within; ++k)
+      within = int(h.cell_parts[k]) != own && meets_part(h, h.cell_parts[k], q, q);
+  });
   if (!within) return false;
   const refhost::Vec3d o{q.x, q.y, q.z};
-  for (Vec3 d : kInsideRays) {
-    d = normalize(d);
+  for (Vec3 d : inside_rays()) {
     if (dot(d, normal) < 0) d = d - normal * (2 * dot(d, normal));
     refhost::RayScene::Hit hit;
     if (!s.rays->first_hit(o, {d.x, d.y, d.z}, std::numeric_limits<double>::infinity(), hit))
@@ -399,8 +395,7 @@ double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p
   // The corners too: a solid's edge may cross a piece of the smallest size
   // between its sample points and its side.
   for (int k = 0; k < p.corners && agree; ++k) {
-    const Vec3 c = p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside;
-    agree = is_open(s, h, p.face, c) == (coarse == 1);
+    agree = is_open(s, h, p.face, inside_corner(p, k)) == (coarse == 1);
   }
   return agree ? coarse : open_at(s, h, p, kFinerOpen);
 }

@@ -108,6 +108,9 @@ bool covers(const ReflectingSurface& opening, Vec3 point);
 // A piece's corners are tried for what hides them this fraction of the
 // way towards its centre: on the piece, off its neighbours.
 constexpr double kCornerInside = 1e-3;
+inline Vec3 inside_corner(const Patch& p, int k) {
+  return p.corner[size_t(k)] + (p.center - p.corner[size_t(k)]) * kCornerInside;
+}
 // Fraction of the patch that is open: of its four sample points, or of 64
 // points where those or its corners disagree.
 double open_fraction(const RadiositySolution& s, const Hiding& h, const Patch& p);
