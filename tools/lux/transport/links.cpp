@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 
 #include "shaders/constants.h"
 #include "tools/lux/transport/calc.h"
@@ -34,6 +35,9 @@ constexpr int kPlaceAttempts = 4;
 // Places on a cluster's elements keep this fraction of the way from their
 // edges to their centres.
 constexpr double kEdgeMargin = 1e-3;
+// Quarters of an element whose expected light differs by less than this
+// factor send it as one.
+constexpr double kEvenlySent = 1.05;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -360,10 +364,10 @@ class Refiner {
   }
 
   // The factor of a link as it is made: an exchange between two elements
-  // already carries its visibility; one with a cluster takes it now, once
-  // it is kept.
+  // already carries its visibility and takes the spread of the sender's
+  // light; one with a cluster takes its visibility now, once it is kept.
   double seen(const Node& from, const Node& to, double f, const Blockers& blockers) const {
-    if (from.cluster < 0 && to.cluster < 0) return f;
+    if (from.cluster < 0 && to.cluster < 0) return f * spread_ratio(from, to);
     return f * cluster_visibility(from, to, blockers);
   }
 
@@ -417,6 +421,48 @@ class Refiner {
     if (!(exchange > 0)) return 0;
     uncertain = std::min(1.0, (from.size + to.size) / d);
     return std::min(1.0, exchange / from.patch.area * to.patch.open);
+  }
+
+  // The light element e's quarters are expected to send, per unit area,
+  // into `sent`; false where they send alike (or e is not cut), so that its
+  // light may be taken as spread evenly.
+  bool sends_unevenly(int e, double sent[4], double& sum) const {
+    const Element& el = s_.tree[size_t(e)];
+    if (el.child < 0) return false;
+    double least = std::numeric_limits<double>::infinity(), most = 0;
+    sum = 0;
+    for (int k = 0; k < 4; ++k) {
+      sent[k] = estimate_.density[size_t(el.child + k)];
+      sum += sent[k];
+      least = std::min(least, sent[k]);
+      most = std::max(most, sent[k]);
+    }
+    return sum > 0 && most > kEvenlySent * least;
+  }
+
+  // How much more (or less) of an element's light reaches `to` than its
+  // even spread would send: a wall lit most just below the ceiling sends
+  // the ceiling beside it more than its mean form factor says, and the
+  // ceiling across the room less (it sees that at a grazing angle from
+  // there). Over a whole floor these errors of the links add up, for they
+  // lean the same way wherever the light does. The form factors from
+  // the centres of its quarters, weighted by what each quarter is expected
+  // to send, against their plain mean; worked out only for the links that
+  // are kept.
+  double spread_ratio(const Node& from, const Node& to) const {
+    double sent[4], sum = 0;
+    if (!sends_unevenly(from.holder, sent, sum)) return 1;
+    double weighted = 0, even = 0;
+    for (int k = 0; k < 4; ++k) {
+      const double f =
+          point_to_polygon_factor(quarter(from.patch, k).center, from.patch.normal,
+                                  to.patch.corner.data(), to.patch.corners, to.patch.normal);
+      // Quarters of equal area: 4·sent/sum is a quarter's light over the
+      // piece's mean.
+      weighted += 4 * sent[k] / sum * f;
+      even += f;
+    }
+    return even > 0 ? weighted / even : 1;
   }
 
   // Refines the exchange from `from` to `to`: a link, pieces of it, or
@@ -484,7 +530,7 @@ class Refiner {
     if (!split_from && !can_split(to)) {
       if (f > 0) {
         worst_ = std::max(worst_, error);
-        add(from, to, f, links);
+        add(from, to, f * spread_ratio(from, to), links);
       }
       return;
     }
