@@ -38,6 +38,8 @@ constexpr double kEdgeMargin = 1e-3;
 // Quarters of an element whose expected light differs by less than this
 // factor send it as one.
 constexpr double kEvenlySent = 1.05;
+// Levels of quarters whose expected light weights a kept link.
+constexpr int kSpreadLevels = 2;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -440,28 +442,44 @@ class Refiner {
     return sum > 0 && most > kEvenlySent * least;
   }
 
+  // Adds to `weighted` the form factor to `to` from the centre of each
+  // quarter of piece p (element e of the first tree) times the quarter's
+  // share of the element's light, and to `even` times its share of the
+  // area; `light` and `area` are p's shares. Quarters whose light differs
+  // are followed `levels` deep.
+  void add_spread(int e, const Patch& p, const Patch& to, double light, double area, int levels,
+                  double& weighted, double& even) const {
+    double sent[4], sum = 0;
+    const bool uneven = levels > 0 && sends_unevenly(e, sent, sum);
+    for (int k = 0; k < 4; ++k) {
+      const Patch q = quarter(p, k);
+      // Quarters have equal areas: sent/sum is a quarter's share of p's
+      // light.
+      const double share = uneven ? light * sent[k] / sum : 0.25 * light;
+      if (uneven && levels > 1) {
+        add_spread(s_.tree[size_t(e)].child + k, q, to, share, 0.25 * area, levels - 1, weighted,
+                   even);
+        continue;
+      }
+      const double f =
+          point_to_polygon_factor(q.center, p.normal, to.corner.data(), to.corners, to.normal);
+      weighted += share * f;
+      even += 0.25 * area * f;
+    }
+  }
+
   // How much more (or less) of an element's light reaches `to` than its
   // even spread would send: a wall lit most just below the ceiling sends
   // the ceiling beside it more than its mean form factor says, and the
   // ceiling across the room less (it sees that at a grazing angle from
   // there). Over a whole floor these errors of the links add up, for they
-  // lean the same way wherever the light does. The form factors from
-  // the centres of its quarters, weighted by what each quarter is expected
-  // to send, against their plain mean; worked out only for the links that
-  // are kept.
+  // lean the same way wherever the light does. Worked out only for the
+  // links that are kept.
   double spread_ratio(const Node& from, const Node& to) const {
     double sent[4], sum = 0;
     if (!sends_unevenly(from.holder, sent, sum)) return 1;
     double weighted = 0, even = 0;
-    for (int k = 0; k < 4; ++k) {
-      const double f =
-          point_to_polygon_factor(quarter(from.patch, k).center, from.patch.normal,
-                                  to.patch.corner.data(), to.patch.corners, to.patch.normal);
-      // Quarters of equal area: 4·sent/sum is a quarter's light over the
-      // piece's mean.
-      weighted += 4 * sent[k] / sum * f;
-      even += f;
-    }
+    add_spread(from.holder, from.patch, to.patch, 1, 1, kSpreadLevels, weighted, even);
     return even > 0 ? weighted / even : 1;
   }
 
