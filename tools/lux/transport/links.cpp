@@ -369,7 +369,7 @@ class Refiner {
   // already carries its visibility and takes the spread of the sender's
   // light; one with a cluster takes its visibility now, once it is kept.
   double seen(const Node& from, const Node& to, double f, const Blockers& blockers) const {
-    if (from.cluster < 0 && to.cluster < 0) return f * spread_ratio(from, to);
+    if (from.cluster < 0 && to.cluster < 0) return as_spread(from, to, f);
     return f * cluster_visibility(from, to, blockers);
   }
 
@@ -483,6 +483,13 @@ class Refiner {
     return even > 0 ? weighted / even : 1;
   }
 
+  // An element-to-element factor f as the sender's light is spread; the
+  // ratio comes from the quarters' centres, and no piece can send another
+  // more than all its light.
+  double as_spread(const Node& from, const Node& to, double f) const {
+    return std::min(1.0, f * spread_ratio(from, to));
+  }
+
   // Refines the exchange from `from` to `to`: a link, pieces of it, or
   // nothing. `next` receives the pairs to refine further when given;
   // otherwise they are refined here.
@@ -548,7 +555,7 @@ class Refiner {
     if (!split_from && !can_split(to)) {
       if (f > 0) {
         worst_ = std::max(worst_, error);
-        add(from, to, f * spread_ratio(from, to), links);
+        add(from, to, as_spread(from, to, f), links);
       }
       return;
     }
