@@ -115,7 +115,9 @@ double total(const std::vector<double>& v) {
 // A closed box made as a mesh with its faces turned inwards is a room: the
 // light of a bulb hanging free in it is all absorbed, the mean direct
 // illuminance is Φ/A and the mean interreflected one Φρ/(A(1 − ρ)); with a
-// darker floor the mesh's floor and the room's floor agree.
+// darker floor the mesh's floor and the room's floor agree (to 0.2 %: the
+// room's six surfaces are cut further where a corner's cluster would share
+// a link's light evenly between two of them; the mesh is one surface).
 TEST_F(LuxTest, MeshBoxIsARoom) {
   const Files files("room");
   files.write("paint.mtl", "newmtl floor\nKd 0.5 0.5 0.5\nnewmtl walls\nKd 0.5 0.5 0.5\n");
@@ -155,7 +157,7 @@ TEST_F(LuxTest, MeshBoxIsARoom) {
   ASSERT_EQ(r.roots.size(), m.roots.size());
   EXPECT_NEAR(total(m.balance.absorbed), total(r.balance.absorbed), 1e-6 * flux);
   const double floor_room = patch_mean(r, r.indirect, on_floor);
-  EXPECT_NEAR(patch_mean(m, m.indirect, on_floor), floor_room, 1e-6 * floor_room);
+  EXPECT_NEAR(patch_mean(m, m.indirect, on_floor), floor_room, 2e-3 * floor_room);
   EXPECT_NEAR(m.elements[0].reflectance, 0.2 / 6 + 0.7 * 5 / 6, 1e-12) << "the mean by area";
 }
 

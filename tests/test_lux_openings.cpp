@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/lux_fixture.h"
+#include "tests/sanitized.h"
 #include "tools/lux/transport/photon_trace.h"
 #include "tools/lux/transport/radiosity.h"
 
@@ -199,6 +200,46 @@ TEST_F(LuxTest, SphereOccluderReflectsOverItsWholeSurface) {
   // surface the photons meet (the shortfall of the openings above).
   EXPECT_LE(solution.balance.absorbed[e], p.absorbed[e] + 3 * p.absorbed_error[e]);
   EXPECT_GE(solution.balance.absorbed[e], 0.85 * p.absorbed[e] - 3 * p.absorbed_error[e]);
+}
+
+}  // namespace
+
+namespace {
+
+// Panels set into the ceiling of an empty 8 m × 6 m room take the light
+// that reaches their own place in it. A cluster of ceiling and openings
+// hands what it takes down by area, as if its light were even; that gave
+// neighbouring openings 9 % too much and 10 % too little here. Each
+// opening against the photons: within three of their standard errors and
+// 1 %.
+TEST_F(LuxTest, OpeningsInTheCeilingTakeTheLightOfTheirOwnPlace) {
+  if (kSanitized) GTEST_SKIP() << "millions of photons: compared in the plain builds";
+  constexpr int kAcross = 4, kDeep = 3;
+  constexpr int kPhotonsPerPanel = 250000;
+  json s = {{"samples", 16}};
+  s["room"] = {{"size", {2 * kAcross, 2 * kDeep, 2.8}}, {"spacing", 0.5}};
+  s["lights"] = json::array();
+  for (int i = 0; i < kAcross; ++i)
+    for (int j = 0; j < kDeep; ++j)
+      s["lights"].push_back(
+          {{"name", "panel " + std::to_string(i) + std::to_string(j)},
+           {"shape", "rectangle"},
+           {"size", {0.6, 0.6}},
+           {"position", {1 + 2 * i, 1 + 2 * j, 2.8}},
+           {"shader",
+            {{"intensity", 3000}, {"intensity_unit", 1}, {"cosine_distribution", true}}}});
+  const lux::Model& model = build(s.dump());
+  const auto solution = lux::solve_radiosity(model, {2, false, 0});
+  const auto p = lux::trace_photons(model, solution, kPhotonsPerPanel, {2, false});
+  int openings = 0;
+  for (size_t e = 0; e < solution.elements.size(); ++e) {
+    if (solution.elements[e].kind != "luminaire opening") continue;
+    ++openings;
+    EXPECT_NEAR(solution.balance.absorbed[e], p.absorbed[e],
+                3 * p.absorbed_error[e] + 0.01 * p.absorbed[e])
+        << solution.elements[e].name;
+  }
+  EXPECT_EQ(openings, kAcross * kDeep);
 }
 
 }  // namespace

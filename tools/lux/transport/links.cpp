@@ -40,6 +40,10 @@ constexpr double kEdgeMargin = 1e-3;
 constexpr double kEvenlySent = 1.05;
 // Levels of quarters whose expected light weights a kept link.
 constexpr int kSpreadLevels = 2;
+// A link into a cluster holding several surfaces is kept only while the
+// light its lesser surfaces take from it is below this fraction of the
+// bound.
+constexpr double kLesserShare = 0.05;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -72,6 +76,48 @@ struct Place {
   double density = 0;
 };
 
+// The open area of each cluster held by other surfaces than the one that
+// holds most of it (as far as the halves tell: a half held by one surface
+// counts for it, a mixed half for the surface holding most of that half).
+// A cluster hands what it takes down to its elements by area, as if the
+// light were even over it; that is right for its whole but not for how it
+// is shared between surfaces: a luminaire's opening amid the ceiling would
+// take its share of a wall's light as if it lay wherever the ceiling does.
+std::vector<double> lesser_areas(const RadiositySolution& s) {
+  struct Held {
+    int element = -1;
+    double area = 0, most = 0;  // all of it, and the part of its main surface
+  };
+  const auto root_held = [&](int root) {
+    const Patch& p = s.tree[size_t(s.roots[size_t(root)])].patch;
+    const double area = p.area * p.open;
+    return Held{s.faces[size_t(p.face)].surface.element, area, area};
+  };
+  std::vector<Held> held(s.clusters.size());
+  // A cluster's children are clusters after it, or root elements.
+  for (size_t c = s.clusters.size(); c-- > 0;) {
+    const Cluster& k = s.clusters[c];
+    Held parts[2];
+    const int n = k.child[1] == k.child[0] ? 1 : 2;
+    for (int h = 0; h < n; ++h)
+      parts[h] = k.child[h] >= 0 ? held[size_t(k.child[h])] : root_held(-1 - k.child[h]);
+    Held& out = held[c];
+    out = parts[0];
+    if (n == 2) {
+      out.area += parts[1].area;
+      if (parts[1].element == parts[0].element) {
+        out.most += parts[1].most;
+      } else if (parts[1].most > parts[0].most) {
+        out.element = parts[1].element;
+        out.most = parts[1].most;
+      }
+    }
+  }
+  std::vector<double> lesser(held.size());
+  for (size_t c = 0; c < held.size(); ++c) lesser[c] = held[c].area - held[c].most;
+  return lesser;
+}
+
 struct Blockers {
   uint32_t list[kBlockerCapacity] = {};
   size_t count = 0;
@@ -81,8 +127,9 @@ struct Blockers {
 class Refiner {
  public:
   Refiner(const RadiositySolution& s, const std::vector<Patch>& roots, const SendEstimate& e,
-          const RefineSettings& settings, std::atomic<size_t>& made)
-      : s_(s), roots_(roots), estimate_(e), settings_(settings), made_(made) {}
+          const std::vector<double>& lesser, const RefineSettings& settings,
+          std::atomic<size_t>& made)
+      : s_(s), roots_(roots), estimate_(e), lesser_(lesser), settings_(settings), made_(made) {}
 
   Node cluster_node(int c) const {
     const Cluster& k = s_.clusters[size_t(c)];
@@ -490,6 +537,15 @@ class Refiner {
     return std::min(1.0, f * spread_ratio(from, to));
   }
 
+  // Whether a link carrying the fraction f of what `from` sends into a
+  // cluster of several surfaces would give its lesser surfaces more light
+  // than they may take on the strength of the cluster's even share.
+  bool shares_unevenly(const Node& from, const Node& to, double f) const {
+    if (to.cluster < 0 || !(to.area > 0)) return false;
+    const double lesser = lesser_[size_t(to.cluster)];
+    return lesser > 0 && from.flux * f * lesser / to.area > kLesserShare * settings_.flux_bound;
+  }
+
   // Refines the exchange from `from` to `to`: a link, pieces of it, or
   // nothing. `next` receives the pairs to refine further when given;
   // otherwise they are refined here.
@@ -514,12 +570,13 @@ class Refiner {
       // A cluster whose elements face the other's way differently: its
       // light is shared among them only once they are apart, unless all it
       // could carry is below the bound.
-      if (from.flux * most <= settings_.flux_bound) {
+      const bool uneven = shares_unevenly(from, to, most);
+      if (from.flux * most <= settings_.flux_bound && !uneven) {
         const double sampled = sampled_exchange(from, to, blockers);
         if (sampled > 0) add(from, to, sampled, links);
         return;
       }
-      split(from, to, mixed == 1, blockers, links, next);
+      split(from, to, mixed == 1 && !uneven, blockers, links, next);
       return;
     }
     // The exchange as far as it is not blocked; its error is judged on what
@@ -547,11 +604,14 @@ class Refiner {
         (from.patch.open < 1 || to.patch.open < 1))
       error = std::max(error, from.flux / from.patch.open * f / to.patch.open);
     f = unhidden;
-    if (error <= settings_.flux_bound) {
+    // A receiving cluster whose surfaces would be given uneven shares is cut
+    // first, whatever the sizes.
+    const bool uneven = shares_unevenly(from, to, f);
+    if (error <= settings_.flux_bound && !uneven) {
       if (f > 0) add(from, to, seen(from, to, f, blockers), links);
       return;
     }
-    const bool split_from = can_split(from) && (from.size >= to.size || !can_split(to));
+    const bool split_from = !uneven && can_split(from) && (from.size >= to.size || !can_split(to));
     if (!split_from && !can_split(to)) {
       if (f > 0) {
         worst_ = std::max(worst_, error);
@@ -603,6 +663,7 @@ class Refiner {
   const RadiositySolution& s_;
   const std::vector<Patch>& roots_;
   const SendEstimate& estimate_;
+  const std::vector<double>& lesser_;
   const RefineSettings& settings_;
   std::atomic<size_t>& made_;
   double worst_ = 0;
@@ -632,7 +693,8 @@ Refinement refine_links(const RadiositySolution& s, const std::vector<Patch>& ro
   Refinement out;
   if (s.clusters.empty()) return out;
   std::atomic<size_t> made{0};
-  Refiner serial(s, roots, estimate, settings, made);
+  const std::vector<double> lesser = lesser_areas(s);
+  Refiner serial(s, roots, estimate, lesser, settings, made);
   const Node top = serial.cluster_node(0);
   std::vector<std::pair<Node, Node>> pairs{{top, top}}, next;
   const Blockers all;
@@ -646,7 +708,7 @@ Refinement refine_links(const RadiositySolution& s, const std::vector<Patch>& ro
   std::vector<std::vector<RefinedLink>> parts(pairs.size());
   std::vector<double> worst(pairs.size(), 0.0);
   for_rows(static_cast<int>(pairs.size()), settings.threads, [&](int k, refhost::ThreadContext&) {
-    Refiner r(s, roots, estimate, settings, made);
+    Refiner r(s, roots, estimate, lesser, settings, made);
     r.refine(pairs[size_t(k)].first, pairs[size_t(k)].second, all, parts[size_t(k)], nullptr);
     worst[size_t(k)] = r.worst();
     if (progress != nullptr) progress->add(1);
