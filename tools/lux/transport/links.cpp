@@ -44,6 +44,9 @@ constexpr int kSpreadLevels = 2;
 // light its lesser surfaces take from it is below this fraction of the
 // bound.
 constexpr double kLesserShare = 0.05;
+// A piece is cut finer than its holder in the first tree when its longest
+// edge is below this fraction of the holder's (a quarter's is half).
+constexpr double kFinerThanHolder = 0.75;
 
 Vec3d to_d(Vec3 a) { return {a.x, a.y, a.z}; }
 
@@ -469,7 +472,49 @@ class Refiner {
     const double exchange = exchange_from(from.patch, to.patch);
     if (!(exchange > 0)) return 0;
     uncertain = std::min(1.0, (from.size + to.size) / d);
-    return std::min(1.0, exchange / from.patch.area * to.patch.open);
+    return std::min(1.0, exchange / from.patch.area * to.patch.open *
+                             front_open_ratio(from, to, true) * front_open_ratio(to, from, false));
+  }
+
+  // How much more of its exchange with `other` the open part of a partly
+  // hidden piece carries than its open fraction says. The form factor of
+  // the whole piece already leaves out what lies behind the other's plane;
+  // where the hidden part lies there (the floor under a cabinet, seen from
+  // the cabinet's side), scaling by the open fraction leaves it out twice
+  // and halves the exchange at the cabinet's foot, the largest the two
+  // have. The open share of the part in front of the other's plane (from
+  // the piece's four sample points) over the piece's open fraction: for a
+  // receiver the fraction its link is scaled by, for a sender its own (its
+  // light leaves its open part). A sender whose quarters send unevenly has
+  // this in its link's spread of light already.
+  double front_open_ratio(const Node& n, const Node& other, bool sender) const {
+    if (!(n.patch.open < 1) || !(n.patch.open > 0)) return 1;
+    double sent[4], sum = 0;
+    if (sender && sends_unevenly(n.holder, sent, sum)) return 1;
+    Vec3 points[4];
+    sample_points(n.patch, points);
+    bool ahead[4];
+    int front = 0;
+    for (int k = 0; k < 4; ++k) {
+      ahead[k] = dot(points[k] - other.patch.center, other.patch.normal) > s_.plane_tolerance;
+      front += ahead[k] ? 1 : 0;
+    }
+    // All on one side of the plane: the hidden part is taken as spread
+    // like the rest.
+    if (front == 0 || front == 4) return 1;
+    int open_front = 0;
+    bool any_open = false;
+    for (int k = 0; k < 4; ++k) {
+      const bool open = is_open(s_, *s_.hiding, n.patch.face, points[k]);
+      open_front += ahead[k] && open ? 1 : 0;
+      any_open = any_open || open;
+    }
+    if (!any_open) return 1;
+    // A piece cut finer than the first tree carries its holder's open
+    // fraction; a sender's own is measured.
+    const bool finer = n.size < kFinerThanHolder * s_.tree[size_t(n.holder)].size;
+    const double own = sender && finer ? open_fraction(s_, *s_.hiding, n.patch) : n.patch.open;
+    return own > 0 ? double(open_front) / front / own : 1;
   }
 
   // The light element e's quarters are expected to send, per unit area,
