@@ -489,8 +489,7 @@ class Refiner {
   // this in its link's spread of light already.
   double front_open_ratio(const Node& n, const Node& other, bool sender) const {
     if (!(n.patch.open < 1) || !(n.patch.open > 0)) return 1;
-    double sent[4], sum = 0;
-    if (sender && sends_unevenly(n.holder, sent, sum)) return 1;
+    if (sender && sends_unevenly(n.holder)) return 1;
     Vec3 points[4];
     sample_points(n.patch, points);
     bool ahead[4];
@@ -534,6 +533,11 @@ class Refiner {
     return sum > 0 && most > kEvenlySent * least;
   }
 
+  bool sends_unevenly(int e) const {
+    double sent[4], sum = 0;
+    return sends_unevenly(e, sent, sum);
+  }
+
   // Adds to `weighted` the form factor to `to` from the centre of each
   // quarter of piece p (element e of the first tree) times the quarter's
   // share of the element's light, and to `even` times its share of the
@@ -560,26 +564,19 @@ class Refiner {
     }
   }
 
-  // How much more (or less) of an element's light reaches `to` than its
-  // even spread would send: a wall lit most just below the ceiling sends
-  // the ceiling beside it more than its mean form factor says, and the
-  // ceiling across the room less (it sees that at a grazing angle from
-  // there). Over a whole floor these errors of the links add up, for they
-  // lean the same way wherever the light does. Worked out only for the
-  // links that are kept.
-  double spread_ratio(const Node& from, const Node& to) const {
-    double sent[4], sum = 0;
-    if (!sends_unevenly(from.holder, sent, sum)) return 1;
+  // An element-to-element factor f as the sender's light is spread: a
+  // wall lit most just below the ceiling sends the ceiling beside it more
+  // than its mean form factor says, and the ceiling across the room less
+  // (it sees that at a grazing angle from there). Over a whole floor these
+  // errors of the links add up, for they lean the same way wherever the
+  // light does. Worked out only for the links that are kept; the ratio
+  // comes from the quarters' centres, and no piece can send another more
+  // than all its light.
+  double as_spread(const Node& from, const Node& to, double f) const {
+    if (!sends_unevenly(from.holder)) return f;
     double weighted = 0, even = 0;
     add_spread(from.holder, from.patch, to.patch, 1, 1, kSpreadLevels, weighted, even);
-    return even > 0 ? weighted / even : 1;
-  }
-
-  // An element-to-element factor f as the sender's light is spread; the
-  // ratio comes from the quarters' centres, and no piece can send another
-  // more than all its light.
-  double as_spread(const Node& from, const Node& to, double f) const {
-    return std::min(1.0, f * spread_ratio(from, to));
+    return even > 0 ? std::min(1.0, f * (weighted / even)) : f;
   }
 
   // Whether a link carrying the fraction f of what `from` sends into a
